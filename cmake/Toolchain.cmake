@@ -4,9 +4,12 @@ function(logbase_warnings target)
     target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
 endfunction()
 
+# LOGBASE_SANITIZE names the sanitizers of the whole build, for example
+# "address,undefined" (test preset) or "thread" (tsan preset).
 if(LOGBASE_SANITIZE)
-    add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
-    add_link_options(-fsanitize=address,undefined)
+    add_compile_options(-fsanitize=${LOGBASE_SANITIZE} -fno-sanitize-recover=all
+                        -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=${LOGBASE_SANITIZE})
 endif()
 
 # Installs a Debian package when a command the build needs is missing, so the

@@ -1,0 +1,24 @@
+# cmake --install: the library with its SONAME links, the header, the
+# reference host layer, a CMake package and pkg-config files.
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+set_target_properties(logbase_host PROPERTIES EXPORT_NAME host)
+install(TARGETS logbase logbase_host EXPORT logbaseTargets
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+install(FILES include/logbase.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+
+set(config_dir ${CMAKE_INSTALL_LIBDIR}/cmake/logbase)
+install(EXPORT logbaseTargets NAMESPACE logbase:: DESTINATION ${config_dir})
+configure_package_config_file(cmake/logbaseConfig.cmake.in
+    ${PROJECT_BINARY_DIR}/logbaseConfig.cmake INSTALL_DESTINATION ${config_dir})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/logbaseConfigVersion.cmake
+    COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/logbaseConfig.cmake
+              ${PROJECT_BINARY_DIR}/logbaseConfigVersion.cmake
+        DESTINATION ${config_dir})
+
+foreach(pc logbase logbase-host)
+    configure_file(cmake/${pc}.pc.in ${PROJECT_BINARY_DIR}/${pc}.pc @ONLY)
+    install(FILES ${PROJECT_BINARY_DIR}/${pc}.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+endforeach()

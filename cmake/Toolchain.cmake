@@ -6,6 +6,9 @@ endfunction()
 
 # LOGBASE_SANITIZE names the sanitizers of the whole build, for example
 # "address,undefined" (test preset) or "thread" (tsan preset).
+if(LOGBASE_SANITIZE STREQUAL "ON") # TEMP: build dirs configured before the option took a list
+    set(LOGBASE_SANITIZE "address,undefined" CACHE STRING "" FORCE)
+endif()
 if(LOGBASE_SANITIZE)
     add_compile_options(-fsanitize=${LOGBASE_SANITIZE} -fno-sanitize-recover=all
                         -fno-omit-frame-pointer)

@@ -42,9 +42,74 @@ LOGBASE_API void rt_log(int level, const char *fmt, ...) __attribute__((format(p
 
 /* ===== Tokenizers and regular expressions ================================ */
 
+/* Next token of `text` from byte offset *pos up to the delimiter string
+ * `delim` (matched whole), as a malloc'd copy; *pos moves past the delimiter.
+ * NULL at the end of the text or for an empty `delim`. */
+LOGBASE_API char *astrtok(const char *text, const char *delim, int *pos);
+/* As astrtok with a NULL-terminated list of delimiter strings; at one offset
+ * the first delimiter of the list that matches wins. */
+LOGBASE_API char *astrtok_m(const char *text, const char **delims, int *pos);
+/* strtok_r over the character set `delims` that keeps double-quoted stretches
+ * together; splits `text` in place (NULL to continue from *save). */
+LOGBASE_API char *quoted_strtok_r(char *text, const char *delims, char **save);
+/* Reads the clause <key><op>'<value>' at the first occurrence of `key` in
+ * `filter`: *found = that occurrence, `op` (3 bytes) the operator, `value`
+ * the value cut to value_size - 1 characters. 0 when both were read, else -1. */
+LOGBASE_API int get_op_and_val(const char *filter, const char *key, char **found, char *op,
+                               char *value, int value_size);
+/* The quoted, comma/blank separated list of `clause` as a NULL-terminated
+ * array (release with the host's arr_free), or NULL. With `with_key` the key
+ * before the operator goes to key_out, "-"-prefixed unless `op` is "==". */
+LOGBASE_API char **parse2array(const char *clause, const char *op, int with_key, char *key_out);
+/* Writes the list of `clause` into `out` as a boolean filter expression
+ * ("user=a OR user=b", "-user=a -user=b", "a OR b", "a b"); returns `out`,
+ * or NULL when clause, op or out is NULL. */
+LOGBASE_API char *fltrstr_to_boolean(const char *clause, const char *op, char *out, int out_size,
+                                     int with_key);
+/* POSIX extended match: 1 match (whole match copied to match_out when not
+ * NULL), 0 no match, the negated compile error code for a bad pattern. */
+LOGBASE_API int regex_match(const char *pattern, const char *text, char *match_out);
+/* As regex_match with `count` slots: group_out[k] receives group k (0 = the
+ * whole match), empty when the group took no part. */
+LOGBASE_API int regex_match_multi(const char *pattern, const char *text, char **group_out,
+                                  int count);
+/* Replaces the first match (group 1 when the pattern opens an unescaped group
+ * first) by `replacement` into `out`: 1 replaced, 0 no match or a NULL
+ * argument, the negated compile error code for a bad pattern. */
+LOGBASE_API int regex_replace(const char *pattern, const char *text, char *out, int out_size,
+                              const char *replacement);
+
 /* ===== Service names ===================================================== */
 
+/* Protocol codes of the service lookups: 0 UDP, 1 TCP, 3 both. */
+
+/* Name of a well-known port (1 to 1023; `port_text` is read when `port` is out
+ * of range) for TCP (proto >= 1) or UDP (proto <= 0), or NULL. */
+LOGBASE_API const char *fn_getservbyport_3(int proto, int port, const char *port_text);
+/* Lowest port carrying `name` (any case), its protocol code in *proto_out;
+ * -1 when the name is unknown. */
+LOGBASE_API int fn_getportbyname_3(int *proto_out, const char *name);
+/* The predefined selections "custom", "basic", "all", "none". */
+LOGBASE_API extern const char *qspredef_names[4];
+/* qspredef_names[index], or NULL when index > 3. */
+LOGBASE_API const char *qspredef_name(unsigned int index);
+/* Index of `name` in qspredef_names (any case), or -1. */
+LOGBASE_API int qspredef_val(const char *name);
+/* `bytes` in mebibytes, rounded to nearest, halves up. */
+LOGBASE_API unsigned long roundMB(unsigned long bytes);
+
 /* ===== Report filter strings ============================================= */
+
+/* Writes the flat filter string of the report definition record's filter text
+ * into `out` (cut to out_size). Leaves `out` untouched when `report` is NULL
+ * or its filter text is empty. Always returns 0. */
+LOGBASE_API int get_report_fltrstr(const void *report, char *out, size_t out_size);
+/* Appends the address term <key>=<value> to `buf` (buf_size bytes), joined by
+ * " OR " for op "==", negated with "-" for op "!=". */
+LOGBASE_API void add_src_or_dst_filter(char *buf, int buf_size, const char *op, const char *key,
+                                       const char *value);
+/* The first IPv4 address of host `name` as a malloc'd dotted text, or NULL. */
+LOGBASE_API char *resolve_IP(const char *name);
 
 /* ===== Report vocabulary ================================================= */
 

@@ -113,11 +113,65 @@ LOGBASE_API char *resolve_IP(const char *name);
 
 /* ===== Report vocabulary ================================================= */
 
+/* Names of the output formats selected by bits 0 to 4 of `mask` ("html",
+ * "pdf", "rtf", "txt", "mht"), joined by `separator` when it is one
+ * character long, else by ",". The result lives in a static buffer that the
+ * next call overwrites. */
+LOGBASE_API const char *rptfmttype_names(uint32_t mask, const char *separator);
+/* Long ("rptel1" ...) and two-letter ("re" ...) names of report element
+ * types 0 to 7; NULL above 7. */
+LOGBASE_API const char *rptelemtype_name(uint32_t type);
+LOGBASE_API const char *rptelemtype_nm(uint32_t type);
+/* Element type whose long name equals `name`; -1 when none does. */
+LOGBASE_API int rptelemtype_val(const char *name);
+/* Name of report period type 0 to 15; NULL above 15. */
+LOGBASE_API const char *rptpertype_name(uint32_t type);
+/* Period type 0 to 15 named `name`; 16 (the custom period) otherwise. */
+LOGBASE_API uint32_t rptpertype_val(const char *name);
+/* "FTP", "SFTP" or "SCP" for upload server kinds 0 to 2; NULL above 2. */
+LOGBASE_API const char *rptoutsvr_name(uint16_t kind);
+/* Stores the query ids of the charts a report definition selects, set by
+ * set in row order, into `ids` (room for 84 is enough) and their number
+ * into `count`. Does nothing when any argument is NULL. */
+LOGBASE_API void get_qryset(const void *report, uint32_t *ids, uint32_t *count);
+/* Number of buckets of a time scale (1 hours: 24, 2 weekdays: 7, 3 days of
+ * month: 31); `fallback` for any other scale. */
+LOGBASE_API int32_t timescale_topn(int32_t timescale, int32_t fallback);
+/* 1 when `name` is a time-bucket chart variable ("ihour", "iwday",
+ * "imonth", "imday", "iweek", "idate"), else 0. */
+LOGBASE_API int is_var_by_time(const char *name);
+
 /* ===== Report periods ==================================================== */
 
 /* ===== Report settings and names ========================================= */
 
 /* ===== Report scheduling and control ===================================== */
+
+/* The report definition record named `name` from the configuration store,
+ * or NULL. The record belongs to the store. */
+LOGBASE_API const void *rpt_get(const char *name);
+/* Installs or replaces the crontab entry that runs the report on its
+ * schedule, or removes it when the report has no schedule. Does nothing for
+ * a NULL or empty name or domain, or a report the store does not hold. */
+LOGBASE_API void add_report_to_cron(const char *name, const char *domain);
+/* Removes the report's crontab entry. */
+LOGBASE_API void delete_report_from_cron(const char *name, const char *domain);
+/* Sends SIGINT to the processes named in
+ * "/var/log/tmprpts_adom/<first>/<second>/pid". 0 when a signal was sent,
+ * -1 otherwise. The two functions behave the same. */
+LOGBASE_API int kill_running_report_process_ex(const char *first, const char *second);
+LOGBASE_API int kill_running_report_process(const char *first, const char *second);
+/* Reads "/drive0/private/<work>_work_done" into the non-NULL out-values.
+ * 1 when the file was read, 0 otherwise. */
+LOGBASE_API int retrieve_bin_work_data(const char *work, int64_t *first, int64_t *second,
+                                       int32_t *total, int32_t *done);
+/* Writes "<n> of <total> binary files need to be regenerated." into `text`
+ * (cut to `size`; the first character is cleared in every case). 0 while
+ * files remain to be regenerated, -1 otherwise. */
+LOGBASE_API int retrieve_bin_status(char *text, size_t size);
+/* When "/var/log/debug/logrpt_core_flag" exists, raises the core-file size
+ * limit to its maximum. 0, or -1 when the limit cannot be read or set. */
+LOGBASE_API int set_core_rlimit(void);
 
 /* ===== Language tables =================================================== */
 

@@ -143,7 +143,104 @@ LOGBASE_API int is_var_by_time(const char *name);
 
 /* ===== Report periods ==================================================== */
 
+/* A time window: epoch seconds, end inclusive; {0, 0} means no window. */
+typedef struct rpt_window {
+    int64_t begin;
+    int64_t end;
+} rpt_window;
+
+/* Period block of a report definition record (32 bytes, at byte 1232). */
+typedef struct rpt_period {
+    uint32_t reserved;
+    uint32_t type;     /* 0 to 15 as named by rptpertype_name, 16 custom */
+    int32_t n;         /* count of "last-n-hours", "last-n-days", "last-n-weeks" */
+    int16_t start[5];  /* custom start: year, month 1-12, day, hour, minute */
+    int16_t end[5];    /* custom end, same fields */
+} rpt_period;
+
+/* Start of the local "hour", "day", "week" (from Sunday), "month",
+ * "quarter" or "year" containing `t`, stepped back `n` units, corrected for a
+ * daylight-saving change in between. Any other unit starts at 0. */
+LOGBASE_API int64_t beg_of(const char *unit, uint32_t n, int64_t t);
+/* `span` corrected by one hour when daylight saving is in force at only one
+ * of `t - span` and `t`. */
+LOGBASE_API int64_t get_time_offset(int64_t t, int64_t span);
+/* Refreshes the time zone from the configuration store, then fills `window`
+ * with the window of `period` at the current time. Sets *custom to 1 for the
+ * custom period (leaves it alone otherwise; it must be valid then). A NULL
+ * period or a type above 16 gives {0, 0}. */
+LOGBASE_API void rptper_get_begend(const rpt_period *period, rpt_window *window,
+                                   uint32_t *custom);
+/* Empties `window`, then fills it from the period block of the report
+ * definition record `report` when that is not NULL. */
+LOGBASE_API void get_time_period(const void *report, rpt_window *window, uint32_t *custom);
+/* Reads the progress file "<dir>/.status" of a running report: start time,
+ * and either the percentage done or the end time. 1 when read, -1 while the
+ * report is waiting, 0 when an argument is NULL or the file cannot be opened.
+ * `reserved` is not read. */
+LOGBASE_API int get_start_end_percent(const char *dir, const void *reserved, uint64_t *start,
+                                      uint64_t *end, int32_t *percent);
+
 /* ===== Report settings and names ========================================= */
+
+/* Report flags of a settings record. */
+#define RPT_FLAG_HTML 0x10u            /* output formats, one per format bit */
+#define RPT_FLAG_PDF 0x20u
+#define RPT_FLAG_RTF 0x40u
+#define RPT_FLAG_TXT 0x80u
+#define RPT_FLAG_MHT 0x100u
+#define RPT_FLAG_SCOPE_BIT0 0x800u     /* bit 0 of definition byte 1268 */
+#define RPT_FLAG_OBFUSCATE_USERS 0x2000u
+#define RPT_FLAG_TIME_FILTER 0x4000u   /* the log filter text bounds the window */
+
+/* The report settings record that get_report_settings_r fills (43088
+ * bytes). */
+typedef struct rpt_settings {
+    uint32_t query_ids[512];       /* chart query ids, as get_qryset orders them */
+    uint32_t query_count;
+    uint32_t reserved;
+    unsigned char strings[16];     /* host string array, made empty */
+    uint64_t flags;                /* RPT_FLAG_* and the definition's scope bits */
+    const void *output;            /* byte 2544 of the definition record */
+    char log_filter[4096];
+    char datetime_cond[4096];
+    rpt_window window;
+    uint32_t time_type;            /* 0 to 4 by the window's span: <1h, <1d, <1w, <4w, more */
+    uint32_t value1272;            /* copies of definition bytes 1272 and 1276 */
+    uint32_t value1276;
+    unsigned char host_area[32772]; /* left zero; belongs to the host */
+    int64_t assembled_at;          /* epoch seconds */
+} rpt_settings;
+
+/* Assembles the settings of the report definition record `report` into
+ * `settings` (which must be valid). 0, or -1 when `report` is NULL. */
+LOGBASE_API int get_report_settings_r(const void *report, rpt_settings *settings);
+/* Merges the definition's scope bits, and RPT_FLAG_SCOPE_BIT0, into *flags. */
+LOGBASE_API void get_report_scope(const void *report, uint64_t *flags);
+/* Adds the output format flags to *flags and points *output (which must be
+ * valid) at the definition's output section. */
+LOGBASE_API void get_report_output(const void *report, uint64_t *flags, const void **output);
+/* Adds RPT_FLAG_OBFUSCATE_USERS when the definition's switch is on. */
+LOGBASE_API void get_report_obfuscate_user(const void *report, uint64_t *flags);
+/* A free name "<prefix>-YYYY-MM-DD-HHMM" (local time), or that name with a
+ * suffix "_001" to "_999", for a new directory under
+ * "/var/log/Reports_adom/<domain>". malloc'd; NULL when none is free or the
+ * domain is NULL or empty. */
+LOGBASE_API char *get_report_name(const char *prefix, const char *domain);
+/* Copies the title logo (name at byte 396 of `logos`) and the header logo
+ * (byte 780) from "/migadmin/reportlogo/thumbs" into `dir` as
+ * "_rpt_title_logo" and "_rpt_header_logo" with the image's suffix. */
+LOGBASE_API void copy_report_logo_files(const char *dir, const void *logos);
+/* Copies `src` to `dst` (room for strlen(src) + 1) with each of
+ * ` "\!#$%&'()*,/;<>?` replaced by '_'. */
+LOGBASE_API void convert_report_file_filename(const char *src, char *dst);
+/* Copies `src` into `dst` of `size` bytes with each '/' replaced by '_';
+ * empty when `size` is below 2. 0, or -1 when `src` is NULL. */
+LOGBASE_API int convert_slash(const char *src, char *dst, size_t size);
+/* 0 when `text` holds only A-Z a-z 0-9 _ - (report names), or only printable
+ * ASCII (section titles); -1 otherwise or for NULL. */
+LOGBASE_API int valid_report_name_string_charset(const char *text);
+LOGBASE_API int valid_section_title_string_charset(const char *text);
 
 /* ===== Report scheduling and control ===================================== */
 

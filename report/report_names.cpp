@@ -1,0 +1,111 @@
+// Report output names, logo copies and the character rules for report names,
+// section titles and file names.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string_view>
+#include <sys/stat.h>
+
+#include "internal/format.hpp"
+#include "logbase.h"
+#include "report/host_api.h"
+#include "report/report_time.hpp"
+
+namespace {
+
+constexpr const char *kReportsRoot = "/var/log/Reports_adom";
+constexpr const char *kLogoDir = "/migadmin/reportlogo/thumbs";
+constexpr size_t kPathSize = 4096;
+constexpr int kMaxSuffix = 999;
+
+// A path is free for a new output directory when nothing or a non-directory
+// is there; any other failure of the status query counts as taken, since the
+// name cannot be shown to be free.
+bool free_for_directory(const char *path) noexcept {
+    struct stat st {};
+    if (stat(path, &st) != 0) return errno == ENOENT;
+    return !S_ISDIR(st.st_mode);
+}
+
+void copy_logo(const char *dir, const char *name, const char *base) noexcept {
+    if (*name == '\0') return;
+    char source[kPathSize], target[kPathSize];
+    lb::format_bounded(source, sizeof source, "%s/%s", kLogoDir, name);
+    const char *ext = image_file_ext(source);
+    lb::format_bounded(target, sizeof target, "%s/%s%s", dir, base, ext ? ext : "");
+    copy_file(source, target);
+}
+
+constexpr std::string_view kFileNameUnsafe = " \"\\!#$%&'()*,/;<>?";
+
+template <typename Allowed> int check_charset(const char *text, Allowed allowed) noexcept {
+    if (text == nullptr) return -1;
+    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text); *p; ++p)
+        if (!allowed(*p)) return -1;
+    return 0;
+}
+
+} // namespace
+
+extern "C" {
+
+LOGBASE_API char *get_report_name(const char *prefix, const char *domain) {
+    if (domain == nullptr || *domain == '\0') return nullptr;
+    lb::report::refresh_time_zone();
+    time_t now = time(nullptr);
+    struct tm local {};
+    if (localtime_r(&now, &local) == nullptr) return nullptr;
+
+    char name[128];
+    lb::format_bounded(name, sizeof name, "%s-%d-%.2d-%.2d-%.2d%.2d", prefix, local.tm_year + 1900,
+                       local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min);
+    char dir[kPathSize], path[kPathSize];
+    lb::format_bounded(dir, sizeof dir, "%s/%s", kReportsRoot, domain);
+    lb::format_bounded(path, sizeof path, "%s/%s", dir, name);
+    if (free_for_directory(path)) return strdup(name);
+
+    for (int i = 1; i <= kMaxSuffix; ++i) {
+        lb::format_bounded(path, sizeof path, "%s/%s_%.3d", dir, name, i);
+        if (free_for_directory(path)) return strdup(std::strrchr(path, '/') + 1);
+    }
+    return nullptr;
+}
+
+LOGBASE_API void copy_report_logo_files(const char *dir, const void *logos) {
+    if (dir == nullptr || logos == nullptr) return;
+    const char *record = static_cast<const char *>(logos);
+    copy_logo(dir, record + 396, "_rpt_title_logo");
+    copy_logo(dir, record + 780, "_rpt_header_logo");
+}
+
+LOGBASE_API void convert_report_file_filename(const char *src, char *dst) {
+    if (src == nullptr || dst == nullptr) return;
+    for (; *src != '\0'; ++src, ++dst)
+        *dst = kFileNameUnsafe.find(*src) == kFileNameUnsafe.npos ? *src : '_';
+    *dst = '\0';
+}
+
+LOGBASE_API int convert_slash(const char *src, char *dst, size_t size) {
+    if (src == nullptr || dst == nullptr) return -1;
+    if (size == 0) return 0;
+    size_t i = 0;
+    if (size >= 2)
+        for (; src[i] != '\0' && i < size - 1; ++i)
+            dst[i] = src[i] == '/' ? '_' : src[i];
+    dst[i] = '\0';
+    return 0;
+}
+
+LOGBASE_API int valid_report_name_string_charset(const char *text) {
+    return check_charset(text, [](unsigned char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+               c == '_' || c == '-';
+    });
+}
+
+LOGBASE_API int valid_section_title_string_charset(const char *text) {
+    return check_charset(text, [](unsigned char c) { return c >= 32 && c <= 126; });
+}
+
+} // extern "C"

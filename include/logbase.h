@@ -14,6 +14,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <obstack.h> /* the hash table's memory pool */
+
 #if defined(LOGBASE_BUILDING)
 #define LOGBASE_API __attribute__((visibility("default")))
 #else
@@ -32,13 +34,379 @@ LOGBASE_API void rt_log(int level, const char *fmt, ...) __attribute__((format(p
 
 /* ===== Binary log files ================================================== */
 
+/* Header of an indexed log file (version 2 and higher): the first 24 bytes of
+ * the file, little-endian, used in memory exactly as they lie on disk. For the
+ * block versions 0 and 1, get_log_file_header_global synthesizes one. */
+typedef struct log_header {
+    char verstr[8];          /* 'v', three decimal digits, four more characters */
+    uint32_t reserved;       /* not interpreted */
+    uint32_t record_count;   /* valid sequence numbers: 0 .. record_count - 1 */
+    uint32_t file_length;    /* only meaningful in a synthesized header */
+    uint32_t index_capacity; /* index slots following the header */
+} log_header;
+
+/* One index slot: where record n starts, counted from the content offset
+ * (24 + 8 * index_capacity), and its length (at most 4096). */
+typedef struct log_index_entry {
+    uint32_t offset;
+    uint32_t length;
+} log_index_entry;
+
+/* The index: an array of index_capacity entries read from file offset 24. */
+typedef log_index_entry log_index;
+
+/* Version of a file or record from its first bytes: 0 for 'd', the three
+ * characters after 'v' read as decimal digits, negative otherwise or for NULL. */
+LOGBASE_API int parse_log_version(const char *verstr);
+/* Position of the entry whose offset is rel_offset among the first count
+ * entries (binary search); -1 for NULL or a negative offset, -2 if absent. */
+LOGBASE_API int get_log_seq(const log_index_entry *index, unsigned int count, int rel_offset);
+/* Length / sequence number of the record at absolute file offset `offset`
+ * (0 means the first record); -1 after a diagnostic line. fd is not used.
+ * Both pointers must be valid. */
+LOGBASE_API int get_log_len(int fd, int offset, const log_header *log_header,
+                            const log_index_entry *log_index);
+LOGBASE_API int get_log_index(int fd, int offset, const log_header *log_header,
+                              const log_index_entry *log_index);
+/* Start of the content region judged from the first `avail` bytes of a file:
+ * 0 below version 2, -1/-2/-3 when fewer than 8 / 24 / the whole index. */
+LOGBASE_API int get_log_content_offset(const log_header *log_header, int avail);
+
+/* Indexed files (version 2 and higher); every failure writes one diagnostic
+ * line and returns -1. Descriptors must be > 0; each call seeks first. */
+LOGBASE_API int get_log_file_header(int fd, log_header *header);
+LOGBASE_API int get_file_index(int fd, log_index_entry *entry, int seq, const log_header *header);
+LOGBASE_API int get_all_file_index(int fd, log_index_entry *index, const log_header *header);
+/* Reads record `seq` into buf (>= 4096 bytes); hands out its length and its
+ * absolute file offset. */
+LOGBASE_API int get_log_data(int fd, int seq, void *buf, const log_header *header,
+                             unsigned int *len_out, unsigned int *off_out);
+/* Version of any log file; restores the file position. -2 seek, -3 short
+ * read, -4 the position could not be restored. */
+LOGBASE_API int get_log_version(int fd);
+/* Version of the file at `path`: -1 cannot open, -2 short read. */
+LOGBASE_API int get_log_version_by_path(const char *path);
+/* Record at absolute offset `offset` of a file of version 0, 1 or 2: the
+ * bytes read, or -1 (other version), -2/-3 (block not read whole), -4 to -7
+ * (header, index buffer, index read, offset lookup failed). */
+LOGBASE_API int get_log_line(int fd, int version, int offset, void *buf);
+
+/* Any version: read the header once (block versions get a synthesized one
+ * with version text "v000xxxx"/"v001xxxx" and index_capacity 0), then the
+ * other calls with it. All return -1 on failure. */
+LOGBASE_API int get_log_file_header_global(int fd, log_header *header);
+LOGBASE_API int get_log_data_global(int fd, int seq, void *buf, const log_header *header,
+                                    unsigned int *len_out, unsigned int *off_out);
+/* `log_header` must be valid. */
+LOGBASE_API int get_log_len_global(int fd, int offset, const log_header *log_header);
+LOGBASE_API int get_log_index_global(int fd, int offset, const log_header *header);
+
 /* ===== Log file names and tags =========================================== */
+
+/* Size of the file at `path` (links followed), or -1. */
+LOGBASE_API int64_t file_size(const char *path);
+/* 1 when `name` is a log file name ("alog.log", "tlog.12.log"); the type
+ * letter and number (0 for the current file) go to the non-NULL outputs. */
+LOGBASE_API int match_logfname(const char *name, char *type_out, unsigned int *num_out);
+/* Log category from the first letter: 3 attack (a), 1 event (e), 2 traffic
+ * (t), 0 otherwise or for names shorter than 8 characters. */
+LOGBASE_API int get_log_type_by_filename(const char *name);
+/* Replaces in place the value after the first occurrence of `tag` in `line`
+ * (capacity `size`, terminating zero at `end`): 0 replaced (*new_end is the
+ * new terminating zero), 1 already equal, 2 no such tag, -1 does not fit. */
+LOGBASE_API int log_line_replace_tag(char *line, int size, char *end, const char *tag,
+                                     int tag_len, const char *value, int value_len,
+                                     char **new_end);
 
 /* ===== Entry descriptor tables =========================================== */
 
+/* One row of a category's descriptor table. next_row[v] is the row of the key
+ * that follows this key in a line of layout version v (0..30); 0 marks the
+ * line's last key (row 0, "date", never follows another key). Rows without a
+ * key have a NULL name. Each table has 128 rows. */
+typedef struct entry_desc {
+    const char *name;
+    int32_t name_len;
+    int32_t quoted; /* 1: the value is written between double quotes */
+    int32_t next_row[31];
+} entry_desc;
+
+/* Row 0 of the descriptor table of a category (1 event, 2 traffic, 3 attack);
+ * NULL for any other code. The tables are complete from load time and only
+ * read by the library, so any thread may call this at any time. */
+LOGBASE_API entry_desc *_get_ed_by_cat(int cat);
+/* Copies layout in_ver - 1 into layout in_ver in every row of `table`. An
+ * in_ver outside 1..30 stops the process with an assertion. */
+LOGBASE_API void dup_prev_ed(entry_desc *table, int in_ver);
+/* Reads the version tag at the head of a line of len bytes. No tag (the line
+ * does not begin with "v0"): prefix_len 0 and version 0. Tag v001..v013:
+ * prefix_len 8 and the tag's layout version (0..11). Any other "v0" tag
+ * leaves both outputs unchanged. Returns 0, or -1 for a NULL argument or a
+ * line shorter than 4 bytes (outputs unchanged). */
+LOGBASE_API int scan_ver(const char *line, int len, int *prefix_len, int *version);
+
+/* The row of each key in its category's table: idx_<tag>_<key>. */
+/* Attack table rows */
+LOGBASE_API extern int idx_atk_date;
+LOGBASE_API extern int idx_atk_time;
+LOGBASE_API extern int idx_atk_log_id;
+LOGBASE_API extern int idx_atk_msg_id;
+LOGBASE_API extern int idx_atk_device_id;
+LOGBASE_API extern int idx_atk_vd;
+LOGBASE_API extern int idx_atk_timezone;
+LOGBASE_API extern int idx_atk_type;
+LOGBASE_API extern int idx_atk_subtype;
+LOGBASE_API extern int idx_atk_pri;
+LOGBASE_API extern int idx_atk_trigger_policy;
+LOGBASE_API extern int idx_atk_severity_level;
+LOGBASE_API extern int idx_atk_proto;
+LOGBASE_API extern int idx_atk_service;
+LOGBASE_API extern int idx_atk_action;
+LOGBASE_API extern int idx_atk_policy;
+LOGBASE_API extern int idx_atk_src;
+LOGBASE_API extern int idx_atk_src_port;
+LOGBASE_API extern int idx_atk_dst;
+LOGBASE_API extern int idx_atk_dst_port;
+LOGBASE_API extern int idx_atk_http_method;
+LOGBASE_API extern int idx_atk_http_url;
+LOGBASE_API extern int idx_atk_http_host;
+LOGBASE_API extern int idx_atk_http_agent;
+LOGBASE_API extern int idx_atk_http_session_id;
+LOGBASE_API extern int idx_atk_msg;
+LOGBASE_API extern int idx_atk_signature_subclass;
+LOGBASE_API extern int idx_atk_signature_id;
+LOGBASE_API extern int idx_atk_srccountry;
+LOGBASE_API extern int idx_atk_content_switch_name;
+LOGBASE_API extern int idx_atk_server_pool_name;
+LOGBASE_API extern int idx_atk_false_positive_mitigation;
+LOGBASE_API extern int idx_atk_log_type;
+LOGBASE_API extern int idx_atk_event_score;
+LOGBASE_API extern int idx_atk_score_message;
+LOGBASE_API extern int idx_atk_entry_sequence;
+LOGBASE_API extern int idx_atk_user_name;
+LOGBASE_API extern int idx_atk_monitor_status;
+LOGBASE_API extern int idx_atk_http_refer;
+LOGBASE_API extern int idx_atk_http_version;
+LOGBASE_API extern int idx_atk_dev_id;
+LOGBASE_API extern int idx_atk_threat_weight;
+LOGBASE_API extern int idx_atk_history_threat_weight;
+LOGBASE_API extern int idx_atk_threat_level;
+LOGBASE_API extern int idx_atk_main_type;
+LOGBASE_API extern int idx_atk_sub_type;
+LOGBASE_API extern int idx_atk_ftp_mode;
+LOGBASE_API extern int idx_atk_ftp_cmd;
+LOGBASE_API extern int idx_atk_cipher_suite;
+LOGBASE_API extern int idx_atk_signature_cve_id;
+LOGBASE_API extern int idx_atk_ml_log_hmm_probability;
+LOGBASE_API extern int idx_atk_ml_log_sample_prob_mean;
+LOGBASE_API extern int idx_atk_ml_log_sample_arglen_mean;
+LOGBASE_API extern int idx_atk_ml_log_arglen;
+LOGBASE_API extern int idx_atk_ml_svm_log_main_types;
+LOGBASE_API extern int idx_atk_ml_svm_log_match_types;
+LOGBASE_API extern int idx_atk_ml_svm_accuracy;
+LOGBASE_API extern int idx_atk_ml_domain_index;
+LOGBASE_API extern int idx_atk_ml_url_dbid;
+LOGBASE_API extern int idx_atk_ml_arg_dbid;
+LOGBASE_API extern int idx_atk_ml_allow_method;
+LOGBASE_API extern int idx_atk_owasp_top10;
+LOGBASE_API extern int idx_atk_timezone_dayst;
+LOGBASE_API extern int idx_atk_bot_info;
+LOGBASE_API extern int idx_atk_backend_service;
+LOGBASE_API extern int idx_atk_es;
+LOGBASE_API extern int idx_atk_client_level;
+LOGBASE_API extern int idx_atk_x509_cert_subject;
+LOGBASE_API extern int idx_atk_owasp_api_top10;
+/* Traffic table rows */
+LOGBASE_API extern int idx_tfk_date;
+LOGBASE_API extern int idx_tfk_time;
+LOGBASE_API extern int idx_tfk_log_id;
+LOGBASE_API extern int idx_tfk_msg_id;
+LOGBASE_API extern int idx_tfk_device_id;
+LOGBASE_API extern int idx_tfk_vd;
+LOGBASE_API extern int idx_tfk_timezone;
+LOGBASE_API extern int idx_tfk_type;
+LOGBASE_API extern int idx_tfk_subtype;
+LOGBASE_API extern int idx_tfk_pri;
+LOGBASE_API extern int idx_tfk_proto;
+LOGBASE_API extern int idx_tfk_service;
+LOGBASE_API extern int idx_tfk_status;
+LOGBASE_API extern int idx_tfk_reason;
+LOGBASE_API extern int idx_tfk_policy;
+LOGBASE_API extern int idx_tfk_src;
+LOGBASE_API extern int idx_tfk_src_port;
+LOGBASE_API extern int idx_tfk_dst;
+LOGBASE_API extern int idx_tfk_dst_port;
+LOGBASE_API extern int idx_tfk_http_request_time;
+LOGBASE_API extern int idx_tfk_http_response_time;
+LOGBASE_API extern int idx_tfk_http_request_bytes;
+LOGBASE_API extern int idx_tfk_http_response_bytes;
+LOGBASE_API extern int idx_tfk_http_method;
+LOGBASE_API extern int idx_tfk_http_url;
+LOGBASE_API extern int idx_tfk_http_agent;
+LOGBASE_API extern int idx_tfk_http_retcode;
+LOGBASE_API extern int idx_tfk_msg;
+LOGBASE_API extern int idx_tfk_srccountry;
+LOGBASE_API extern int idx_tfk_content_switch_name;
+LOGBASE_API extern int idx_tfk_server_pool_name;
+LOGBASE_API extern int idx_tfk_http_host;
+LOGBASE_API extern int idx_tfk_user_name;
+LOGBASE_API extern int idx_tfk_http_refer;
+LOGBASE_API extern int idx_tfk_http_version;
+LOGBASE_API extern int idx_tfk_dev_id;
+LOGBASE_API extern int idx_tfk_cipher_suite;
+LOGBASE_API extern int idx_tfk_timezone_dayst;
+LOGBASE_API extern int idx_tfk_original_src;
+LOGBASE_API extern int idx_tfk_original_srccountry;
+LOGBASE_API extern int idx_tfk_x509_cert_subject;
+/* Event table rows */
+LOGBASE_API extern int idx_evt_date;
+LOGBASE_API extern int idx_evt_time;
+LOGBASE_API extern int idx_evt_log_id;
+LOGBASE_API extern int idx_evt_msg_id;
+LOGBASE_API extern int idx_evt_device_id;
+LOGBASE_API extern int idx_evt_vd;
+LOGBASE_API extern int idx_evt_timezone;
+LOGBASE_API extern int idx_evt_type;
+LOGBASE_API extern int idx_evt_subtype;
+LOGBASE_API extern int idx_evt_pri;
+LOGBASE_API extern int idx_evt_trigger_policy;
+LOGBASE_API extern int idx_evt_user;
+LOGBASE_API extern int idx_evt_ui;
+LOGBASE_API extern int idx_evt_action;
+LOGBASE_API extern int idx_evt_status;
+LOGBASE_API extern int idx_evt_msg;
+LOGBASE_API extern int idx_evt_timezone_dayst;
+
 /* ===== Log line parser and CSV =========================================== */
 
+/* One parsed item: the key (the descriptor's name, not a pointer into the
+ * line) and the value, pointing into the caller's line (for a quoted key the
+ * text between the quotes). */
+typedef struct kv_entry {
+    const char *key;
+    int32_t key_len;
+    const char *val;
+    int32_t val_len;
+} kv_entry;
+
+/* The value part of a kv_entry; same layout as its last two fields. */
+typedef struct kv_value {
+    const char *val;
+    int32_t val_len;
+} kv_value;
+
+/* Parse result: slot i holds the line's i-th item; only the first `count`
+ * slots are meaningful. */
+typedef struct kv_entries {
+    kv_entry entries[128];
+    int32_t count;
+} kv_entries;
+
+/* Parser context of one line. csv: write ',' over each separating space.
+ * last_pos: position of the line's last item, set when its end is found. */
+typedef struct kv_parse_ctx {
+    const entry_desc *table;
+    int32_t version;
+    int32_t csv;
+    int32_t last_pos;
+} kv_parse_ctx;
+
+/* Result codes of the parser. */
+#define KV_ERR_CATEGORY (-1) /* unrecognised category; also a NULL argument */
+#define KV_ERR_EMPTY (-2)    /* nothing left after the version tag */
+#define KV_ERR_KEY (-3)      /* the expected key is not at this point */
+#define KV_ERR_END (-4)      /* no valid end of the item or line in the buffer */
+#define KV_ERR_EQUALS (-5)   /* no '=' right after the key */
+#define KV_ERR_QUOTE (-6)    /* a quoted key's value does not open with '"' */
+
+/* Parses the item of table row `row` at `item` and every item after it, with
+ * `len` bytes from `item` to the end of the buffer; depth is 128 for a line's
+ * first item (slot 128 - depth receives the item). Returns the bytes from
+ * `item` through the line's final newline, or a negative code. The byte just
+ * past `len` must be readable: it ends the line when it is a newline. In
+ * comma mode the separating spaces are overwritten only when the whole line
+ * parses. The cost is bounded by O(len x keys) whatever the values hold. */
+LOGBASE_API int _parse_log_kv_pair(int row, int depth, char *item, int len, kv_entries *entries,
+                                   kv_parse_ctx *ctx);
+/* Parses one log line (with its optional version tag) of a category into
+ * `entries`; returns the bytes consumed including the tag, or a negative
+ * code (count is then unchanged). A "v0" tag of no known version is not
+ * skipped: such a line gives -3. */
+LOGBASE_API int parse_disk_log_entry(int cat, const char *line, int len, kv_entries *entries);
+/* The value of the first item whose key is exactly `name`; NULL if none. */
+LOGBASE_API const kv_value *parse_get_value(const kv_entries *entries, const char *name);
+/* A malloc'd copy of the NUL-terminated line with an unquoted two-or-more
+ * word policy value put between double quotes; NULL when out of memory. */
+LOGBASE_API char *format_policy(const char *line, int len);
+/* Diagnostic loader: reads the built-in sample file of a category whole into
+ * a malloc'd buffer, reporting progress on standard output; sets *size and
+ * *content_offset. NULL on failure. */
+LOGBASE_API char *read_log_file(int cat, int *size, int *content_offset);
+/* Turns every item separator of the log lines in buf (len bytes, each line
+ * behind the same version tag as the first) into ',' in place, and the
+ * timezone, ml_svm_accuracy, ml_svm_log_match_types and ml_allow_method items
+ * into whole double-quoted fields. Returns 0, -1 for an unrecognised category
+ * or the code of the first line that does not parse (earlier lines are
+ * converted, it and later ones are not). */
+LOGBASE_API int convert_csv_log(int cat, char *buf, int len);
+/* Moves the opening quote of the first timezone, ml_svm_accuracy,
+ * ml_svm_log_match_types and ml_allow_method value of a line in front of its
+ * key. A NULL line is ignored. */
+LOGBASE_API void convert_csv_log_special_character(char *line, int len);
+
 /* ===== String hash and hash table ======================================== */
+
+/* lookup2-style hash in 64-bit arithmetic over `len` bytes at `key`, seeded
+ * with `init`. `hash` is the same function under a second name. */
+LOGBASE_API uint64_t lum_hash(const void *key, uint64_t len, uint64_t init);
+LOGBASE_API uint64_t hash(const void *key, uint64_t len, uint64_t init);
+
+typedef struct hash_node {
+    uint32_t hval;          /* hash given at insertion */
+    int64_t value;          /* caller's value, opaque to the table */
+    const char *key;        /* the table's copy (copy_key) or the caller's key */
+    int32_t key_len;        /* bytes, without any terminator */
+    struct hash_node *next; /* next node of the same bucket */
+} hash_node;
+
+/* Chained table with a fixed bucket count. Pool mode (hash_table_init) carves
+ * nodes and key copies from `pool` and drops them all at once; delete mode
+ * (hash_table_with_delete_init) allocates each node on its own so that it can
+ * be removed, handing its value's low 32 bits to `release`. */
+typedef struct hash_table {
+    hash_node **buckets;
+    struct obstack pool;
+    int32_t nbuckets;
+    int32_t count;
+    int (*cmp)(const void *key, int key_len, const void *node_key, int node_key_len);
+    void (*release)(int32_t value);
+    int32_t copy_key;
+    int32_t delete_mode;
+} hash_table;
+
+/* 1 when the table is ready, 0 for a NULL table, a bucket count below 1 or
+ * no bucket array. `unused` is ignored. */
+LOGBASE_API int hash_table_init(hash_table *table, int nbuckets, int unused);
+LOGBASE_API int hash_table_with_delete_init(hash_table *table, int nbuckets, int copy_key,
+                                            int unused, void (*release)(int32_t value));
+/* Adds a node in front of its bucket (an equal key is not replaced); NULL on
+ * failure. The text form stores a NUL after a copied key, the binary form not;
+ * `binary` selects between them. */
+LOGBASE_API hash_node *hash_table_add(hash_table *table, uint32_t hval, const void *key,
+                                      int32_t key_len, int64_t value);
+LOGBASE_API hash_node *hash_table_add_binary(hash_table *table, uint32_t hval, const void *key,
+                                             int32_t key_len, int64_t value);
+LOGBASE_API hash_node *impl_hash_table_add(hash_table *table, uint32_t hval, const void *key,
+                                           int32_t key_len, int64_t value, int binary);
+/* The most recently added node with this hash and key, or NULL. */
+LOGBASE_API hash_node *hash_table_find(hash_table *table, uint32_t hval, const void *key,
+                                       int32_t key_len);
+/* Delete mode only: removes the most recent matching node. 0 whether or not
+ * one matched; -1 in pool mode or on an empty table. */
+LOGBASE_API int hash_table_delete(hash_table *table, uint32_t hval, const void *key,
+                                  int32_t key_len);
+/* Releases everything and zeroes the record; NULL is ignored. */
+LOGBASE_API void hash_table_free(hash_table *table);
 
 /* ===== Tokenizers and regular expressions ================================ */
 
@@ -271,6 +639,38 @@ LOGBASE_API int retrieve_bin_status(char *text, size_t size);
 LOGBASE_API int set_core_rlimit(void);
 
 /* ===== Language tables =================================================== */
+
+#define LANG_TABLE_ENTRIES 2560
+#define LANG_KEY_SIZE 1024
+#define LANG_VALUE_SIZE 2048
+
+/* One attribute: NUL-terminated key and value, cut to fit. */
+typedef struct attr_entry {
+    char key[LANG_KEY_SIZE];
+    char value[LANG_VALUE_SIZE];
+} attr_entry;
+
+/* Current-language and English tables, sorted by key (case ignored) after
+ * their initialiser ran; entries 0 to count - 1 are in use. */
+LOGBASE_API extern attr_entry attr_table[LANG_TABLE_ENTRIES];
+LOGBASE_API extern int table_len;
+LOGBASE_API extern attr_entry en_attr_table[LANG_TABLE_ENTRIES];
+LOGBASE_API extern int en_table_len;
+
+/* Replace the table with `section` of "/migadmin[/subdir]/lang/<file>".
+ * 0 on success, -1 when the file cannot be opened or has no such section
+ * (the table is then empty). */
+LOGBASE_API int lang_init(const char *subdir, const char *section, const char *file);
+LOGBASE_API int lang_en_init(const char *subdir, const char *section, const char *file);
+/* The value of `key` (case ignored), pointing into the table; NULL if absent. */
+LOGBASE_API const char *lang_table_get(const char *key);
+LOGBASE_API const char *lang_en_table_get(const char *key);
+/* Adds the entries of `section` of the file at `path` to `table` (an array of
+ * LANG_TABLE_ENTRIES attr_entry) and `*count`, without clearing or sorting.
+ * 0 on success, -1 when the file or section is missing. */
+LOGBASE_API int read_lang_table(const char *path, const char *section, void *table, int *count);
+/* strcasecmp order of two keys (or a key and an entry, whose key comes first). */
+LOGBASE_API int attrcmp(const void *a, const void *b);
 
 #ifdef __cplusplus
 }

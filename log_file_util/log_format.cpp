@@ -1,0 +1,115 @@
+// The binary log file layout: version text, content offset, and the lookup
+// from a file offset to a record in an index held in memory.
+#undef NDEBUG // the caller-error assertions stay in every build
+#include <cassert>
+#include <cstddef>
+#include <unistd.h>
+
+#include "diag_log/diag_log.hpp"
+#include "log_file_util/log_layout.hpp"
+
+// The structures are read from disk as they lie there.
+static_assert(sizeof(log_header) == 24);
+static_assert(offsetof(log_header, verstr) == 0);
+static_assert(offsetof(log_header, reserved) == 8);
+static_assert(offsetof(log_header, record_count) == 12);
+static_assert(offsetof(log_header, file_length) == 16);
+static_assert(offsetof(log_header, index_capacity) == 20);
+static_assert(sizeof(log_index_entry) == 8);
+static_assert(offsetof(log_index_entry, offset) == 0);
+static_assert(offsetof(log_index_entry, length) == 4);
+static_assert(sizeof(log_index) == sizeof(log_index_entry));
+
+namespace lb::logfile {
+
+seq_lookup find_record(const log_header &header, const log_index_entry *index, int offset) {
+    uint32_t content = content_offset32(header);
+    // Unsigned subtraction: an offset inside the header or index comes out
+    // negative without signed overflow.
+    int relative = offset == 0 ? 0 : static_cast<int>(static_cast<uint32_t>(offset) - content);
+    int reported = offset == 0 ? static_cast<int>(content) : offset;
+    int seq = get_log_seq(index, searchable_entries(header), relative);
+    bool found = seq >= 0 && static_cast<uint32_t>(seq) < header.record_count;
+    return {seq, reported, found};
+}
+
+malloc_ptr<log_index_entry> allocate_index(const log_header &header) {
+    uint32_t slots = header.index_capacity == 0 ? 1 : header.index_capacity;
+    return malloc_array<log_index_entry>(slots);
+}
+
+ssize_t read_fully(int fd, void *buf, size_t count) {
+    size_t done = 0;
+    while (done < count) {
+        ssize_t n = read(fd, static_cast<char *>(buf) + done, count - done);
+        if (n < 0) return done == 0 ? -1 : static_cast<ssize_t>(done);
+        if (n == 0) break;
+        done += static_cast<size_t>(n);
+    }
+    return static_cast<ssize_t>(done);
+}
+
+} // namespace lb::logfile
+
+using namespace lb::logfile;
+
+extern "C" {
+
+LOGBASE_API int parse_log_version(const char *verstr) {
+    if (verstr == nullptr) return -1;
+    if (verstr[0] == 'd') return 0;
+    if (verstr[0] != 'v') return -1; // not a log file
+    return (verstr[1] - '0') * 100 + (verstr[2] - '0') * 10 + (verstr[3] - '0');
+}
+
+LOGBASE_API int get_log_seq(const log_index_entry *index, unsigned int count, int rel_offset) {
+    if (index == nullptr || rel_offset < 0) return -1;
+    int64_t low = 0;
+    int64_t high = static_cast<int64_t>(count) - 1;
+    auto wanted = static_cast<uint32_t>(rel_offset);
+    while (low <= high) {
+        int64_t mid = (low + high) / 2;
+        if (index[mid].offset == wanted) return static_cast<int>(mid);
+        if (index[mid].offset > wanted)
+            high = mid - 1;
+        else
+            low = mid + 1;
+    }
+    return -2;
+}
+
+LOGBASE_API int get_log_len(int fd, int offset, const log_header *log_header,
+                            const log_index_entry *log_index) {
+    assert(log_header != NULL && log_index != NULL);
+    (void)fd;
+    seq_lookup found = find_record(*log_header, log_index, offset);
+    if (!found.found) {
+        LB_REPORT("get log_seq failed, log_seq:%d offset:%d\n\n", found.seq, found.reported);
+        return -1;
+    }
+    return static_cast<int>(log_index[found.seq].length);
+}
+
+LOGBASE_API int get_log_index(int fd, int offset, const log_header *log_header,
+                              const log_index_entry *log_index) {
+    assert(log_header != NULL && log_index != NULL);
+    (void)fd;
+    seq_lookup found = find_record(*log_header, log_index, offset);
+    if (!found.found) {
+        LB_REPORT("get log_seq failed, log_seq:%d offset:%d\n\n", found.seq, found.reported);
+        return -1;
+    }
+    return found.seq;
+}
+
+LOGBASE_API int get_log_content_offset(const log_header *log_header, int avail) {
+    if (avail < 8) return -1;
+    if (parse_log_version(log_header ? log_header->verstr : nullptr) < kFirstIndexedVersion)
+        return 0;
+    if (avail < static_cast<int>(kHeaderSize)) return -2;
+    uint64_t content = kHeaderSize + index_bytes(*log_header);
+    if (static_cast<uint64_t>(avail) < content) return -3;
+    return static_cast<int>(content);
+}
+
+} // extern "C"

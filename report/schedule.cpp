@@ -1,0 +1,216 @@
+// Report schedules in the crontab, report definitions by name, and control
+// of running reports: stopping them, regeneration status, core-file limit.
+#include "report/host_api.h"
+
+#include "internal/report_record.hpp"
+#include "internal/text.hpp"
+#include "logbase.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+namespace {
+
+namespace rec = lb::report_record;
+
+constexpr const char *kRunCommand = "/bin/run_sch_rpt add";
+constexpr const char *kRunningReportsDir = "/var/log/tmprpts_adom";
+constexpr const char *kWorkFileDir = "/drive0/private";
+constexpr const char *kBinaryWork = ".bin";
+constexpr const char *kCoreMarker = "/var/log/debug/logrpt_core_flag";
+
+enum ScheduleKind : uint32_t { kNone = 0, kDaily = 1, kWeekdays = 2, kMonthDays = 3 };
+
+template <typename T> T field(const void *record, std::size_t offset) {
+    T value;
+    std::memcpy(&value, static_cast<const unsigned char *>(record) + offset, sizeof value);
+    return value;
+}
+
+bool is_empty(const char *text) {
+    return text == nullptr || text[0] == '\0';
+}
+
+struct Command {
+    char text[128];
+};
+
+Command scheduled_command(const char *name, const char *domain) {
+    Command command;
+    std::snprintf(command.text, sizeof command.text, "%s %s %s", kRunCommand, name, domain);
+    return command;
+}
+
+// "%d" of `value`, cut to the field's room.
+void decimal_text(char *text, std::size_t size, int value) {
+    char full[16];
+    std::snprintf(full, sizeof full, "%d", value);
+    lb::copy_bounded(text, size, full);
+}
+
+bool bit_set(uint64_t mask, int bit) {
+    return (mask >> bit) & 1U;
+}
+
+// Appends the selected numbers first..last as a "," list, bounded by `size`.
+void append_list(char *list, std::size_t size, uint64_t mask, int first, int last) {
+    char number[16];
+    for (int n = first; n <= last; ++n) {
+        if (!bit_set(mask, n)) continue;
+        std::snprintf(number, sizeof number, list[0] == '\0' ? "%d" : ",%d", n);
+        lb::append_bounded(list, size, number);
+    }
+}
+
+// Same selection with consecutive numbers written as "a-b" ranges, which
+// every selection of at most 31 numbers fits in a month-day field.
+void append_ranges(char *list, std::size_t size, uint64_t mask, int first, int last) {
+    char item[32];
+    for (int n = first; n <= last; ++n) {
+        if (!bit_set(mask, n)) continue;
+        int end = n;
+        while (end < last && bit_set(mask, end + 1))
+            ++end;
+        const char *sep = list[0] == '\0' ? "" : ",";
+        if (end == n)
+            std::snprintf(item, sizeof item, "%s%d", sep, n);
+        else
+            std::snprintf(item, sizeof item, "%s%d-%d", sep, n, end);
+        lb::append_bounded(list, size, item);
+        n = end;
+    }
+}
+
+// The month-day list; a plain list that would be cut loses days, so such a
+// selection is written with ranges, which cron reads as the same days.
+void month_day_list(char *list, std::size_t size, uint64_t mask) {
+    list[0] = '\0';
+    append_list(list, size, mask, 1, 31);
+    if (std::strlen(list) + 1 < size) return;
+    list[0] = '\0';
+    append_ranges(list, size, mask, 1, 31);
+}
+
+} // namespace
+
+extern "C" {
+
+LOGBASE_API const void *rpt_get(const char *name) {
+    if (name == nullptr) return nullptr;
+    void *reports = nCfg_query(CFG_TABLE_REPORTS);
+    if (reports == nullptr) return nullptr;
+    return cmf_query_do_table_find(reports, 0, name, 2);
+}
+
+LOGBASE_API void delete_report_from_cron(const char *name, const char *domain) {
+    if (is_empty(name) || is_empty(domain)) return;
+    Command command = scheduled_command(name, domain);
+    const cron_entry none = {"", "", "", "", ""};
+    update_crontab(CRON_REMOVE, &none, command.text);
+}
+
+LOGBASE_API void add_report_to_cron(const char *name, const char *domain) {
+    if (is_empty(name) || is_empty(domain)) return;
+    const void *report = rpt_get(name);
+    if (report == nullptr) return;
+
+    auto kind = field<uint32_t>(report, rec::kScheduleKind);
+    if (kind == kNone) {
+        delete_report_from_cron(name, domain);
+        return;
+    }
+    auto hour = field<int16_t>(report, rec::kScheduleHour);
+    char minute_text[4];
+    char hour_text[4];
+    decimal_text(minute_text, sizeof minute_text, field<int16_t>(report, rec::kScheduleMinute));
+    decimal_text(hour_text, sizeof hour_text, hour == 24 ? 0 : hour);
+
+    // A kind beyond the known ones leaves both day fields empty, which the
+    // crontab service refuses as an entry.
+    char day_of_month[64] = "";
+    char day_of_week[16] = "";
+    if (kind == kDaily || kind == kWeekdays)
+        lb::copy_bounded(day_of_month, sizeof day_of_month, "*");
+    if (kind == kDaily || kind == kMonthDays)
+        lb::copy_bounded(day_of_week, sizeof day_of_week, "*");
+    if (kind == kWeekdays)
+        append_list(day_of_week, sizeof day_of_week,
+                    field<uint32_t>(report, rec::kScheduleWeekdays), 0, 6);
+    if (kind == kMonthDays)
+        month_day_list(day_of_month, sizeof day_of_month,
+                       field<uint64_t>(report, rec::kScheduleMonthDays));
+
+    const cron_entry entry = {minute_text, hour_text, day_of_month, "*", day_of_week};
+    Command command = scheduled_command(name, domain);
+    update_crontab(CRON_ADD_OR_REPLACE, &entry, command.text);
+}
+
+LOGBASE_API int kill_running_report_process_ex(const char *first, const char *second) {
+    if (is_empty(first) || is_empty(second)) return -1;
+    char path[256];
+    std::snprintf(path, sizeof path, "%s/%s/%s/pid", kRunningReportsDir, first, second);
+    std::FILE *pid_file = std::fopen(path, "r");
+    if (pid_file == nullptr) return -1;
+    int pids[2] = {-1, -1};
+    // An id that is not there stays -1.
+    (void)std::fscanf(pid_file, "%d %d", &pids[0], &pids[1]);
+    std::fclose(pid_file);
+
+    bool signalled = false;
+    for (int pid : pids) {
+        if (pid < 1) continue;
+        ::kill(pid, SIGINT);
+        signalled = true;
+    }
+    return signalled ? 0 : -1;
+}
+
+LOGBASE_API int kill_running_report_process(const char *first, const char *second) {
+    return kill_running_report_process_ex(first, second);
+}
+
+LOGBASE_API int retrieve_bin_work_data(const char *work, int64_t *first, int64_t *second,
+                                       int32_t *total, int32_t *done) {
+    if (work == nullptr) return 0;
+    char path[4096];
+    std::snprintf(path, sizeof path, "%s/%s_work_done", kWorkFileDir, work);
+    std::FILE *work_file = std::fopen(path, "r+");
+    if (work_file == nullptr) return 0;
+    long long values64[2] = {0, 0};
+    int values32[2] = {0, 0};
+    // Values that are not there stay 0.
+    (void)std::fscanf(work_file, "%lld %lld %d %d", &values64[0], &values64[1], &values32[0],
+                      &values32[1]);
+    std::fclose(work_file);
+    if (first != nullptr) *first = values64[0];
+    if (second != nullptr) *second = values64[1];
+    if (total != nullptr) *total = values32[0];
+    if (done != nullptr) *done = values32[1];
+    return 1;
+}
+
+LOGBASE_API int retrieve_bin_status(char *text, size_t size) {
+    text[0] = '\0';
+    int32_t total = 0;
+    int32_t done = 0;
+    if (retrieve_bin_work_data(kBinaryWork, nullptr, nullptr, &total, &done) == 0) return -1;
+    bool remaining = total > done;
+    long long pending = remaining ? static_cast<long long>(total) - done : 0;
+    std::snprintf(text, size, "%lld of %d binary files need to be regenerated.", pending, total);
+    return remaining ? 0 : -1;
+}
+
+LOGBASE_API int set_core_rlimit(void) {
+    struct stat marker;
+    if (::stat(kCoreMarker, &marker) != 0) return 0;
+    struct rlimit limit;
+    if (::getrlimit(RLIMIT_CORE, &limit) != 0) return -1;
+    limit.rlim_cur = limit.rlim_max;
+    return ::setrlimit(RLIMIT_CORE, &limit) == 0 ? 0 : -1;
+}
+
+} // extern "C"

@@ -335,8 +335,10 @@ LOGBASE_API int _parse_log_kv_pair(int row, int depth, char *item, int len, kv_e
 LOGBASE_API int parse_disk_log_entry(int cat, const char *line, int len, kv_entries *entries);
 /* The value of the first item whose key is exactly `name`; NULL if none. */
 LOGBASE_API const kv_value *parse_get_value(const kv_entries *entries, const char *name);
-/* A malloc'd copy of the NUL-terminated line with an unquoted two-or-more
- * word policy value put between double quotes; NULL when out of memory. */
+/* A malloc'd copy of the NUL-terminated line (len bytes at most) in which the
+ * value of the first "policy=" is put between double quotes when it is not
+ * quoted and another key follows it; otherwise an unchanged copy. The copy
+ * has len + 4 bytes. NULL when out of memory. */
 LOGBASE_API char *format_policy(const char *line, int len);
 /* Diagnostic loader: reads the built-in sample file of a category whole into
  * a malloc'd buffer, reporting progress on standard output; sets *size and

@@ -1,0 +1,127 @@
+// String hash and chained hash table in both memory modes.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "logbase.h"
+
+namespace {
+
+std::vector<int32_t> released;
+void record_release(int32_t value) {
+    released.push_back(value);
+}
+
+uint32_t h32(const std::string &key) {
+    return static_cast<uint32_t>(lum_hash(key.data(), key.size(), 0));
+}
+
+TEST(LumHash, MatchesKnownValuesUnderBothNames) {
+    EXPECT_EQ(lum_hash("", 0, 0), 0xbd91e0a04a788badull);
+    EXPECT_EQ(lum_hash("abc", 3, 0), 0x718a5c8b1bb225c7ull);
+    // Values from an independent implementation: exactly one block, high
+    // (unsigned) bytes with a seed, and several blocks plus a tail.
+    EXPECT_EQ(hash("abcdefghijkl", 12, 0), 0x5d97010c688f3ee9ull);
+    std::string high(11, '\xff');
+    EXPECT_EQ(lum_hash(high.data(), high.size(), 0xdeadbeefcafeull), 0x749b45adcb621e20ull);
+    std::string all;
+    for (int i = 0; i < 1024; ++i)
+        all += static_cast<char>(i & 0xff);
+    EXPECT_EQ(hash(all.data(), all.size(), 7), 0x2e0841c09c12fc05ull);
+}
+
+TEST(HashTable, InitRefusesWhatCannotWork) {
+    EXPECT_EQ(hash_table_init(nullptr, 8, 0), 0);
+    EXPECT_EQ(hash_table_with_delete_init(nullptr, 8, 1, 0, nullptr), 0);
+    hash_table t;
+    std::memset(&t, 0x5a, sizeof t);
+    EXPECT_EQ(hash_table_init(&t, 0, 0), 0);
+    EXPECT_EQ(hash_table_add(&t, 1, "k", 1, 1), nullptr);
+    EXPECT_EQ(hash_table_find(&t, 1, "k", 1), nullptr);
+    hash_table_free(&t);
+    hash_table_free(nullptr);
+}
+
+TEST(HashTable, PoolModeKeepsDuplicatesAndRefusesDelete) {
+    hash_table t;
+    ASSERT_EQ(hash_table_init(&t, 64, 0), 1);
+    EXPECT_EQ(t.cmp("abc", 3, "abcde", 5), -2);
+    EXPECT_EQ(t.cmp(nullptr, 4, "abcd", 4), 0);
+    EXPECT_EQ(t.cmp("abcd", 4, nullptr, 4), 0);
+    EXPECT_LT(t.cmp("abcd", 4, "abce", 4), 0);
+
+    std::string key = "attack";
+    hash_node *first = hash_table_add(&t, h32(key), key.data(), 6, 1);
+    hash_node *second = hash_table_add(&t, h32(key), key.data(), 6, 2);
+    ASSERT_TRUE(first && second);
+    EXPECT_EQ(t.count, 2);
+    EXPECT_EQ(hash_table_find(&t, h32(key), "attack", 6), second);
+    EXPECT_EQ(hash_table_find(&t, h32(key) + 1, "attack", 6), nullptr) << "other hash, same key";
+    EXPECT_EQ(hash_table_find(&t, h32(key), "attacks", 7), nullptr);
+    // Text keys are copied with a terminator that key_len leaves out.
+    EXPECT_NE(second->key, key.data());
+    EXPECT_EQ(second->key_len, 6);
+    EXPECT_STREQ(second->key, "attack");
+    key[0] = 'X';
+    EXPECT_EQ(hash_table_find(&t, second->hval, "attack", 6), second);
+
+    hash_node *binary = hash_table_add_binary(&t, 7, "a\0b", 3, 3);
+    ASSERT_NE(binary, nullptr);
+    EXPECT_EQ(std::memcmp(binary->key, "a\0b", 3), 0);
+    EXPECT_EQ(hash_table_find(&t, 7, "a\0b", 3), binary);
+    EXPECT_EQ(hash_table_delete(&t, h32("attack"), "attack", 6), -1);
+    EXPECT_EQ(t.count, 3);
+    hash_table_free(&t);
+    EXPECT_EQ(t.buckets, nullptr);
+    EXPECT_EQ(t.count, 0);
+    EXPECT_EQ(t.cmp, nullptr);
+}
+
+TEST(HashTable, DeleteModeRemovesNewestFirstAndReleasesLow32Bits) {
+    released.clear();
+    hash_table t;
+    ASSERT_EQ(hash_table_with_delete_init(&t, 1, 1, 0, record_release), 1);
+    EXPECT_EQ(t.delete_mode, 1);
+    EXPECT_EQ(hash_table_delete(&t, 5, "k", 1), -1) << "empty table";
+
+    // One bucket: every key shares a chain.
+    const int64_t big = (int64_t{0x12345678} << 32) | 0x9abcdef0;
+    std::vector<std::string> keys = {"alpha", "beta", "gamma", "beta"};
+    for (size_t i = 0; i < keys.size(); ++i)
+        ASSERT_NE(hash_table_add(&t, h32(keys[i]), keys[i].data(), keys[i].size(), big + i),
+                  nullptr);
+    EXPECT_EQ(t.count, 4);
+    EXPECT_EQ(hash_table_find(&t, h32("beta"), "beta", 4)->value, big + 3);
+    EXPECT_EQ(hash_table_delete(&t, h32("beta"), "beta", 4), 0);
+    EXPECT_EQ(hash_table_find(&t, h32("beta"), "beta", 4)->value, big + 1);
+    EXPECT_EQ(hash_table_delete(&t, h32("delta"), "delta", 5), 0) << "absent key";
+    EXPECT_EQ(t.count, 3);
+    EXPECT_EQ(released, (std::vector<int32_t>{static_cast<int32_t>(0x9abcdef3)}));
+    EXPECT_EQ(hash_table_find(&t, h32("alpha"), "alpha", 5)->value, big);
+    EXPECT_EQ(hash_table_find(&t, h32("gamma"), "gamma", 5)->value, big + 2);
+
+    released.clear();
+    hash_table_free(&t);
+    std::sort(released.begin(), released.end());
+    EXPECT_EQ(released, (std::vector<int32_t>{static_cast<int32_t>(0x9abcdef0),
+                                              static_cast<int32_t>(0x9abcdef1),
+                                              static_cast<int32_t>(0x9abcdef2)}));
+}
+
+TEST(HashTable, DeleteModeWithoutKeyCopyKeepsCallerKeys) {
+    hash_table t;
+    ASSERT_EQ(hash_table_with_delete_init(&t, 16, 0, 0, nullptr), 1);
+    char key[] = "port";
+    hash_node *node = hash_table_add(&t, 9, key, 4, 80);
+    ASSERT_NE(node, nullptr);
+    EXPECT_EQ(node->key, key);
+    EXPECT_EQ(hash_table_delete(&t, 9, "port", 4), 0);
+    EXPECT_EQ(t.count, 0);
+    EXPECT_EQ(hash_table_find(&t, 9, "port", 4), nullptr);
+    hash_table_free(&t);
+}
+
+} // namespace

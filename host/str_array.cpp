@@ -53,7 +53,8 @@ extern "C" char **str2arr_quoted(char *text, const char *delims) {
 
 extern "C" void arr_free(char **arr) {
     if (arr == nullptr) return;
-    for (char **p = arr; *p != nullptr; ++p) std::free(*p);
+    for (char **p = arr; *p != nullptr; ++p)
+        std::free(*p);
     std::free(arr);
 }
 
@@ -62,10 +63,13 @@ extern "C" char *trim_both(char *s, int len) {
         if (s != nullptr) *s = '\0';
         return s;
     }
+    // A length beyond the element's terminator is taken as the element's end.
     int begin = 0;
-    int end = len;
-    while (begin < end && (s[begin] == ' ' || s[begin] == '\t')) ++begin;
-    while (end > begin && (s[end - 1] == ' ' || s[end - 1] == '\t')) --end;
+    int end = static_cast<int>(strnlen(s, static_cast<size_t>(len)));
+    while (begin < end && (s[begin] == ' ' || s[begin] == '\t'))
+        ++begin;
+    while (end > begin && (s[end - 1] == ' ' || s[end - 1] == '\t'))
+        --end;
     s[end] = '\0';
     return s + begin;
 }

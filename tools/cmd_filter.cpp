@@ -1,0 +1,47 @@
+// logbase filter: the flat filter string a report's filter text becomes.
+#include <cstdio>
+#include <vector>
+
+#include "cli.hpp"
+#include "internal/report_record.hpp"
+#include "internal/text.hpp"
+#include "logbase.h"
+
+namespace {
+
+constexpr size_t kResultSize = 8096;
+
+int run(int argc, char **argv);
+
+const cli::Command kFilter{
+    "filter", "filter 'FILTER TEXT'",
+    "Prints the flat filter string that the report engine runs for a report\n"
+    "whose filter text is FILTER TEXT, for example\n\n"
+    "  logbase filter \"(or priN<='5' user!='alice,bob' service=='http, 53/udp')\"\n\n"
+    "Clauses read: priN, src, dst, http_method, user, action, subtype, policy,\n"
+    "service, msg, iwday. Only the first 1023 characters of the text count.\n",
+    run};
+
+int run(int argc, char **argv) {
+    cli::Args args(argc, argv, {});
+    if (!args.error().empty()) return cli::usage_error(kFilter, args.error());
+    if (args.positional().size() != 1) return cli::usage_error(kFilter, "expected one filter text");
+    const std::string &text = args.positional().front();
+    if (text.size() > lb::report_record::kFilterTextUsed)
+        std::fprintf(stderr, "logbase filter: text cut to its first %zu characters\n",
+                     lb::report_record::kFilterTextUsed);
+
+    // A zeroed report definition record carrying only the filter text.
+    std::vector<char> record(lb::report_record::kFilterText + lb::report_record::kFilterTextUsed +
+                             1);
+    lb::copy_bounded(record.data() + lb::report_record::kFilterText,
+                     lb::report_record::kFilterTextUsed + 1, text);
+    char result[kResultSize] = "";
+    get_report_fltrstr(record.data(), result, sizeof result);
+    std::printf("%s\n", result);
+    return cli::kOk;
+}
+
+cli::Registrar reg{kFilter};
+
+} // namespace

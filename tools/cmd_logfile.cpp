@@ -1,0 +1,258 @@
+// logbase info / cat / pack: inspect binary log files of every version and
+// write them from text lines.
+#include <cstdio>
+#include <fcntl.h>
+#include <fstream>
+#include <libgen.h>
+#include <stdexcept>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "logbase.h"
+#include "tools/cli.hpp"
+#include "tools/logfile_writer.hpp"
+
+namespace {
+
+constexpr size_t kRecordBuffer = 4096;
+
+std::string base_name(const std::string &path) {
+    size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+const char *category_name(int type) {
+    switch (type) {
+    case 1:
+        return "event";
+    case 2:
+        return "traffic";
+    case 3:
+        return "attack";
+    default:
+        return "none";
+    }
+}
+
+// An opened log file with its header read through the version-independent
+// operations.
+struct OpenLog {
+    int fd = -1;
+    int version = -1;
+    log_header header{};
+    ~OpenLog() {
+        if (fd >= 0) close(fd);
+    }
+};
+
+// Opens `path` and reads its version and header; on failure prints why and
+// returns the exit status.
+int open_log(const std::string &path, OpenLog &log) {
+    log.fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (log.fd < 0) return cli::fail(cli::kFailed, "cannot open " + path);
+    log.version = get_log_version(log.fd);
+    if (log.version < 0)
+        return cli::fail(cli::kFailed, path + ": not a log file (no readable version text)");
+    if (get_log_file_header_global(log.fd, &log.header) != 0)
+        return cli::fail(cli::kFailed, path + ": cannot read the log header");
+    return cli::kOk;
+}
+
+// The record as one line of text: block records end at their first zero byte,
+// the trailing line break is dropped, other control and non-ASCII bytes are
+// shown as \xHH.
+std::string printable(const char *data, size_t length, bool block) {
+    std::string_view bytes(data, length);
+    if (block) bytes = bytes.substr(0, bytes.find('\0'));
+    while (!bytes.empty() && (bytes.back() == '\n' || bytes.back() == '\r'))
+        bytes.remove_suffix(1);
+    std::string out;
+    for (unsigned char c : bytes) {
+        if (c == '\\') {
+            out += "\\\\";
+        } else if (c >= 0x20 && c < 0x7f) {
+            out += static_cast<char>(c);
+        } else {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+            out += escaped;
+        }
+    }
+    return out;
+}
+
+int print_record(const OpenLog &log, int seq) {
+    char buf[kRecordBuffer];
+    unsigned int length = 0;
+    unsigned int offset = 0;
+    if (get_log_data_global(log.fd, seq, buf, &log.header, &length, &offset) != 0)
+        return cli::fail(cli::kFailed, "cannot read record " + std::to_string(seq));
+    std::printf("#%d @%u %u: %s\n", seq, offset, length,
+                printable(buf, length, log.version < 2).c_str());
+    return cli::kOk;
+}
+
+int run_info(int argc, char **argv);
+int run_cat(int argc, char **argv);
+int run_pack(int argc, char **argv);
+
+const cli::Command kInfo{
+    "info", "info FILE",
+    "Shows a log file's version, header fields, record count and content offset,\n"
+    "and the log type and file number its name gives (alog.3.log: attack, 3).\n",
+    run_info};
+const cli::Command kCat{
+    "cat", "cat FILE [--seq N | --offset O]",
+    "Prints the records of a log file of any version, one per line:\n"
+    "  #SEQ @OFFSET LENGTH: TEXT\n"
+    "Block records (versions 0 and 1) end at their first zero byte; control and\n"
+    "non-ASCII bytes are shown as \\xHH. --seq N prints record N only, --offset O\n"
+    "the record that starts at file offset O (0 means the first record).\n",
+    run_cat};
+const cli::Command kPack{
+    "pack", "pack --version V [--out FILE] LINES.txt",
+    "Writes a log file of version V from a text file holding one log line per\n"
+    "line (blank lines are skipped). Each record ends as the appliance writes it,\n"
+    "with a space and a line feed. Version 0: 1024-byte blocks, and the first line\n"
+    "must begin with 'd' (date=...). Version 1: 4096-byte blocks; a line without a\n"
+    "version text gets \"v001xxxx\" in front. Version 2 and higher: a 24-byte header\n"
+    "(version text \"vVVVxxxx\"), the index, then the records (4096 bytes at most).\n"
+    "The file goes to FILE, or to standard output when that is not a terminal.\n",
+    run_pack};
+
+int run_info(int argc, char **argv) {
+    cli::Args args(argc, argv, {});
+    if (!args.error().empty() || args.positional().size() != 1)
+        return cli::usage_error(kInfo, args.error().empty() ? "one FILE expected" : args.error());
+    const std::string &path = args.positional()[0];
+    OpenLog log;
+    if (int status = open_log(path, log); status != cli::kOk) return status;
+
+    std::string name = base_name(path);
+    char letter = 0;
+    unsigned int number = 0;
+    bool log_name = match_logfname(name.c_str(), &letter, &number) == 1;
+    int64_t size = file_size(path.c_str());
+    int avail = size > INT32_MAX ? INT32_MAX : static_cast<int>(size);
+    int content = get_log_content_offset(&log.header, avail);
+    const log_header &h = log.header;
+
+    std::printf("file:            %s\n", path.c_str());
+    std::printf("version:         %d (%s)\n", log.version,
+                log.version == 0   ? "1024-byte blocks"
+                : log.version == 1 ? "4096-byte blocks"
+                                   : "indexed");
+    std::printf("version text:    %s\n", printable(h.verstr, sizeof h.verstr, true).c_str());
+    std::printf("records:         %u\n", h.record_count);
+    std::printf("index capacity:  %u\n", h.index_capacity);
+    std::printf("file length:     %lld\n", static_cast<long long>(size));
+    if (content >= 0)
+        std::printf("content offset:  %d\n", content);
+    else
+        std::printf("content offset:  none (the file is shorter than its header and index)\n");
+    if (log_name)
+        std::printf("log type:        %s (letter %c, file number %u)\n",
+                    category_name(get_log_type_by_filename(name.c_str())), letter, number);
+    else
+        std::printf("log type:        unknown (%s is not a log file name)\n", name.c_str());
+    return cli::kOk;
+}
+
+int run_cat(int argc, char **argv) {
+    cli::Args args(argc, argv, {"--seq", "--offset"});
+    if (!args.error().empty() || args.positional().size() != 1)
+        return cli::usage_error(kCat, args.error().empty() ? "one FILE expected" : args.error());
+    auto seq_text = args.value("--seq");
+    auto offset_text = args.value("--offset");
+    if (seq_text && offset_text) return cli::usage_error(kCat, "give --seq or --offset, not both");
+    OpenLog log;
+    if (int status = open_log(args.positional()[0], log); status != cli::kOk) return status;
+
+    if (seq_text) {
+        auto seq = cli::parse_integer(*seq_text);
+        if (!seq || *seq < 0 || *seq >= log.header.record_count)
+            return cli::fail(cli::kFailed, "no record " + *seq_text + " (the file holds " +
+                                               std::to_string(log.header.record_count) + ")");
+        return print_record(log, static_cast<int>(*seq));
+    }
+    if (offset_text) {
+        auto offset = cli::parse_integer(*offset_text);
+        if (!offset || *offset < 0 || *offset > INT32_MAX)
+            return cli::usage_error(kCat, "--offset needs a file offset");
+        int seq = get_log_index_global(log.fd, static_cast<int>(*offset), &log.header);
+        if (seq < 0 || static_cast<unsigned>(seq) >= log.header.record_count)
+            return cli::fail(cli::kFailed, "no record starts at offset " + *offset_text);
+        return print_record(log, seq);
+    }
+    for (uint32_t seq = 0; seq < log.header.record_count; ++seq)
+        if (int status = print_record(log, static_cast<int>(seq)); status != cli::kOk)
+            return status;
+    return cli::kOk;
+}
+
+// The records of the text file: one per non-blank line, ending in " \n".
+bool read_records(const std::string &path, std::vector<std::string> &records) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::string line;
+    while (std::getline(in, line)) {
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' '))
+            line.pop_back();
+        if (!line.empty()) records.push_back(line + " \n");
+    }
+    return true;
+}
+
+bool has_version_text(const std::string &record) {
+    return record.size() >= 8 && record[0] == 'v';
+}
+
+int run_pack(int argc, char **argv) {
+    cli::Args args(argc, argv, {"--version", "--out"});
+    if (!args.error().empty() || args.positional().size() != 1)
+        return cli::usage_error(kPack,
+                                args.error().empty() ? "one LINES.txt expected" : args.error());
+    auto version_text = args.value("--version");
+    auto version = version_text ? cli::parse_integer(*version_text) : std::nullopt;
+    if (!version || *version < 0 || *version > 999)
+        return cli::usage_error(kPack, "--version needs a version from 0 to 999");
+    std::vector<std::string> records;
+    if (!read_records(args.positional()[0], records))
+        return cli::fail(cli::kFailed, "cannot read " + args.positional()[0]);
+    if (*version == 0 && !records.empty() && records[0][0] != 'd')
+        return cli::fail(cli::kFailed, "a version-0 file must begin with a line starting 'd'");
+    if (*version == 1)
+        for (std::string &record : records)
+            if (!has_version_text(record)) record = logfile_writer::version_text(1) + record;
+
+    std::string bytes;
+    try {
+        if (*version >= 2)
+            for (size_t i = 0; i < records.size(); ++i)
+                if (records[i].size() > kRecordBuffer)
+                    throw std::invalid_argument("line " + std::to_string(i + 1) + " has " +
+                                                std::to_string(records[i].size()) +
+                                                " bytes, more than 4096");
+        bytes = logfile_writer::log_file(static_cast<int>(*version), records);
+    } catch (const std::invalid_argument &e) {
+        return cli::fail(cli::kFailed, std::string("cannot pack: ") + e.what());
+    }
+    auto out = args.value("--out");
+    if (out) {
+        if (!logfile_writer::save(*out, bytes))
+            return cli::fail(cli::kFailed, "cannot write " + *out);
+        return cli::kOk;
+    }
+    if (isatty(STDOUT_FILENO)) return cli::usage_error(kPack, "give --out FILE or redirect stdout");
+    if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size())
+        return cli::fail(cli::kFailed, "cannot write the log file to standard output");
+    return cli::kOk;
+}
+
+cli::Registrar info_registrar{kInfo};
+cli::Registrar cat_registrar{kCat};
+cli::Registrar pack_registrar{kPack};
+
+} // namespace

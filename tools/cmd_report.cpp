@@ -1,0 +1,445 @@
+// logbase report: define reports in the host store, show them, preview
+// their settings and install or remove their crontab entries.
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cli.hpp"
+#include "host/host_store.h"
+#include "internal/report_record.hpp"
+#include "internal/text.hpp"
+#include "logbase.h"
+#include "report/vocabulary.hpp"
+#include "report_views.hpp"
+
+namespace {
+
+namespace rec = lb::report_record;
+namespace vocab = lb::report_vocab;
+
+using Record = std::vector<unsigned char>;
+
+constexpr std::array<const char *, 7> kWeekdays = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+constexpr std::array<const char *, 4> kScheduleKinds = {"none", "daily", "weekdays", "monthdays"};
+constexpr std::size_t kFilterRoom = rec::kFilterTextUsed + 1;
+constexpr std::size_t kPeriodCount = rec::kPeriod + 8;
+constexpr std::size_t kCustomStart = rec::kPeriod + 12;
+constexpr std::size_t kCustomEnd = rec::kPeriod + 22;
+constexpr const char *kDefaultDomain = "root";
+
+int run(int argc, char **argv);
+
+const cli::Command kReport{
+    "report", "report define|show|settings|schedule|unschedule|charts NAME [options]",
+    "Report definitions live in the host store: the directory LOGBASE_HOST_DIR\n"
+    "(default /var/lib/logbase); schedules go to the crontab file LOGBASE_CRONTAB\n"
+    "(default <store>/crontab).\n\n"
+    "  report define NAME [options]   write (or replace) the definition of NAME\n"
+    "  report show NAME               the definition in readable form\n"
+    "  report settings NAME           the settings a run of NAME gets now\n"
+    "  report schedule NAME [--domain D]    install its crontab entry\n"
+    "  report unschedule NAME [--domain D]  remove its crontab entry\n"
+    "  report charts                  the chart sets and chart keys\n\n"
+    "define options:\n"
+    "  --period TYPE      today, yesterday, last-n-hours, this-week, last-week,\n"
+    "                     last-7-days, last-n-days, last-2-weeks, last-14-days,\n"
+    "                     this-month, last-month, last-30-days, last-n-weeks,\n"
+    "                     this-quarter, last-quarter, this-year or custom\n"
+    "  --n N              the count of last-n-hours, last-n-days, last-n-weeks\n"
+    "  --start 'YYYY-MM-DD HH:MM'  --end 'YYYY-MM-DD HH:MM'\n"
+    "                     the range of a custom period (local time)\n"
+    "  --filter TEXT      filter text, e.g. \"priN<='5' user!='alice'\"\n"
+    "  --charts LIST      chart keys and chart set names, comma-separated\n"
+    "  --formats LIST     html, pdf, rtf, txt, mht, comma-separated\n"
+    "  --schedule KIND    none, daily, weekdays or monthdays\n"
+    "  --days LIST        weekdays (Sun..Sat) or days of the month (1..31)\n"
+    "  --time HH:MM       time of the scheduled run\n"
+    "  --obfuscate-users  hide user names in the output\n\n"
+    "NAME: 1 to 100 of A-Z a-z 0-9 _ -. The domain D (default root) names the\n"
+    "report's domain in the scheduled command \"/bin/run_sch_rpt add NAME D\".\n",
+    run};
+
+template <typename T> void put(Record &record, std::size_t offset, T value) {
+    std::memcpy(record.data() + offset, &value, sizeof value);
+}
+
+std::vector<std::string> split_list(std::string_view text) {
+    std::vector<std::string> items;
+    while (!text.empty()) {
+        std::size_t comma = text.find(',');
+        std::string_view item = text.substr(0, comma);
+        while (!item.empty() && item.front() == ' ')
+            item.remove_prefix(1);
+        while (!item.empty() && item.back() == ' ')
+            item.remove_suffix(1);
+        if (!item.empty()) items.emplace_back(item);
+        if (comma == std::string_view::npos) break;
+        text.remove_prefix(comma + 1);
+    }
+    return items;
+}
+
+// Whole number in [low, high].
+std::optional<long long> number_in(std::string_view text, long long low, long long high) {
+    std::optional<long long> n = cli::parse_integer(text);
+    if (!n || *n < low || *n > high) return std::nullopt;
+    return n;
+}
+
+// "HH:MM" as hour and minute.
+std::optional<std::pair<int, int>> parse_clock(std::string_view text) {
+    std::size_t colon = text.find(':');
+    if (colon == std::string_view::npos) return std::nullopt;
+    auto hour = number_in(text.substr(0, colon), 0, 23);
+    auto minute = number_in(text.substr(colon + 1), 0, 59);
+    if (!hour || !minute) return std::nullopt;
+    return std::pair{static_cast<int>(*hour), static_cast<int>(*minute)};
+}
+
+// "YYYY-MM-DD HH:MM" (or with "T") as the five fields of a custom bound.
+std::optional<std::array<int16_t, 5>> parse_moment(std::string_view text) {
+    if (text.size() != 16 || text[4] != '-' || text[7] != '-' ||
+        (text[10] != ' ' && text[10] != 'T'))
+        return std::nullopt;
+    auto year = number_in(text.substr(0, 4), 1970, 9999);
+    auto month = number_in(text.substr(5, 2), 1, 12);
+    auto day = number_in(text.substr(8, 2), 1, 31);
+    auto clock = parse_clock(text.substr(11));
+    if (!year || !month || !day || !clock) return std::nullopt;
+    return std::array<int16_t, 5>{static_cast<int16_t>(*year), static_cast<int16_t>(*month),
+                                  static_cast<int16_t>(*day), static_cast<int16_t>(clock->first),
+                                  static_cast<int16_t>(clock->second)};
+}
+
+bool takes_count(uint32_t period) {
+    return period == 2 || period == 6 || period == 12;
+}
+
+// Each option that fails to parse leaves its message here.
+struct DefineError {
+    std::string message;
+};
+
+void define_period(const cli::Args &args, Record &record) {
+    auto start = args.value("--start");
+    auto end = args.value("--end");
+    std::string name = args.value("--period").value_or(start || end ? "custom" : "");
+    if (name.empty()) throw DefineError{"--period is required"};
+    uint32_t type = rptpertype_val(name.c_str());
+    if (type == vocab::kCustomPeriod && name != "custom")
+        throw DefineError{"unknown period '" + name + "'"};
+    put(record, rec::kPeriod + 4, type);
+
+    auto count = args.value("--n");
+    if (takes_count(type) != count.has_value())
+        throw DefineError{takes_count(type) ? "period " + name + " needs --n N"
+                                            : "--n applies only to the last-n periods"};
+    if (count) {
+        auto n = number_in(*count, 0, INT32_MAX);
+        if (!n) throw DefineError{"--n takes a whole number from 0"};
+        put(record, kPeriodCount, static_cast<int32_t>(*n));
+    }
+
+    if ((type == vocab::kCustomPeriod) != (start && end))
+        throw DefineError{"--start and --end go together with the custom period"};
+    if (type != vocab::kCustomPeriod) return;
+    auto from = parse_moment(*start);
+    auto to = parse_moment(*end);
+    if (!from || !to) throw DefineError{"--start and --end take 'YYYY-MM-DD HH:MM'"};
+    std::memcpy(record.data() + kCustomStart, from->data(), sizeof *from);
+    std::memcpy(record.data() + kCustomEnd, to->data(), sizeof *to);
+}
+
+void select_row(Record &record, std::size_t set, std::size_t row) {
+    std::size_t at = rec::kChartSelection + (set * rec::kChartWordsPerSet + row / 64) * 8;
+    put(record, at, rec::field<uint64_t>(record.data(), at) | (uint64_t{1} << (row % 64)));
+}
+
+void define_charts(std::string_view list, Record &record) {
+    for (const std::string &item : split_list(list)) {
+        bool known = false;
+        for (std::size_t s = 0; s < vocab::rq_sets.size(); ++s) {
+            const vocab::chart_set &set = vocab::rq_sets[s];
+            bool whole = item == set.name || item == set.title;
+            for (std::size_t j = 0; j < set.charts().size(); ++j) {
+                if (!whole && item != set.charts()[j].key) continue;
+                select_row(record, s, j);
+                known = true;
+            }
+        }
+        if (!known) throw DefineError{"unknown chart '" + item + "' (see: logbase report charts)"};
+    }
+}
+
+void define_formats(std::string_view list, Record &record) {
+    uint32_t mask = 0;
+    for (const std::string &item : split_list(list)) {
+        std::size_t bit = 0;
+        while (bit < vocab::_rptfmts.size() && item != vocab::_rptfmts[bit])
+            ++bit;
+        if (bit == vocab::_rptfmts.size()) throw DefineError{"unknown format '" + item + "'"};
+        mask |= 1U << bit;
+    }
+    put(record, rec::kOutputFormats, mask);
+}
+
+uint64_t day_mask(std::string_view list, uint32_t kind) {
+    uint64_t mask = 0;
+    for (const std::string &item : split_list(list)) {
+        std::optional<long long> day;
+        if (kind == 2) {
+            for (std::size_t d = 0; d < kWeekdays.size(); ++d)
+                if (item == kWeekdays[d]) day = static_cast<long long>(d);
+        } else {
+            day = number_in(item, 1, 31);
+        }
+        if (!day)
+            throw DefineError{"--days of " + std::string(kScheduleKinds[kind]) + ": bad day '" +
+                              item + "'"};
+        mask |= uint64_t{1} << *day;
+    }
+    return mask;
+}
+
+void define_schedule(const cli::Args &args, Record &record) {
+    std::string kind_name = args.value("--schedule").value_or("none");
+    uint32_t kind = 0;
+    while (kind < kScheduleKinds.size() && kind_name != kScheduleKinds[kind])
+        ++kind;
+    if (kind == kScheduleKinds.size()) throw DefineError{"unknown schedule '" + kind_name + "'"};
+    auto days = args.value("--days");
+    auto time = args.value("--time");
+    if (kind == 0) {
+        if (days || time) throw DefineError{"--days and --time need --schedule"};
+        return;
+    }
+    if ((kind == 2 || kind == 3) != days.has_value())
+        throw DefineError{"--days goes with the weekdays and monthdays schedules"};
+    if (!time) throw DefineError{"a schedule needs --time HH:MM"};
+    auto clock = parse_clock(*time);
+    if (!clock) throw DefineError{"--time takes HH:MM"};
+    put(record, rec::kScheduleKind, kind);
+    if (kind == 2)
+        put(record, rec::kScheduleWeekdays, static_cast<uint32_t>(day_mask(*days, kind)));
+    if (kind == 3) put(record, rec::kScheduleMonthDays, day_mask(*days, kind));
+    put(record, rec::kScheduleHour, static_cast<int16_t>(clock->first));
+    put(record, rec::kScheduleMinute, static_cast<int16_t>(clock->second));
+}
+
+Record build_definition(const cli::Args &args) {
+    Record record(HOST_REPORT_RECORD_SIZE, 0);
+    define_period(args, record);
+    if (auto filter = args.value("--filter")) {
+        if (filter->size() >= kFilterRoom)
+            throw DefineError{"--filter holds at most " + std::to_string(kFilterRoom - 1) +
+                              " characters"};
+        lb::copy_bounded(reinterpret_cast<char *>(record.data() + rec::kFilterText), kFilterRoom,
+                         *filter);
+    }
+    if (auto charts = args.value("--charts")) define_charts(*charts, record);
+    if (auto formats = args.value("--formats")) define_formats(*formats, record);
+    define_schedule(args, record);
+    if (args.flag("--obfuscate-users")) put<uint16_t>(record, rec::kObfuscateUsers, 1);
+    return record;
+}
+
+int define(const cli::Args &args, const std::string &name) {
+    Record record;
+    try {
+        record = build_definition(args);
+    } catch (const DefineError &error) {
+        return cli::usage_error(kReport, error.message);
+    }
+    if (host_report_store(name.c_str(), record.data(), record.size()) != 0)
+        return cli::fail(cli::kFailed,
+                         "cannot write the definition of " + name + " into " + host_store_dir());
+    std::printf("defined %s in %s\n", name.c_str(), host_store_dir());
+    return cli::kOk;
+}
+
+std::string custom_bound(const void *record, std::size_t offset) {
+    std::array<int16_t, 5> f;
+    std::memcpy(f.data(), static_cast<const unsigned char *>(record) + offset, sizeof f);
+    char text[48];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d", f[0], f[1], f[2], f[3], f[4]);
+    return text;
+}
+
+std::string period_text(const void *record) {
+    auto type = rec::field<uint32_t>(record, rec::kPeriod + 4);
+    if (type == vocab::kCustomPeriod)
+        return "custom, " + custom_bound(record, kCustomStart) + " to " +
+               custom_bound(record, kCustomEnd);
+    const char *name = rptpertype_name(type);
+    if (name == nullptr) return "unknown type " + std::to_string(type);
+    std::string text = name;
+    if (takes_count(type))
+        text += ", N = " + std::to_string(rec::field<int32_t>(record, kPeriodCount));
+    return text;
+}
+
+std::string charts_text(const void *record) {
+    std::string text;
+    for (std::size_t s = 0; s < vocab::rq_sets.size(); ++s) {
+        const vocab::chart_set &set = vocab::rq_sets[s];
+        for (std::size_t j = 0; j < set.charts().size(); ++j) {
+            std::size_t at = rec::kChartSelection + (s * rec::kChartWordsPerSet + j / 64) * 8;
+            if (((rec::field<uint64_t>(record, at) >> (j % 64)) & 1U) == 0) continue;
+            text += text.empty() ? "" : ", ";
+            text += set.charts()[j].key;
+        }
+    }
+    return text.empty() ? "(none)" : text;
+}
+
+std::string schedule_text(const void *record) {
+    auto kind = rec::field<uint32_t>(record, rec::kScheduleKind);
+    if (kind == 0) return "none";
+    if (kind >= kScheduleKinds.size()) return "unknown kind " + std::to_string(kind);
+    std::string text = kScheduleKinds[kind];
+    std::string days;
+    for (int d = 0; d <= 31; ++d) {
+        bool on = kind == 2
+                      ? d < 7 && ((rec::field<uint32_t>(record, rec::kScheduleWeekdays) >> d) & 1U)
+                      : kind == 3 && d >= 1 &&
+                            ((rec::field<uint64_t>(record, rec::kScheduleMonthDays) >> d) & 1U);
+        if (on)
+            days += (days.empty() ? "" : ",") +
+                    (kind == 2 ? std::string(kWeekdays[d]) : std::to_string(d));
+    }
+    if (kind != 1) text += " " + (days.empty() ? std::string("(no days)") : days);
+    char clock[16];
+    std::snprintf(clock, sizeof clock, " at %02d:%02d",
+                  rec::field<int16_t>(record, rec::kScheduleHour) % 24,
+                  rec::field<int16_t>(record, rec::kScheduleMinute));
+    return text + clock;
+}
+
+int show(const std::string &name) {
+    const void *record = rpt_get(name.c_str());
+    if (record == nullptr)
+        return cli::fail(cli::kFailed, "no report " + name + " in " + host_store_dir());
+    const char *filter = static_cast<const char *>(record) + rec::kFilterText;
+    const char *formats = rptfmttype_names(rec::field<uint32_t>(record, rec::kOutputFormats), ",");
+    std::printf("report:    %s\n", name.c_str());
+    std::printf("period:    %s\n", period_text(record).c_str());
+    std::printf("filter:    %.*s\n", static_cast<int>(lb::length_bounded(filter, kFilterRoom - 1)),
+                filter);
+    std::printf("charts:    %s\n", charts_text(record).c_str());
+    std::printf("formats:   %s\n", formats[0] != '\0' ? formats : "(none)");
+    std::printf("schedule:  %s\n", schedule_text(record).c_str());
+    std::printf("users:     %s\n",
+                rec::field<uint16_t>(record, rec::kObfuscateUsers) ? "obfuscated" : "shown");
+    return cli::kOk;
+}
+
+// The crontab line that runs the report, or nothing.
+std::optional<std::string> crontab_line(const std::string &name, const std::string &domain) {
+    std::string command = "/bin/run_sch_rpt add " + name + " " + domain;
+    std::FILE *file = std::fopen(host_crontab_path(), "r");
+    if (file == nullptr) return std::nullopt;
+    std::optional<std::string> found;
+    char line[1024];
+    while (!found && std::fgets(line, sizeof line, file) != nullptr) {
+        std::string_view text = line;
+        if (!text.empty() && text.back() == '\n') text.remove_suffix(1);
+        if (text.size() > command.size() && text.ends_with(" " + command))
+            found = std::string(text);
+    }
+    std::fclose(file);
+    return found;
+}
+
+int schedule(const std::string &name, const std::string &domain) {
+    const void *record = rpt_get(name.c_str());
+    if (record == nullptr)
+        return cli::fail(cli::kFailed, "no report " + name + " in " + host_store_dir());
+    add_report_to_cron(name.c_str(), domain.c_str());
+    std::optional<std::string> line = crontab_line(name, domain);
+    if (rec::field<uint32_t>(record, rec::kScheduleKind) == 0) {
+        std::printf("%s has no schedule; no entry in %s\n", name.c_str(), host_crontab_path());
+        return cli::kOk;
+    }
+    if (!line)
+        return cli::fail(cli::kFailed, "the schedule of " + name + " (" + schedule_text(record) +
+                                           ") cannot be written as a crontab entry");
+    std::printf("%s: %s\n", host_crontab_path(), line->c_str());
+    return cli::kOk;
+}
+
+int unschedule(const std::string &name, const std::string &domain) {
+    bool had = crontab_line(name, domain).has_value();
+    delete_report_from_cron(name.c_str(), domain.c_str());
+    if (crontab_line(name, domain))
+        return cli::fail(cli::kFailed, "cannot update " + std::string(host_crontab_path()));
+    std::printf(had ? "removed the entry of %s from %s\n" : "%s had no entry in %s\n", name.c_str(),
+                host_crontab_path());
+    return cli::kOk;
+}
+
+int list_charts() {
+    for (const vocab::chart_set &set : vocab::rq_sets) {
+        std::printf("%s (%s)\n", set.name, set.title);
+        for (const vocab::chart_row &row : set.charts())
+            std::printf("  %-30s %5d  %s\n", row.key, row.id, row.title);
+    }
+    return cli::kOk;
+}
+
+bool valid_domain(const std::string &domain) {
+    return host_report_name_valid(domain.c_str()) != 0;
+}
+
+constexpr std::array<std::string_view, 11> kValued = {
+    "--period",  "--n",        "--start", "--end",  "--filter", "--charts",
+    "--formats", "--schedule", "--days",  "--time", "--domain"};
+
+// A misspelt option must not be dropped silently.
+std::optional<std::string> unknown_option(int argc, char **argv) {
+    for (int i = 1; i < argc; ++i) {
+        std::string_view arg = argv[i];
+        if (arg == "--") return std::nullopt;
+        if (std::find(kValued.begin(), kValued.end(), arg) != kValued.end()) {
+            ++i;
+        } else if (arg.size() > 1 && arg[0] == '-' && arg != "--obfuscate-users") {
+            return std::string(arg);
+        }
+    }
+    return std::nullopt;
+}
+
+int run(int argc, char **argv) {
+    cli::Args args(argc, argv,
+                   {"--period", "--n", "--start", "--end", "--filter", "--charts", "--formats",
+                    "--schedule", "--days", "--time", "--domain"});
+    if (!args.error().empty()) return cli::usage_error(kReport, args.error());
+    if (auto option = unknown_option(argc, argv))
+        return cli::usage_error(kReport, "unknown option " + *option);
+    const std::vector<std::string> &words = args.positional();
+    if (words.size() == 1 && words[0] == "charts") return list_charts();
+    if (words.size() != 2)
+        return cli::usage_error(kReport, "expected a subcommand and a report NAME");
+    const std::string &action = words[0];
+    const std::string &name = words[1];
+    if (!host_report_name_valid(name.c_str()))
+        return cli::usage_error(kReport, "bad report name '" + name + "'");
+    std::string domain = args.value("--domain").value_or(kDefaultDomain);
+    if (!valid_domain(domain)) return cli::usage_error(kReport, "bad domain '" + domain + "'");
+
+    if (action == "define") return define(args, name);
+    if (action == "show") return show(name);
+    if (action == "settings") return print_report_settings(name.c_str());
+    if (action == "schedule") return schedule(name, domain);
+    if (action == "unschedule") return unschedule(name, domain);
+    return cli::usage_error(kReport, "unknown subcommand '" + action + "'");
+}
+
+cli::Registrar reg{kReport};
+
+} // namespace

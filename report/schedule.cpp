@@ -25,12 +25,6 @@ constexpr const char *kCoreMarker = "/var/log/debug/logrpt_core_flag";
 
 enum ScheduleKind : uint32_t { kNone = 0, kDaily = 1, kWeekdays = 2, kMonthDays = 3 };
 
-template <typename T> T field(const void *record, std::size_t offset) {
-    T value;
-    std::memcpy(&value, static_cast<const unsigned char *>(record) + offset, sizeof value);
-    return value;
-}
-
 bool is_empty(const char *text) {
     return text == nullptr || text[0] == '\0';
 }
@@ -118,15 +112,16 @@ LOGBASE_API void add_report_to_cron(const char *name, const char *domain) {
     const void *report = rpt_get(name);
     if (report == nullptr) return;
 
-    auto kind = field<uint32_t>(report, rec::kScheduleKind);
+    auto kind = rec::field<uint32_t>(report, rec::kScheduleKind);
     if (kind == kNone) {
         delete_report_from_cron(name, domain);
         return;
     }
-    auto hour = field<int16_t>(report, rec::kScheduleHour);
+    auto hour = rec::field<int16_t>(report, rec::kScheduleHour);
     char minute_text[4];
     char hour_text[4];
-    decimal_text(minute_text, sizeof minute_text, field<int16_t>(report, rec::kScheduleMinute));
+    decimal_text(minute_text, sizeof minute_text,
+                 rec::field<int16_t>(report, rec::kScheduleMinute));
     decimal_text(hour_text, sizeof hour_text, hour == 24 ? 0 : hour);
 
     // A kind beyond the known ones leaves both day fields empty, which the
@@ -139,10 +134,10 @@ LOGBASE_API void add_report_to_cron(const char *name, const char *domain) {
         lb::copy_bounded(day_of_week, sizeof day_of_week, "*");
     if (kind == kWeekdays)
         append_list(day_of_week, sizeof day_of_week,
-                    field<uint32_t>(report, rec::kScheduleWeekdays), 0, 6);
+                    rec::field<uint32_t>(report, rec::kScheduleWeekdays), 0, 6);
     if (kind == kMonthDays)
         month_day_list(day_of_month, sizeof day_of_month,
-                       field<uint64_t>(report, rec::kScheduleMonthDays));
+                       rec::field<uint64_t>(report, rec::kScheduleMonthDays));
 
     const cron_entry entry = {minute_text, hour_text, day_of_month, "*", day_of_week};
     Command command = scheduled_command(name, domain);

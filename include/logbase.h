@@ -594,8 +594,8 @@ LOGBASE_API void get_report_output(const void *report, uint64_t *flags, const vo
 LOGBASE_API void get_report_obfuscate_user(const void *report, uint64_t *flags);
 /* A free name "<prefix>-YYYY-MM-DD-HHMM" (local time), or that name with a
  * suffix "_001" to "_999", for a new directory under
- * "/var/log/Reports_adom/<domain>". malloc'd; NULL when none is free or the
- * domain is NULL or empty. */
+ * "/var/log/Reports_adom/<domain>". malloc'd; NULL when none is free, or
+ * the prefix is NULL or the domain NULL or empty. */
 LOGBASE_API char *get_report_name(const char *prefix, const char *domain);
 /* Copies the title logo (name at byte 396 of `logos`) and the header logo
  * (byte 780) from "/migadmin/reportlogo/thumbs" into `dir` as

@@ -51,7 +51,7 @@ template <typename Allowed> int check_charset(const char *text, Allowed allowed)
 extern "C" {
 
 LOGBASE_API char *get_report_name(const char *prefix, const char *domain) {
-    if (domain == nullptr || *domain == '\0') return nullptr;
+    if (prefix == nullptr || domain == nullptr || *domain == '\0') return nullptr;
     lb::report::refresh_time_zone();
     time_t now = time(nullptr);
     struct tm local {};

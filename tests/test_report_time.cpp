@@ -456,6 +456,7 @@ TEST_F(ReportNames, PicksTheFirstFreeName) {
 
     EXPECT_EQ(get_report_name("rpt", ""), nullptr);
     EXPECT_EQ(get_report_name("rpt", nullptr), nullptr);
+    EXPECT_EQ(get_report_name(nullptr, "dom"), nullptr);
 }
 
 TEST_F(ReportNames, NameUsesTheConfiguredZone) {

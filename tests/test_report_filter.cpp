@@ -23,114 +23,82 @@ std::string take(char *p) {
     return s;
 }
 
-// ---- Tokenizers ----------------------------------------------------------
+// ---- Tokenizers and clauses --------------------------------------------------
 
-std::vector<std::string> astrtok_all(const char *text, const char *delim, int *pos) {
-    std::vector<std::string> tokens;
-    while (char *t = astrtok(text, delim, pos))
+using Tokens = std::vector<std::string>;
+
+Tokens astrtok_all(const char *text, std::vector<const char *> delims) {
+    Tokens tokens;
+    int pos = 0;
+    if (delims.size() == 1) { // one delimiter: astrtok, else the list form
+        while (char *t = astrtok(text, delims[0], &pos))
+            tokens.push_back(take(t));
+        EXPECT_EQ(pos, static_cast<int>(strlen(text)));
+        return tokens;
+    }
+    delims.push_back(nullptr);
+    while (char *t = astrtok_m(text, delims.data(), &pos))
         tokens.push_back(take(t));
     return tokens;
 }
 
-TEST(Astrtok, WholeStringDelimiterKeepsEmptyTokensButNoTrailingOne) {
-    using V = std::vector<std::string>;
+TEST(Tokenizers, WholeStringDelimiters) {
+    EXPECT_EQ(astrtok_all("a,,b", {","}), (Tokens{"a", "", "b"}));
+    EXPECT_EQ(astrtok_all("a,", {","}), (Tokens{"a"}));
+    EXPECT_EQ(astrtok_all("x::y", {"::"}), (Tokens{"x", "y"}));
+    EXPECT_EQ(astrtok_all("plain", {";"}), (Tokens{"plain"}));
+    EXPECT_EQ(astrtok_all("a,b==c", {"==", ","}), (Tokens{"a", "b", "c"}));
+    EXPECT_EQ(astrtok_all("k==v", {"=", "=="}), (Tokens{"k", "", "v"}));
+    EXPECT_EQ(astrtok_all("ab;", {"==", ";"}), (Tokens{"ab"}));
+    EXPECT_EQ(astrtok_all("a;b", {}), (Tokens{"a;b"}));
     int pos = 0;
-    EXPECT_EQ(astrtok_all("a,,b", ",", &pos), (V{"a", "", "b"}));
-    pos = 0;
-    EXPECT_EQ(astrtok_all("a,", ",", &pos), (V{"a"}));
-    pos = 0;
-    EXPECT_EQ(astrtok_all("x::y", "::", &pos), (V{"x", "y"}));
-    pos = 0;
-    EXPECT_EQ(astrtok_all("plain", ";", &pos), (V{"plain"}));
-    EXPECT_EQ(pos, 5);
-    pos = 0;
     EXPECT_EQ(astrtok("a,b", "", &pos), nullptr);
-    EXPECT_EQ(pos, 0);
     pos = 99; // beyond the text: the end, not a read past it
     EXPECT_EQ(astrtok("a,b", ",", &pos), nullptr);
 }
 
-TEST(Astrtok, DelimiterListTriesEachOffsetInListOrder) {
-    using V = std::vector<std::string>;
-    auto all = [](const char *text, std::vector<const char *> delims) {
-        delims.push_back(nullptr);
-        V tokens;
-        int pos = 0;
-        while (char *t = astrtok_m(text, delims.data(), &pos))
-            tokens.push_back(take(t));
-        return tokens;
-    };
-    EXPECT_EQ(all("a,b==c", {"==", ","}), (V{"a", "b", "c"}));
-    EXPECT_EQ(all("k==v", {"=", "=="}), (V{"k", "", "v"}));
-    EXPECT_EQ(all("ab;", {"==", ";"}), (V{"ab"}));
-    EXPECT_EQ(all("a;b", {}), (V{"a;b"}));
-}
-
-TEST(QuotedStrtok, QuotesKeepDelimitersInsideTheToken) {
+TEST(Tokenizers, QuotedSectionsKeepTheirDelimiters) {
     auto all = [](std::string text, const char *delims) {
-        std::vector<std::string> tokens;
+        Tokens tokens;
         char *save = nullptr;
         for (char *t = quoted_strtok_r(text.data(), delims, &save); t != nullptr;
              t = quoted_strtok_r(nullptr, delims, &save))
             tokens.emplace_back(t);
         return tokens;
     };
-    using V = std::vector<std::string>;
-    EXPECT_EQ(all("a \"b c\" d", " "), (V{"a", "b c", "d"}));
-    EXPECT_EQ(all("x\"b c\"y z", " "), (V{"x\"b c\"y", "z"}));
-    EXPECT_EQ(all("\"abc", " "), (V{"abc"}));
-    EXPECT_EQ(all("\"\"", " "), (V{""}));
-    EXPECT_EQ(all("  a,,b ", " ,"), (V{"a", "b"}));
-    EXPECT_EQ(all("a\"b,c", ","), (V{"a\"b,c"})); // unclosed section runs to the end
+    EXPECT_EQ(all("a \"b c\" d", " "), (Tokens{"a", "b c", "d"}));
+    EXPECT_EQ(all("x\"b c\"y z", " "), (Tokens{"x\"b c\"y", "z"}));
+    EXPECT_EQ(all("\"abc", " "), (Tokens{"abc"}));
+    EXPECT_EQ(all("\"\"", " "), (Tokens{""}));
+    EXPECT_EQ(all("  a,,b ", " ,"), (Tokens{"a", "b"}));
+    EXPECT_EQ(all("a\"b,c", ","), (Tokens{"a\"b,c"})); // unclosed section runs to the end
     char *save = nullptr;
     EXPECT_EQ(quoted_strtok_r(nullptr, " ", &save), nullptr);
-    EXPECT_EQ(quoted_strtok_r(save, nullptr, &save), nullptr);
 }
 
-// ---- Clauses ---------------------------------------------------------------
-
-struct Read {
-    int rc;
-    std::string op, value;
-};
-
-Read read_clause(const char *filter, const char *key, int value_size = 1024) {
+// "op|value" of the clause read, or "-1".
+std::string clause(const char *filter, const char *key, int value_size = 1024) {
     char op[3] = "";
     std::vector<char> value(value_size > 0 ? value_size : 1, '\0');
     char *found = nullptr;
-    int rc = get_op_and_val(filter, key, &found, op, value.data(), value_size);
-    return {rc, rc == 0 ? op : "", rc == 0 ? value.data() : ""};
+    if (get_op_and_val(filter, key, &found, op, value.data(), value_size) != 0) return "-1";
+    EXPECT_EQ(found, strstr(filter, key));
+    return std::string(op) + "|" + value.data();
 }
 
-TEST(GetOpAndVal, ReadsTheClauseAtTheFirstOccurrenceOfTheKey) {
+TEST(Clauses, ReadAtTheFirstOccurrenceOfTheKeyInItsForm) {
     const char *filter = "(or priN>='3' user=='alice, bob')";
-    Read pri = read_clause(filter, "priN");
-    EXPECT_EQ(pri.rc, 0);
-    EXPECT_EQ(pri.op, ">=");
-    EXPECT_EQ(pri.value, "3'");
-    Read user = read_clause(filter, "user");
-    EXPECT_EQ(user.op, "==");
-    EXPECT_EQ(user.value, "alice, bob");
-    EXPECT_EQ(read_clause("iwday==Mon,Tue)", "iwday").value, "Mon,Tue");
-    EXPECT_EQ(read_clause("iwday==Mon user=='x'", "iwday").value, "Mon user");
-    EXPECT_EQ(read_clause("src!='1.2.3.4) x'", "src").value, "1.2.3.4");
-    EXPECT_EQ(read_clause("user=='abcdef'", "user", 4).value, "abc");
-
-    char *found = nullptr;
-    char op[3], value[8];
-    get_op_and_val(filter, "user", &found, op, value, sizeof value);
-    EXPECT_EQ(found, filter + 14);
-}
-
-TEST(GetOpAndVal, RefusesWhatDoesNotFitTheClauseForm) {
-    EXPECT_EQ(read_clause("user == 'x'", "user").rc, -1);
-    EXPECT_EQ(read_clause("usergroup=='x' user=='y'", "user").rc, -1);
-    EXPECT_EQ(read_clause("user==='x'", "user").rc, -1);
-    EXPECT_EQ(read_clause("user<'x'", "user").rc, -1);
-    EXPECT_EQ(read_clause("user==''", "user").rc, -1);
-    EXPECT_EQ(read_clause("priN<=5", "priN").rc, -1);
-    EXPECT_EQ(read_clause("action=='x'", "user").rc, -1);
-    EXPECT_EQ(read_clause("user=='x'", "user", 1).rc, -1);
+    EXPECT_EQ(clause(filter, "priN"), ">=|3'");
+    EXPECT_EQ(clause(filter, "user"), "==|alice, bob");
+    EXPECT_EQ(clause("iwday==Mon,Tue)", "iwday"), "==|Mon,Tue");
+    EXPECT_EQ(clause("iwday==Mon user=='x'", "iwday"), "==|Mon user");
+    EXPECT_EQ(clause("src!='1.2.3.4) x'", "src"), "!=|1.2.3.4");
+    EXPECT_EQ(clause("user=='abcdef'", "user", 4), "==|abc");
+    for (const char *bad : {"user == 'x'", "usergroup=='x' user=='y'", "user==='x'", "user<'x'",
+                            "user==''", "action=='x'"})
+        EXPECT_EQ(clause(bad, "user"), "-1") << bad;
+    EXPECT_EQ(clause("priN<=5", "priN"), "-1");
+    EXPECT_EQ(clause("user=='x'", "user", 1), "-1");
     EXPECT_EQ(get_op_and_val(nullptr, "user", nullptr, nullptr, nullptr, 8), -1);
 }
 
@@ -142,7 +110,7 @@ std::string boolean(const char *clause, const char *op, int with_key, int size =
     return size > 0 ? r : "";
 }
 
-TEST(FltrstrToBoolean, FormsByKeyAndOperator) {
+TEST(Clauses, ValueListBecomesBooleanExpression) {
     EXPECT_EQ(boolean("user=='alice, bob'", "==", 1), "user=alice OR user=bob");
     EXPECT_EQ(boolean("user!='alice, bob'", "!=", 1), "-user=alice -user=bob");
     EXPECT_EQ(boolean("user='alice, bob'", "=", 1), "-user=alice -user=bob");
@@ -154,13 +122,10 @@ TEST(FltrstrToBoolean, FormsByKeyAndOperator) {
     EXPECT_EQ(boolean("user=='alice, bob'", "==", 1, 12), "user=alice ");
     EXPECT_EQ(boolean("user=='x'", "==", 1, 0), "");
     EXPECT_EQ(fltrstr_to_boolean("user=='x'", nullptr, nullptr, 8, 1), nullptr);
-}
-
-TEST(FltrstrToBoolean, OverlongKeyAndListAreCut) {
-    std::string key(300, 'k');
-    std::string list(600, 'v');
-    std::string out = boolean((key + "=='" + list + "'").c_str(), "==", 1, 2000);
-    EXPECT_EQ(out, std::string(127, 'k') + "=" + std::string(511, 'v'));
+    // An overlong key and list are cut to the key and working buffers.
+    std::string overlong = std::string(300, 'k') + "=='" + std::string(600, 'v') + "'";
+    EXPECT_EQ(boolean(overlong.c_str(), "==", 1, 2000),
+              std::string(127, 'k') + "=" + std::string(511, 'v'));
 }
 
 // ---- Regular expressions ----------------------------------------------------
@@ -205,21 +170,17 @@ TEST(Regex, ReplaceTakesGroupOneOrTheWholeMatch) {
 // ---- Host string arrays ---------------------------------------------------------
 
 TEST(HostStrings, SplitAtBlanksAndCommasAndTrim) {
-    char text[] = " alice, bob,,carol ";
+    char text[] = " alice, \"b c\",,carol ";
     char **arr = str2arr_quoted(text, " ,");
     ASSERT_NE(arr, nullptr);
-    std::vector<std::string> items;
-    for (char **p = arr; *p != nullptr; ++p)
-        items.emplace_back(*p);
+    Tokens items(arr, arr + 3);
+    EXPECT_EQ(arr[3], nullptr);
     arr_free(arr);
-    EXPECT_EQ(items, (std::vector<std::string>{"alice", "bob", "carol"}));
-
+    EXPECT_EQ(items, (Tokens{"alice", "b c", "carol"}));
     char padded[] = "  x y \t";
     EXPECT_STREQ(trim_both(padded, static_cast<int>(strlen(padded))), "x y");
-    char blank[] = "   ";
-    EXPECT_STREQ(trim_both(blank, 3), "");
-    char longer[] = " z ";
-    EXPECT_STREQ(trim_both(longer, 100), "z"); // a length past the end stops at the NUL
+    char shorter[] = " z ";
+    EXPECT_STREQ(trim_both(shorter, 100), "z"); // a length past the end stops at the NUL
 }
 
 // ---- Service table ------------------------------------------------------------
@@ -399,35 +360,25 @@ TEST(ServiceTable, EveryPortAndProtocolMatchesThePublishedList) {
     }
 }
 
-TEST(ServiceTable, LookupRules) {
+TEST(ServiceTable, LookupRulesAndSmallConveniences) {
     EXPECT_STREQ(fn_getservbyport_3(1, 0, "80"), "http");
     EXPECT_STREQ(fn_getservbyport_3(0, 0, "53"), "dns");
     EXPECT_STREQ(fn_getservbyport_3(5, -3, "514/x"), "shell");
     EXPECT_STREQ(fn_getservbyport_3(-1, 80, "22"), "http");
-    for (const char *text : {"0", "1024", "http", "-1"})
-        EXPECT_EQ(fn_getservbyport_3(1, 0, text), nullptr) << text;
-    EXPECT_EQ(fn_getservbyport_3(1, 2000, nullptr), nullptr);
-
+    for (const char *text : {"0", "1024", "http", "-1", static_cast<const char *>(nullptr)})
+        EXPECT_EQ(fn_getservbyport_3(1, 0, text), nullptr) << (text ? text : "NULL");
     int proto = 42;
-    EXPECT_EQ(fn_getportbyname_3(&proto, "HTTP"), 80);
-    EXPECT_EQ(proto, 3);
-    proto = 42;
     EXPECT_EQ(fn_getportbyname_3(&proto, "no-such-service"), -1);
     EXPECT_EQ(proto, 42);
-    EXPECT_EQ(fn_getportbyname_3(nullptr, "http"), -1);
-}
 
-TEST(ServiceTable, PredefinedNamesAndMebibytes) {
     EXPECT_EQ(qspredef_val("ALL"), 2);
-    EXPECT_EQ(qspredef_val("Custom"), 0);
     EXPECT_EQ(qspredef_val("some"), -1);
-    EXPECT_EQ(qspredef_val(nullptr), -1);
     EXPECT_STREQ(qspredef_name(3), "none");
     EXPECT_EQ(qspredef_name(4), nullptr);
-    EXPECT_EQ(roundMB(524287), 0u);
-    EXPECT_EQ(roundMB(524288), 1u);
-    EXPECT_EQ(roundMB(1572863), 1u);
-    EXPECT_EQ(roundMB(1572864), 2u);
+    const std::pair<unsigned long, unsigned long> mebibytes[] = {
+        {524287, 0}, {524288, 1}, {1572863, 1}, {1572864, 2}};
+    for (const auto &[bytes, rounded] : mebibytes)
+        EXPECT_EQ(roundMB(bytes), rounded) << bytes;
 }
 
 // ---- Filter-string builder ------------------------------------------------------
@@ -534,12 +485,9 @@ TEST_F(FilterString, BoundedBuffersCutWhereTheyEnd) {
     ASSERT_EQ(result.size(), 8095u);
     EXPECT_EQ(result.substr(0, 12), "src=1.1.1.1 ");
     EXPECT_EQ(result.substr(4095, 5), " dst=");
-    // The caller's size bounds the copy.
+    // The caller's size bounds the copy; without a filter text nothing is written.
     EXPECT_EQ(build("priN=='0'", 8), "pri=eme");
-}
-
-TEST_F(FilterString, NothingIsWrittenWithoutAFilterText) {
-    char out[16] = "kept";
+    char out[8] = "kept";
     std::vector<char> record(lb::report_record::kFilterText + 1, '\0');
     EXPECT_EQ(get_report_fltrstr(record.data(), out, sizeof out), 0);
     EXPECT_EQ(get_report_fltrstr(nullptr, out, sizeof out), 0);

@@ -82,11 +82,13 @@ void append_ranges(char *list, std::size_t size, uint64_t mask, int first, int l
 // The month-day list; a plain list that would be cut loses days, so such a
 // selection is written with ranges, which cron reads as the same days.
 void month_day_list(char *list, std::size_t size, uint64_t mask) {
+    char whole[128] = ""; // room for all 31 days
+    append_list(whole, sizeof whole, mask, 1, 31);
     list[0] = '\0';
-    append_list(list, size, mask, 1, 31);
-    if (std::strlen(list) + 1 < size) return;
-    list[0] = '\0';
-    append_ranges(list, size, mask, 1, 31);
+    if (std::strlen(whole) < size)
+        lb::copy_bounded(list, size, whole);
+    else
+        append_ranges(list, size, mask, 1, 31);
 }
 
 } // namespace

@@ -269,8 +269,15 @@ TEST_F(HostStore, UnschedulableEntriesLeaveNoLine) {
     add_report_to_cron("a", "root");
     EXPECT_EQ(crontab(), "# kept\nMAILTO=ops\n@reboot /bin/true\n");
 
-    // Every day of the month does not fit the plain list, so it is written
-    // as a range.
+    // A plain list of 63 characters still fits; every day of the month
+    // does not, so it is written as a range.
+    store_schedule("a", 3, 0, ((uint64_t{1} << 26) - 1) & ~uint64_t{3}, 6, 15);
+    add_report_to_cron("a", "root");
+    std::string days_2_to_25;
+    for (int d = 2; d <= 25; ++d)
+        days_2_to_25 += (d > 2 ? "," : "") + std::to_string(d);
+    ASSERT_EQ(days_2_to_25.size(), 63u);
+    EXPECT_NE(crontab().find("15 6 " + days_2_to_25 + " * * "), std::string::npos);
     store_schedule("a", 3, 0, 0xFFFFFFFEu, 6, 15);
     add_report_to_cron("a", "root");
     std::string all_days = "15 6 1-31 * * /bin/run_sch_rpt add a root\n";

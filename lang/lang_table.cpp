@@ -36,19 +36,22 @@ struct file_closer {
 };
 using unique_file = std::unique_ptr<FILE, file_closer>;
 
-// Places old slot order[i] at position i for every i; slots left out of
-// `order` are free and may be overwritten.
-void apply_order(attr_entry *table, std::vector<int> &order) {
-    std::vector<int> position(kCapacity, -1);
-    for (size_t i = 0; i < order.size(); ++i)
-        position[order[i]] = static_cast<int>(i);
-    for (int i = 0; i < static_cast<int>(order.size()); ++i) {
-        int slot = order[i];
-        if (slot == i) continue;
-        std::swap(table[i], table[slot]);
-        // Whatever lay at slot i now lies at `slot`; positions before i are final.
-        if (position[i] > i) order[position[i]] = slot;
-        position[slot] = position[i];
+// Rearranges table[0..n) so that position i receives what was at order[i];
+// `order` is a permutation of 0..n-1. Following each cycle moves every entry
+// once, which matters for 3 KB entries.
+void apply_order(attr_entry *table, const std::vector<int> &order) {
+    std::vector<bool> placed(order.size());
+    attr_entry held;
+    for (size_t start = 0; start < order.size(); ++start) {
+        if (placed[start] || order[start] == static_cast<int>(start)) continue;
+        held = table[start];
+        size_t to = start;
+        for (size_t from = order[to]; from != start; to = from, from = order[to]) {
+            table[to] = table[from];
+            placed[to] = true;
+        }
+        table[to] = held;
+        placed[to] = true;
     }
 }
 
@@ -85,10 +88,13 @@ class LoadIndex {
 
     int finish() {
         if (!reordered_) return count_;
-        std::vector<int> order;
+        // Entries in load order first, then the free slots to make the
+        // permutation whole.
+        std::vector<int> order(kCapacity);
         for (int slot = 0; slot < kCapacity; ++slot)
-            if (seq_[slot] != kFree) order.push_back(slot);
-        std::sort(order.begin(), order.end(), [&](int a, int b) { return seq_[a] < seq_[b]; });
+            order[slot] = slot;
+        std::stable_sort(order.begin(), order.end(),
+                         [&](int a, int b) { return seq_[a] < seq_[b]; });
         apply_order(table_, order);
         return count_;
     }

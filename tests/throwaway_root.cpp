@@ -5,7 +5,8 @@
 // Private mount namespace, tmpfs holding an overlay upper layer over "/",
 // /dev, /proc, /sys and /tmp bound in, then chroot. Whatever the command
 // writes to fixed system paths (/var/log, /migadmin, /etc, ...) disappears
-// with the namespace when it exits. Needs root (CAP_SYS_ADMIN).
+// with the namespace when it exits. Needs root (CAP_SYS_ADMIN). The command
+// sees LOGBASE_THROWAWAY_ROOT=1 in its environment.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -64,6 +65,8 @@ int main(int argc, char **argv) {
     if (child == 0) {
         must(chroot((base + "/root").c_str()), "chroot");
         must(chdir(cwd), "chdir");
+        // Lets a program that rewrites system files make sure it is inside.
+        setenv("LOGBASE_THROWAWAY_ROOT", "1", 1);
         execvp(argv[1], argv + 1);
         die("exec");
     }

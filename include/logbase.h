@@ -427,9 +427,10 @@ LOGBASE_API char *quoted_strtok_r(char *text, const char *delims, char **save);
  * the value cut to value_size - 1 characters. 0 when both were read, else -1. */
 LOGBASE_API int get_op_and_val(const char *filter, const char *key, char **found, char *op,
                                char *value, int value_size);
-/* The quoted, comma/blank separated list of `clause` as a NULL-terminated
- * array (release with the host's arr_free), or NULL. With `with_key` the key
- * before the operator goes to key_out, "-"-prefixed unless `op` is "==". */
+/* The quoted, comma/blank separated list of `clause` (cut at 511 characters)
+ * as a NULL-terminated array (release with the host's arr_free), or NULL.
+ * With `with_key` the key before the operator goes to key_out (128 bytes,
+ * cut to fit), "-"-prefixed unless `op` is "==". */
 LOGBASE_API char **parse2array(const char *clause, const char *op, int with_key, char *key_out);
 /* Writes the list of `clause` into `out` as a boolean filter expression
  * ("user=a OR user=b", "-user=a -user=b", "a OR b", "a b"); returns `out`,

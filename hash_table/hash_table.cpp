@@ -140,7 +140,7 @@ LOGBASE_API uint64_t lum_hash(const void *key, uint64_t len, uint64_t init) {
 }
 
 LOGBASE_API uint64_t hash(const void *key, uint64_t len, uint64_t init)
-    __attribute__((alias("lum_hash"), copy(lum_hash)));
+    __attribute__((alias("lum_hash")));
 
 LOGBASE_API int hash_table_init(hash_table *table, int nbuckets, int /*unused*/) {
     if (table == nullptr) return 0;

@@ -9,8 +9,6 @@ namespace logfile_writer {
 
 namespace {
 
-constexpr uint32_t kHeaderSize = 24;
-constexpr uint32_t kEntrySize = 8;
 
 void put_u32(std::string &out, uint32_t value) {
     for (int shift = 0; shift < 32; shift += 8)

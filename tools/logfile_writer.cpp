@@ -9,7 +9,6 @@ namespace logfile_writer {
 
 namespace {
 
-
 void put_u32(std::string &out, uint32_t value) {
     for (int shift = 0; shift < 32; shift += 8)
         out.push_back(static_cast<char>(value >> shift));

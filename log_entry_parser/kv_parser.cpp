@@ -1,15 +1,16 @@
 // The key/value line parser. A value ends at the first separator after which
-// the rest of the line parses, which a direct recursion finds by retrying the
-// rest at every space: exponential on values full of look-alikes of the
-// following keys. The same results come in O(length x keys) from one fact: if
-// the item at position p fails from a scan start, it fails from every later
-// scan start as well (its candidate separators and line ends are a subset).
-// So each position remembers the lowest scan start that failed, and no byte
-// is scanned twice for the same position.
+// the rest of the line parses; a direct recursion finds it by retrying the
+// rest at every space, which is exponential on values full of look-alikes of
+// the following keys. The same results come in linear time from one fact:
+// whether an item's value scan succeeds depends only on where the scan
+// starts, and it succeeds exactly when it starts at or before the item's
+// last "event" (a separator after which the next item succeeds, or a byte
+// that ends the line). A backward pass finds each item's last event from the
+// one of the item after it; a forward pass then takes, item by item, the
+// first event, which is known to lead to the end of the line.
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
-#include <iterator>
 
 #include "log_entry_parser/descriptor_tables.hpp"
 
@@ -24,74 +25,188 @@ namespace {
 constexpr int kSlots = 128;
 // From the 26th item on, a layout-0 line may end early after any item.
 constexpr int kEarlyEndAfterPos = 24;
+constexpr std::ptrdiff_t kNever = -1;
 
 class LineParser {
   public:
-    LineParser(kv_parse_ctx &ctx, kv_entries &out, const char *end)
-        : ctx_(ctx), out_(out), end_(end) {
-        std::fill(std::begin(fails_from_), std::end(fails_from_), end);
+    LineParser(kv_parse_ctx &ctx, kv_entries &out, char *start, int len)
+        : ctx_(ctx), out_(out), start_(start), end_(start + len), len_(len) {}
+
+    // Parses the line whose first item has `row` at slot `first_pos`: the
+    // bytes through the line's final newline, or a negative code.
+    int parse(int row, int first_pos) {
+        first_pos_ = first_pos;
+        count_ = chain(row);
+        char *item = start_;
+        for (int i = 0;; ++i) {
+            const entry_desc &desc = *items_[i];
+            kv_entry &slot = out_.entries[first_pos_ + i];
+            const char *scan = nullptr;
+            if (int code = read_key(desc, item, slot, scan); code < 0) return code;
+            if (i == 0) find_last_events();
+            const std::ptrdiff_t scan_at = scan - start_;
+            if (kinds_[i] == Kind::last) {
+                if (scan_at > last_event_[i]) return KV_ERR_END;
+                return end_line(desc, slot, i, first_line_end(desc, scan, end_));
+            }
+            if (scan >= end_ || scan_at > last_event_[i]) return KV_ERR_END;
+            char *sep = kinds_[i] == Kind::middle ? first_separator(i, scan) : nullptr;
+            const char *line_end =
+                ends_early(i) ? first_line_end(desc, scan, sep ? sep : end_) : (sep ? sep : end_);
+            if (line_end != (sep ? sep : end_)) return end_line(desc, slot, i, line_end);
+            if (sep == nullptr) return KV_ERR_END; // not reached: the last event lies ahead
+            if (ctx_.csv) *sep = ',';
+            set_value_end(desc, slot, sep - slot.val);
+            item = sep + 1;
+        }
     }
 
-    // Parses the item of `row` at slot `pos` starting at `start`; the bytes
-    // through the line's final newline, or a negative code.
-    int item(int row, int pos, char *start) {
-        if (pos >= kSlots) return KV_ERR_END;
-        const entry_desc &desc = ctx_.table[row];
-        if (desc.name == nullptr || end_ - start < desc.name_len ||
-            std::memcmp(start, desc.name, desc.name_len) != 0)
+  private:
+    // last: the line's last key; middle: another item follows; dead end:
+    // a following item exists but can never parse (no slot or no key left).
+    enum class Kind : unsigned char { last, middle, dead_end };
+
+    int chain(int row) {
+        const entry_desc *table = ctx_.table;
+        for (int n = 0;; ++n) {
+            items_[n] = &table[row];
+            const int next = table[row].next_row[ctx_.version];
+            if (next == 0) {
+                kinds_[n] = Kind::last;
+                return n + 1;
+            }
+            if (first_pos_ + n + 1 >= kSlots || next < 0 || next >= lb::ed::kRows ||
+                table[next].name == nullptr) {
+                kinds_[n] = Kind::dead_end;
+                return n + 1;
+            }
+            kinds_[n] = Kind::middle;
+            row = next;
+        }
+    }
+
+    // Key, '=' and opening quote of the item at `item`; fills the slot's key
+    // and value start and sets `scan` to where the value scan begins.
+    int read_key(const entry_desc &desc, const char *item, kv_entry &slot, const char *&scan) {
+        if (desc.name == nullptr || end_ - item < desc.name_len ||
+            std::memcmp(item, desc.name, desc.name_len) != 0)
             return KV_ERR_KEY;
-        const char *equals = start + desc.name_len;
+        const char *equals = item + desc.name_len;
         if (*equals != '=') return KV_ERR_EQUALS;
         if (equals == end_) return KV_ERR_END;
-        kv_entry &slot = out_.entries[pos];
         slot.key = desc.name;
         slot.key_len = desc.name_len;
         slot.val = equals + 1;
-        const char *scan = slot.val;
+        scan = slot.val;
         if (desc.quoted) {
             if (scan == end_) return KV_ERR_END;
             if (*scan != '"') return KV_ERR_QUOTE;
             ++scan;
         }
-        const int next = desc.next_row[ctx_.version];
-        if (next == 0) return last_item(desc, slot, pos, start, scan);
-        if (scan >= end_) return KV_ERR_END;
+        return 0;
+    }
 
-        const char *limit = fails_from_[pos];
-        const bool may_end_early = ctx_.version == 0 && pos > kEarlyEndAfterPos;
-        const char *line_end = may_end_early ? find_line_end(desc, scan, limit) : limit;
-        for (char *sep = next_separator(desc, scan, line_end); sep != nullptr;
-             sep = next_separator(desc, sep + 1, line_end)) {
-            const int rest = item(next, pos + 1, sep + 1);
-            if (rest > 0) {
-                if (ctx_.csv) *sep = ',';
-                set_value_end(desc, slot, sep - slot.val);
-                return static_cast<int>(sep + 1 - start) + rest;
+    bool ends_early(int i) const { return ctx_.version == 0 && first_pos_ + i > kEarlyEndAfterPos; }
+
+    // Backward pass: the last event of each item, from the last item back.
+    void find_last_events() {
+        for (int i = count_ - 1; i >= 0; --i) {
+            const entry_desc &desc = *items_[i];
+            std::ptrdiff_t last = kNever;
+            if (kinds_[i] == Kind::last)
+                last = *end_ == '\n' ? len_ : last_line_end(desc.quoted);
+            else if (kinds_[i] == Kind::middle)
+                last = last_separator(i);
+            if (ends_early(i)) last = std::max(last, last_line_end(desc.quoted));
+            last_event_[i] = last;
+        }
+    }
+
+    // Whether `s` is a separator of item i after which item i + 1 parses
+    // (bounds checked by the callers): a space, the next key and '=', the
+    // next value's opening quote, and the closing quote of a quoted item.
+    bool separates(int i, const char *s) const {
+        const entry_desc &next = *items_[i + 1];
+        return s[0] == ' ' && std::memcmp(s + 1, next.name, next.name_len) == 0 &&
+               s[1 + next.name_len] == '=' && (!next.quoted || s[2 + next.name_len] == '"') &&
+               (!items_[i]->quoted || s[-1] == '"') &&
+               s - start_ + separator_span(i) <= last_event_[i + 1];
+    }
+
+    // From item i's separator to item i + 1's scan start.
+    std::ptrdiff_t separator_span(int i) const {
+        return 2 + items_[i + 1]->name_len + items_[i + 1]->quoted;
+    }
+
+    // Offset bounds of item i's possible separators; empty when hi < lo.
+    std::ptrdiff_t separator_hi(int i) const {
+        return std::min(last_event_[i + 1], len_) - separator_span(i);
+    }
+    static constexpr std::ptrdiff_t kFirstScanByte = 2; // no value scan starts earlier
+
+    std::ptrdiff_t last_separator(int i) const {
+        const std::ptrdiff_t hi = separator_hi(i);
+        if (last_event_[i + 1] == kNever || hi < kFirstScanByte) return kNever;
+        // Search the next key's '=' backwards, then check the bytes around it.
+        const int key_len = items_[i + 1]->name_len;
+        const char *lowest = start_ + kFirstScanByte + 1 + key_len;
+        for (const char *e = start_ + hi + 1 + key_len; e >= lowest; --e) {
+            e = static_cast<const char *>(memrchr(lowest, '=', e - lowest + 1));
+            if (e == nullptr) break;
+            if (separates(i, e - 1 - key_len)) return e - 1 - key_len - start_;
+        }
+        return kNever;
+    }
+
+    char *first_separator(int i, const char *from) const {
+        const std::ptrdiff_t hi = separator_hi(i);
+        if (last_event_[i + 1] == kNever) return nullptr;
+        for (const char *s = from; s - start_ <= hi; ++s) {
+            s = static_cast<const char *>(std::memchr(s, ' ', hi - (s - start_) + 1));
+            if (s == nullptr) break;
+            if (separates(i, s)) return const_cast<char *>(s);
+        }
+        return nullptr;
+    }
+
+    // A newline that ends the line: after a space and, for a quoted item,
+    // the closing quote before that.
+    static bool is_line_end(bool quoted, const char *s) {
+        return *s == '\n' && s[-1] == ' ' && (!quoted || s[-2] == '"');
+    }
+
+    // First line end in [from, to); `to` when there is none.
+    static const char *first_line_end(const entry_desc &desc, const char *from, const char *to) {
+        for (; from < to; ++from) {
+            from = static_cast<const char *>(std::memchr(from, '\n', to - from));
+            if (from == nullptr) return to;
+            if (is_line_end(desc.quoted, from)) return from;
+        }
+        return to;
+    }
+
+    // Offset of the last line end of the buffer (cached per quoting).
+    std::ptrdiff_t last_line_end(int quoted) {
+        std::ptrdiff_t &cached = last_line_end_[quoted != 0];
+        if (cached != kUnknown) return cached;
+        cached = kNever;
+        for (const char *s = end_ - 1; s - start_ >= kFirstScanByte; --s) {
+            s = static_cast<const char *>(
+                memrchr(start_ + kFirstScanByte, '\n', s - start_ - kFirstScanByte + 1));
+            if (s == nullptr) break;
+            if (is_line_end(quoted != 0, s)) {
+                cached = s - start_;
+                break;
             }
         }
-        if (line_end != limit) return end_line(desc, slot, pos, start, line_end);
-        fails_from_[pos] = scan;
-        return KV_ERR_END;
+        return cached;
     }
 
-  private:
-    int last_item(const entry_desc &desc, kv_entry &slot, int pos, const char *start,
-                  const char *scan) {
-        const char *limit = fails_from_[pos];
-        const char *line_end = find_line_end(desc, scan, limit);
-        if (line_end != limit) return end_line(desc, slot, pos, start, line_end);
-        // The byte just past the buffer ends the line when it is a newline.
-        if (limit == end_ && *end_ == '\n') return end_line(desc, slot, pos, start, end_);
-        fails_from_[pos] = std::min(scan, limit);
-        return KV_ERR_END;
-    }
-
-    int end_line(const entry_desc &desc, kv_entry &slot, int pos, const char *start,
-                 const char *newline) {
-        ctx_.last_pos = pos;
+    int end_line(const entry_desc &desc, kv_entry &slot, int i, const char *newline) {
+        ctx_.last_pos = first_pos_ + i;
         // Only a value cut at the buffer's end can lack the space before the newline.
         set_value_end(desc, slot, std::max<std::ptrdiff_t>(newline - slot.val - 1, 0));
-        return static_cast<int>(newline + 1 - start);
+        return static_cast<int>(newline + 1 - start_);
     }
 
     static void set_value_end(const entry_desc &desc, kv_entry &slot, std::ptrdiff_t len) {
@@ -102,37 +217,20 @@ class LineParser {
         }
     }
 
-    // First newline in [from, limit) preceded by a space (and, for a quoted
-    // key, by a closing quote before that); `limit` when there is none.
-    static const char *find_line_end(const entry_desc &desc, const char *from, const char *limit) {
-        while (from < limit) {
-            auto *nl = static_cast<const char *>(std::memchr(from, '\n', limit - from));
-            if (nl == nullptr) break;
-            if (nl[-1] == ' ' && (!desc.quoted || nl[-2] == '"')) return nl;
-            from = nl + 1;
-        }
-        return limit;
-    }
-
-    // Next candidate separator in [from, limit): any space after an unquoted
-    // value, a space right after a double quote after a quoted one.
-    static char *next_separator(const entry_desc &desc, const char *from, const char *limit) {
-        if (from >= limit) return nullptr;
-        if (!desc.quoted)
-            return static_cast<char *>(const_cast<void *>(std::memchr(from, ' ', limit - from)));
-        for (const char *quote = from - 1; quote + 1 < limit; ++quote) {
-            quote = static_cast<const char *>(std::memchr(quote, '"', limit - 1 - quote));
-            if (quote == nullptr) return nullptr;
-            if (quote[1] == ' ') return const_cast<char *>(quote + 1);
-        }
-        return nullptr;
-    }
+    static constexpr std::ptrdiff_t kUnknown = -2;
 
     kv_parse_ctx &ctx_;
     kv_entries &out_;
+    char *const start_;
     const char *const end_;
-    // Per slot: the lowest scan start from which that item is known to fail.
-    const char *fails_from_[kSlots];
+    const std::ptrdiff_t len_;
+    int first_pos_ = 0;
+    int count_ = 0;
+    const entry_desc *items_[kSlots];
+    Kind kinds_[kSlots];
+    // Per item: offset of its last event, kNever if it has none.
+    std::ptrdiff_t last_event_[kSlots];
+    std::ptrdiff_t last_line_end_[2] = {kUnknown, kUnknown};
 };
 
 } // namespace
@@ -146,8 +244,8 @@ LOGBASE_API int _parse_log_kv_pair(int row, int depth, char *item, int len, kv_e
         ctx->version >= lb::ed::kLayouts)
         return KV_ERR_CATEGORY;
     if (len < 0) return KV_ERR_KEY;
-    LineParser parser(*ctx, *entries, item + len);
-    return parser.item(row, kSlots - depth, item);
+    LineParser parser(*ctx, *entries, item, len);
+    return parser.parse(row, kSlots - depth);
 }
 
 LOGBASE_API int parse_disk_log_entry(int cat, const char *line, int len, kv_entries *entries) {

@@ -413,9 +413,10 @@ class LineGenerator {
         return {text, std::max(len, 0)};
     }
 
+    size_t pick(size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(rng_); }
+
   private:
     bool chance(int percent) { return static_cast<int>(pick(100)) < percent; }
-    size_t pick(size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(rng_); }
 
     std::string tag(int layout) {
         if (layout == 0 && chance(50)) return "";
@@ -455,7 +456,7 @@ void expect_same_items(const kv_entries &a, const char *base_a, const kv_entries
 
 TEST(Differential, AgreesWithTheStraightforwardParser) {
     LineGenerator gen(20241205);
-    int lines = 0, successes = 0, skipped = 0;
+    int lines = 0, successes = 0, direct_successes = 0, skipped = 0;
     for (int round = 0; round < 140; ++round) {
         for (int cat = 1; cat <= 3; ++cat) {
             for (int layout = 0; layout <= 11; ++layout) {
@@ -493,14 +494,37 @@ TEST(Differential, AgreesWithTheStraightforwardParser) {
                 }
                 ASSERT_EQ(c_fast, c_slow);
                 ASSERT_EQ(buf_fast, buf_slow);
+
+                // A direct call at any depth (a small one runs out of slots),
+                // in the line's layout or any other.
+                const int depth = 1 + static_cast<int>(gen.pick(128));
+                const int version = gen.pick(2) ? layout : static_cast<int>(gen.pick(31));
+                kv_parse_ctx ctx_fast{_get_ed_by_cat(cat), version, 1, -1}, ctx_slow = ctx_fast;
+                int prefix = 0, ignored = 0;
+                scan_ver(text.c_str(), len, &prefix, &ignored);
+                buf_fast = buf_slow = text;
+                const int d_fast = _parse_log_kv_pair(0, depth, buf_fast.data() + prefix,
+                                                      len - prefix, &fast, &ctx_fast);
+                const int d_slow = reference::parse_log_kv_pair(
+                    0, depth, buf_slow.data() + prefix, len - prefix, &slow, &ctx_slow, budget);
+                if (budget.exhausted) {
+                    ++skipped;
+                    continue;
+                }
+                ASSERT_EQ(d_fast, d_slow);
+                if (d_fast > 0) ++direct_successes;
+                ASSERT_EQ(ctx_fast.last_pos, ctx_slow.last_pos);
+                ASSERT_EQ(buf_fast, buf_slow);
             }
         }
     }
     EXPECT_GE(lines, 10000);
     EXPECT_LT(skipped, lines / 100);
     EXPECT_GT(successes, lines / 4); // half the lines are parsed alone
-    std::printf("%d lines, %d parsed alone, %d of them whole, %d skipped\n", lines, lines / 2,
-                successes, skipped);
+    EXPECT_GT(direct_successes, lines / 10);
+    std::printf("%d lines, %d parsed alone, %d of them whole, %d direct calls succeeded, %d "
+                "skipped\n",
+                lines, lines / 2, successes, direct_successes, skipped);
 }
 
 } // namespace

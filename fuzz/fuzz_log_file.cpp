@@ -31,8 +31,7 @@ void read_indexed(int fd, const log_header &header, size_t file_size) {
         log_index_entry one;
         (void)get_file_index(fd, &one, static_cast<int>(n), &header);
         (void)get_log_len(fd, static_cast<int>(content + index[n].offset), &header, index.data());
-        (void)get_log_index(fd, static_cast<int>(content + index[n].offset), &header,
-                            index.data());
+        (void)get_log_index(fd, static_cast<int>(content + index[n].offset), &header, index.data());
     }
 }
 
@@ -69,7 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             if (get_log_data(fd, seq, record, &header, &len, &off) != 0) break;
     }
     static char line[4096];
-    for (int v = 0; v <= 3; ++v) (void)get_log_line(fd, v, 0, line);
+    for (int v = 0; v <= 3; ++v)
+        (void)get_log_line(fd, v, 0, line);
     read_global(fd, size);
     close(fd);
     return 0;

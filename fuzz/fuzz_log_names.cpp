@@ -33,6 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     (void)match_logfname(parts[0].c_str(), &type, &number);
     (void)get_log_type_by_filename(parts[0].c_str());
     if (parts[1].empty()) return 0;
-    for (size_t slack : {0, 1, 16}) replace_tag(parts[0], parts[1], parts[2], slack);
+    for (size_t slack : {0, 1, 16})
+        replace_tag(parts[0], parts[1], parts[2], slack);
     return 0;
 }

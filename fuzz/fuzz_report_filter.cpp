@@ -34,15 +34,18 @@ void read_clause(const std::string &filter, const std::string &key) {
     (void)get_op_and_val(filter.c_str(), key.c_str(), &found, op, value, sizeof value);
     char out[512];
     for (const char *o : {"==", "!="})
-        for (int with_key : {0, 1}) (void)fltrstr_to_boolean(filter.c_str(), o, out, sizeof out, with_key);
+        for (int with_key : {0, 1})
+            (void)fltrstr_to_boolean(filter.c_str(), o, out, sizeof out, with_key);
 }
 
 void tokenize(const std::string &text, const std::string &delim) {
     int pos = 0;
-    for (char *t; (t = astrtok(text.c_str(), delim.c_str(), &pos)) != nullptr;) std::free(t);
+    for (char *t; (t = astrtok(text.c_str(), delim.c_str(), &pos)) != nullptr;)
+        std::free(t);
     const char *delims[] = {delim.c_str(), ",", nullptr};
     pos = 0;
-    for (char *t; (t = astrtok_m(text.c_str(), delims, &pos)) != nullptr;) std::free(t);
+    for (char *t; (t = astrtok_m(text.c_str(), delims, &pos)) != nullptr;)
+        std::free(t);
     std::string copy = text;
     char *save = nullptr;
     for (char *t = quoted_strtok_r(copy.data(), delim.c_str(), &save); t != nullptr;

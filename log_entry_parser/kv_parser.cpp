@@ -7,7 +7,10 @@
 // last "event" (a separator after which the next item succeeds, or a byte
 // that ends the line). A backward pass finds each item's last event from the
 // one of the item after it; a forward pass then takes, item by item, the
-// first event, which is known to lead to the end of the line.
+// first event, which is known to lead to the end of the line. Most lines
+// need neither: taking at each item the first space that is followed by the
+// next key already gives the rules' result whenever it reaches the line's
+// end, so that cheap pass runs first and the exact passes only when it fails.
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
@@ -37,6 +40,52 @@ class LineParser {
     int parse(int row, int first_pos) {
         first_pos_ = first_pos;
         count_ = chain(row);
+        const int greedy = parse_greedy();
+        return greedy != kUndecided ? greedy : parse_exact();
+    }
+
+  private:
+    static constexpr int kUndecided = 0;
+
+    // Takes each item's first space that the next key follows. When that
+    // reaches the line's end, every space before each taken one made the
+    // next item fail at once, so the result is the rules' result. The
+    // first item's own failures are final too; any other is undecided.
+    int parse_greedy() {
+        char *item = start_;
+        for (int i = 0;; ++i) {
+            const entry_desc &desc = *items_[i];
+            kv_entry &slot = out_.entries[first_pos_ + i];
+            const char *scan = nullptr;
+            if (int code = read_key(desc, item, slot, scan); code < 0)
+                return i == 0 ? code : kUndecided;
+            if (kinds_[i] == Kind::last) {
+                const char *t = first_line_end(desc, scan, end_);
+                if (t == end_ && *end_ != '\n') return kUndecided;
+                return end_greedy_line(desc, slot, i, t);
+            }
+            if (scan >= end_) return i == 0 ? KV_ERR_END : kUndecided;
+            char *sep = kinds_[i] == Kind::middle ? first_separator(i, scan, len_, false) : nullptr;
+            const char *bound = sep ? sep : end_;
+            if (ends_early(i)) {
+                if (const char *t = first_line_end(desc, scan, bound); t != bound)
+                    return end_greedy_line(desc, slot, i, t);
+            }
+            if (sep == nullptr) return kUndecided;
+            separators_[i] = sep;
+            set_value_end(desc, slot, sep - slot.val);
+            item = sep + 1;
+        }
+    }
+
+    int end_greedy_line(const entry_desc &desc, kv_entry &slot, int i, const char *newline) {
+        if (ctx_.csv)
+            for (int j = 0; j < i; ++j)
+                *separators_[j] = ',';
+        return end_line(desc, slot, i, newline);
+    }
+
+    int parse_exact() {
         char *item = start_;
         for (int i = 0;; ++i) {
             const entry_desc &desc = *items_[i];
@@ -50,10 +99,12 @@ class LineParser {
                 return end_line(desc, slot, i, first_line_end(desc, scan, end_));
             }
             if (scan >= end_ || scan_at > last_event_[i]) return KV_ERR_END;
-            char *sep = kinds_[i] == Kind::middle ? first_separator(i, scan) : nullptr;
-            const char *line_end =
-                ends_early(i) ? first_line_end(desc, scan, sep ? sep : end_) : (sep ? sep : end_);
-            if (line_end != (sep ? sep : end_)) return end_line(desc, slot, i, line_end);
+            char *sep = kinds_[i] == Kind::middle && last_event_[i + 1] != kNever
+                            ? first_separator(i, scan, last_event_[i + 1], true)
+                            : nullptr;
+            const char *bound = sep ? sep : end_;
+            const char *line_end = ends_early(i) ? first_line_end(desc, scan, bound) : bound;
+            if (line_end != bound) return end_line(desc, slot, i, line_end);
             if (sep == nullptr) return KV_ERR_END; // not reached: the last event lies ahead
             if (ctx_.csv) *sep = ',';
             set_value_end(desc, slot, sep - slot.val);
@@ -61,7 +112,6 @@ class LineParser {
         }
     }
 
-  private:
     // last: the line's last key; middle: another item follows; dead end:
     // a following item exists but can never parse (no slot or no key left).
     enum class Kind : unsigned char { last, middle, dead_end };
@@ -122,15 +172,16 @@ class LineParser {
         }
     }
 
-    // Whether `s` is a separator of item i after which item i + 1 parses
-    // (bounds checked by the callers): a space, the next key and '=', the
-    // next value's opening quote, and the closing quote of a quoted item.
-    bool separates(int i, const char *s) const {
+    // Whether the space at `s` is followed by item i + 1's key, '=' and the
+    // opening quote of its value, and preceded by item i's closing quote
+    // (bounds checked by the callers). With `exact`, also whether item i + 1
+    // then scans from at or before its last event, i.e. succeeds.
+    bool separates(int i, const char *s, bool exact) const {
         const entry_desc &next = *items_[i + 1];
         return s[0] == ' ' && std::memcmp(s + 1, next.name, next.name_len) == 0 &&
                s[1 + next.name_len] == '=' && (!next.quoted || s[2 + next.name_len] == '"') &&
                (!items_[i]->quoted || s[-1] == '"') &&
-               s - start_ + separator_span(i) <= last_event_[i + 1];
+               (!exact || s - start_ + separator_span(i) <= last_event_[i + 1]);
     }
 
     // From item i's separator to item i + 1's scan start.
@@ -138,33 +189,36 @@ class LineParser {
         return 2 + items_[i + 1]->name_len + items_[i + 1]->quoted;
     }
 
-    // Offset bounds of item i's possible separators; empty when hi < lo.
-    std::ptrdiff_t separator_hi(int i) const {
-        return std::min(last_event_[i + 1], len_) - separator_span(i);
-    }
     static constexpr std::ptrdiff_t kFirstScanByte = 2; // no value scan starts earlier
 
+    // Offset of item i's last separator whose next item reaches the line's end.
     std::ptrdiff_t last_separator(int i) const {
-        const std::ptrdiff_t hi = separator_hi(i);
-        if (last_event_[i + 1] == kNever || hi < kFirstScanByte) return kNever;
+        if (last_event_[i + 1] == kNever) return kNever;
+        const std::ptrdiff_t hi = std::min(last_event_[i + 1], len_) - separator_span(i);
+        if (hi < kFirstScanByte) return kNever;
         // Search the next key's '=' backwards, then check the bytes around it.
         const int key_len = items_[i + 1]->name_len;
         const char *lowest = start_ + kFirstScanByte + 1 + key_len;
         for (const char *e = start_ + hi + 1 + key_len; e >= lowest; --e) {
             e = static_cast<const char *>(memrchr(lowest, '=', e - lowest + 1));
             if (e == nullptr) break;
-            if (separates(i, e - 1 - key_len)) return e - 1 - key_len - start_;
+            if (separates(i, e - 1 - key_len, true)) return e - 1 - key_len - start_;
         }
         return kNever;
     }
 
-    char *first_separator(int i, const char *from) const {
-        const std::ptrdiff_t hi = separator_hi(i);
-        if (last_event_[i + 1] == kNever) return nullptr;
-        for (const char *s = from; s - start_ <= hi; ++s) {
-            s = static_cast<const char *>(std::memchr(s, ' ', hi - (s - start_) + 1));
-            if (s == nullptr) break;
-            if (separates(i, s)) return const_cast<char *>(s);
+    // Item i's first separator from `from` whose next item's scan would start
+    // at or before offset `next_scan_limit`. Searches the next key's '=',
+    // which values hold far more rarely than spaces.
+    char *first_separator(int i, const char *from, std::ptrdiff_t next_scan_limit,
+                          bool exact) const {
+        const std::ptrdiff_t hi = std::min(next_scan_limit, len_) - separator_span(i);
+        const int key_len = items_[i + 1]->name_len;
+        const char *highest = start_ + hi + 1 + key_len;
+        for (const char *e = from + 1 + key_len; e <= highest; ++e) {
+            e = static_cast<const char *>(std::memchr(e, '=', highest - e + 1));
+            if (e == nullptr) break;
+            if (separates(i, e - 1 - key_len, exact)) return const_cast<char *>(e - 1 - key_len);
         }
         return nullptr;
     }
@@ -227,6 +281,7 @@ class LineParser {
     int first_pos_ = 0;
     int count_ = 0;
     const entry_desc *items_[kSlots];
+    char *separators_[kSlots]; // taken by the greedy pass, comma'd on success
     Kind kinds_[kSlots];
     // Per item: offset of its last event, kNever if it has none.
     std::ptrdiff_t last_event_[kSlots];

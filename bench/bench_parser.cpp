@@ -1,0 +1,187 @@
+// Line parser and CSV throughput on realistic layout-11 attack lines, beside a
+// memchr pass over the same bytes (the ceiling) and the straightforward
+// recursive parser of the tests; then a 4 KB line full of look-alikes of the
+// following keys against a typical line of the same length.
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "logbase.h"
+#include "reference_parser.hpp"
+
+namespace {
+
+constexpr int kAttack = 3;
+constexpr size_t kCorpusBytes = 1 << 20;
+// Work cap of the straightforward parser per line.
+constexpr long long kReferenceSteps = 20'000'000;
+
+struct Corpus {
+    std::string bytes;          // lines one after the other
+    std::vector<size_t> starts; // offset of each line
+    std::vector<int> lengths;
+};
+
+// The attack sample lines (layout 11, with their v013 tag), each ending as
+// in a log file with a space and a newline, repeated to about 1 MiB.
+const Corpus &corpus() {
+    static const Corpus c = [] {
+        std::ifstream in(LOGBASE_SAMPLE_DIR "/attack.txt");
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(in, line);)
+            if (!line.empty()) lines.push_back(line + " \n");
+        if (lines.empty()) throw std::runtime_error("no sample lines");
+        Corpus c;
+        while (c.bytes.size() < kCorpusBytes)
+            for (const std::string &line : lines) {
+                c.starts.push_back(c.bytes.size());
+                c.lengths.push_back(static_cast<int>(line.size()));
+                c.bytes += line;
+            }
+        return c;
+    }();
+    return c;
+}
+
+// A layout-11 attack line with the given URL and agent values.
+std::string attack_line(const std::string &url, const std::string &agent) {
+    const entry_desc *t = _get_ed_by_cat(kAttack);
+    std::string line = "v013xxxx";
+    for (int row = 0;; row = t[row].next_row[11]) {
+        const std::string name = t[row].name;
+        const std::string value = name == "http_url"     ? url
+                                  : name == "http_agent" ? agent
+                                                         : "value-" + std::to_string(row);
+        line += name + "=" + (t[row].quoted ? "\"" + value + "\"" : value) + " ";
+        if (t[row].next_row[11] == 0) break;
+    }
+    return line + "\n";
+}
+
+// The line padded to `target` bytes by an agent of ordinary text.
+std::string attack_line_of_length(const std::string &url, size_t target) {
+    const size_t base = attack_line(url, "").size();
+    std::string agent;
+    while (agent.size() + base < target)
+        agent += "Mozilla/5.0 (X11; Linux x86_64) ";
+    agent.resize(target > base ? target - base : 0);
+    return attack_line(url, agent);
+}
+
+// Look-alikes of the keys after http_url, the way an attacker would write
+// them into the URL: 2.5 KB of the 4 KB line.
+std::string lookalike_url() {
+    std::string url = "/x";
+    while (url.size() < 2500)
+        url += "\" http_host=\"h\" http_agent=\"a\" http_session_id=s msg=\"m\" "
+               "signature_subclass=\"c\" \n";
+    return url;
+}
+
+void set_bytes(benchmark::State &state, size_t per_iteration) {
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * per_iteration));
+}
+
+void BM_MemchrCeiling(benchmark::State &state) {
+    const Corpus &c = corpus();
+    for (auto _ : state) {
+        size_t lines = 0;
+        for (const char *p = c.bytes.data(), *end = p + c.bytes.size();
+             (p = static_cast<const char *>(std::memchr(p, '\n', end - p))) != nullptr; ++p)
+            ++lines;
+        benchmark::DoNotOptimize(lines);
+    }
+    set_bytes(state, c.bytes.size());
+}
+
+void BM_Parse(benchmark::State &state) {
+    const Corpus &c = corpus();
+    kv_entries items;
+    for (auto _ : state)
+        for (size_t i = 0; i < c.starts.size(); ++i)
+            if (parse_disk_log_entry(kAttack, c.bytes.data() + c.starts[i], c.lengths[i], &items) <
+                1)
+                state.SkipWithError("a sample line does not parse");
+    set_bytes(state, c.bytes.size());
+}
+
+void BM_ParseStraightforward(benchmark::State &state) {
+    const Corpus &c = corpus();
+    kv_entries items;
+    for (auto _ : state)
+        for (size_t i = 0; i < c.starts.size(); ++i) {
+            reference::Budget budget;
+            budget.steps_left = kReferenceSteps;
+            reference::parse_disk_log_entry(kAttack, c.bytes.data() + c.starts[i], c.lengths[i],
+                                            &items, budget);
+        }
+    set_bytes(state, c.bytes.size());
+}
+
+void BM_Csv(benchmark::State &state) {
+    const Corpus &c = corpus();
+    std::string work = c.bytes;
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::memcpy(work.data(), c.bytes.data(), c.bytes.size());
+        state.ResumeTiming();
+        if (convert_csv_log(kAttack, work.data(), static_cast<int>(work.size())) != 0)
+            state.SkipWithError("the corpus does not convert");
+    }
+    set_bytes(state, c.bytes.size());
+}
+
+// One 4 KB line: typical, full of look-alikes (parses), or full of
+// look-alikes and cut before its final newline (fails after trying them).
+enum LineKind { kTypical, kCrafted, kCraftedCut };
+
+std::string line_of(LineKind kind) {
+    constexpr size_t kLength = 4000;
+    if (kind == kTypical)
+        return attack_line_of_length("/shop/product.php?id=42&cat=shoes", kLength);
+    std::string line = attack_line_of_length(lookalike_url(), kLength);
+    if (kind == kCraftedCut) line.back() = '!';
+    return line;
+}
+
+void BM_Line4K(benchmark::State &state) {
+    const std::string line = line_of(static_cast<LineKind>(state.range(0)));
+    kv_entries items;
+    int result = 0;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(result = parse_disk_log_entry(
+                                     kAttack, line.data(), static_cast<int>(line.size()), &items));
+    state.counters["result"] = result;
+    state.counters["bytes"] = static_cast<double>(line.size());
+    set_bytes(state, line.size());
+}
+
+void BM_Line4KStraightforward(benchmark::State &state) {
+    const std::string line = line_of(static_cast<LineKind>(state.range(0)));
+    kv_entries items;
+    reference::Budget budget;
+    for (auto _ : state) {
+        budget = reference::Budget{};
+        budget.steps_left = kReferenceSteps;
+        benchmark::DoNotOptimize(reference::parse_disk_log_entry(
+            kAttack, line.data(), static_cast<int>(line.size()), &items, budget));
+    }
+    // 1: gave up at the cap, so the time shown is a lower bound.
+    state.counters["capped"] = budget.exhausted ? 1 : 0;
+    set_bytes(state, line.size());
+}
+
+} // namespace
+
+BENCHMARK(BM_MemchrCeiling);
+BENCHMARK(BM_Parse);
+BENCHMARK(BM_Csv);
+BENCHMARK(BM_ParseStraightforward);
+BENCHMARK(BM_Line4K)->ArgName("kind")->Arg(kTypical)->Arg(kCrafted)->Arg(kCraftedCut);
+BENCHMARK(BM_Line4KStraightforward)->ArgName("kind")->Arg(kTypical)->Arg(kCrafted);
+// Never finishes uncapped: three capped runs.
+BENCHMARK(BM_Line4KStraightforward)->ArgName("kind")->Arg(kCraftedCut)->Iterations(3);

@@ -309,11 +309,14 @@ std::string schedule_text(const void *record) {
                       ? d < 7 && ((rec::field<uint32_t>(record, rec::kScheduleWeekdays) >> d) & 1U)
                       : kind == 3 && d >= 1 &&
                             ((rec::field<uint64_t>(record, rec::kScheduleMonthDays) >> d) & 1U);
-        if (on)
-            days += (days.empty() ? "" : ",") +
-                    (kind == 2 ? std::string(kWeekdays[d]) : std::to_string(d));
+        if (!on) continue;
+        if (!days.empty()) days += ',';
+        days += kind == 2 ? std::string(kWeekdays[d]) : std::to_string(d);
     }
-    if (kind != 1) text += " " + (days.empty() ? std::string("(no days)") : days);
+    if (kind != 1) {
+        text += ' ';
+        text += days.empty() ? std::string("(no days)") : days;
+    }
     char clock[16];
     std::snprintf(clock, sizeof clock, " at %02d:%02d",
                   rec::field<int16_t>(record, rec::kScheduleHour) % 24,

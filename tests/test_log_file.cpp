@@ -500,6 +500,8 @@ TEST_F(LogFile, ToolReadsEveryVersionAlikeAndRefusesMalformedFiles) {
     }
     EXPECT_EQ(run_tool("cat " + dir_.path()), 1);
     EXPECT_EQ(run_tool("cat /nonexistent/alog.log"), 1);
+    ASSERT_EQ(mkfifo(dir_.file("fifo").c_str(), 0600), 0);
+    EXPECT_EQ(run_tool("info " + dir_.file("fifo")), 1) << "refused, not waiting for a writer";
 }
 
 TEST(LogNames, LogFileNames) {

@@ -50,7 +50,8 @@ struct OpenLog {
 // Opens `path` and reads its version and header; on failure prints why and
 // returns the exit status.
 int open_log(const std::string &path, OpenLog &log) {
-    log.fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a FIFO is refused instead of waiting for a writer.
+    log.fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (log.fd < 0) return cli::fail(cli::kFailed, "cannot open " + path);
     log.version = get_log_version(log.fd);
     if (log.version < 0)

@@ -325,7 +325,7 @@ typedef struct kv_parse_ctx {
  * `item` through the line's final newline, or a negative code. The byte just
  * past `len` must be readable: it ends the line when it is a newline. In
  * comma mode the separating spaces are overwritten only when the whole line
- * parses. The cost is bounded by O(len x keys) whatever the values hold. */
+ * parses. The cost grows linearly with len whatever the values hold. */
 LOGBASE_API int _parse_log_kv_pair(int row, int depth, char *item, int len, kv_entries *entries,
                                    kv_parse_ctx *ctx);
 /* Parses one log line (with its optional version tag) of a category into

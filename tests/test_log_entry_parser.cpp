@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <dlfcn.h>
 #include <random>
-#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -26,11 +26,18 @@ std::vector<int> chain_rows(int cat, int layout) {
     return rows;
 }
 
+std::vector<std::string> split(const std::string &text, char by) {
+    std::vector<std::string> parts;
+    std::stringstream in(text);
+    for (std::string part; std::getline(in, part, by);)
+        parts.push_back(part);
+    return parts;
+}
+
 // "0-3,7" -> {0,1,2,3,7}
 std::vector<int> expand(const std::string &ranges) {
     std::vector<int> rows;
-    std::stringstream in(ranges);
-    for (std::string part; std::getline(in, part, ',');) {
+    for (const std::string &part : split(ranges, ',')) {
         const size_t dash = part.find('-');
         const int a = std::stoi(part.substr(0, dash));
         const int b = dash == std::string::npos ? a : std::stoi(part.substr(dash + 1));
@@ -70,29 +77,22 @@ int parse(int cat, const std::string &line, kv_entries &e, int len = -1) {
 }
 
 TEST(DescriptorTables, ChainsFollowTheLayouts) {
-    const std::string atk7 =
-        "0-6,62,7,9,44-45,10-13,64,14-27,49,28-31,36-40,65,41-43,46-48,50-61,63";
-    const std::string atk5 = "0-6,62,7,9,44-45,10-27,49,28-31,36-43,46-48,50-61";
-    const std::string tfk6 = "0-6,37,7-14,38,15-27,39,28-36";
-    const std::vector<std::string> atk = {"0-43",
-                                          "0-31,36-43",
-                                          "0-7,9,44-45,10-31,36-43,46-47",
-                                          "0-7,9,44-45,10-31,36-43,46-48",
-                                          "0-7,9,44-45,10-27,49,28-31,36-43,46-48,50-60",
-                                          atk5,
-                                          atk5 + ",63",
-                                          atk7,
-                                          atk7 + ",66",
-                                          atk7 + ",66",
-                                          atk7 + ",66,67",
-                                          atk7 + ",66,67,68",
-                                          "0"};
-    const std::vector<std::string> tfk = {"0-35",        "0-35",       "0-35", "0-36", "0-36",
-                                          "0-6,37,7-36", tfk6,         tfk6,   tfk6,   tfk6,
-                                          tfk6 + ",40",  tfk6 + ",40", "0"};
-    const std::string evt5 = "0-6,16,7-15";
-    const std::vector<std::string> evt = {"0-15", "0-15", "0-15", "0-15", "0-15", evt5, evt5,
-                                          evt5,   evt5,   evt5,   evt5,   evt5,   "0"};
+    // Rows of each layout 0..12 in line order, layouts separated by '|'.
+    const std::string a5 = "0-6,62,7,9,44-45,10-27,49,28-31,36-43,46-48,50-61";
+    const std::string a7 = "0-6,62,7,9,44-45,10-13,64,14-27,49,28-31,36-40,65,41-43,46-48,50-61,63";
+    const std::string t6 = "0-6,37,7-14,38,15-27,39,28-36", e5 = "0-6,16,7-15";
+    const auto atk = split("0-43|0-31,36-43|0-7,9,44-45,10-31,36-43,46-47|"
+                           "0-7,9,44-45,10-31,36-43,46-48|"
+                           "0-7,9,44-45,10-27,49,28-31,36-43,46-48,50-60|" +
+                               a5 + "|" + a5 + ",63|" + a7 + "|" + a7 + ",66|" + a7 + ",66|" + a7 +
+                               ",66,67|" + a7 + ",66,67,68|0",
+                           '|');
+    const auto tfk = split("0-35|0-35|0-35|0-36|0-36|0-6,37,7-36|" + t6 + "|" + t6 + "|" + t6 +
+                               "|" + t6 + "|" + t6 + ",40|" + t6 + ",40|0",
+                           '|');
+    const auto evt = split("0-15|0-15|0-15|0-15|0-15|" + e5 + "|" + e5 + "|" + e5 + "|" + e5 + "|" +
+                               e5 + "|" + e5 + "|" + e5 + "|0",
+                           '|');
     for (int layout = 0; layout <= 12; ++layout) {
         SCOPED_TRACE(layout);
         EXPECT_EQ(chain_rows(3, layout), expand(atk[layout]));
@@ -104,50 +104,22 @@ TEST(DescriptorTables, ChainsFollowTheLayouts) {
 
 TEST(DescriptorTables, RowsKeysQuotingAndExportedIndices) {
     // The quoted keys of each table; every other used row is unquoted.
-    const std::set<std::string> quoted[4] = {
+    const std::string common = "vd timezone subtype msg timezone_dayst ";
+    const std::vector<std::string> quoted[4] = {
         {},
-        {"vd", "timezone", "subtype", "trigger_policy", "msg", "timezone_dayst"},
-        {"vd", "timezone", "subtype", "policy", "http_url", "http_agent", "msg", "srccountry",
-         "content_switch_name", "server_pool_name", "http_host", "user_name", "http_refer",
-         "http_version", "cipher_suite", "timezone_dayst", "original_srccountry",
-         "x509_cert_subject"},
-        {"vd",
-         "timezone",
-         "subtype",
-         "trigger_policy",
-         "policy",
-         "http_url",
-         "http_host",
-         "http_agent",
-         "msg",
-         "signature_subclass",
-         "signature_id",
-         "srccountry",
-         "content_switch_name",
-         "server_pool_name",
-         "false_positive_mitigation",
-         "score_message",
-         "entry_sequence",
-         "user_name",
-         "monitor_status",
-         "http_refer",
-         "http_version",
-         "dev_id",
-         "main_type",
-         "sub_type",
-         "ftp_mode",
-         "ftp_cmd",
-         "cipher_suite",
-         "signature_cve_id",
-         "ml_svm_log_match_types",
-         "ml_svm_accuracy",
-         "ml_allow_method",
-         "owasp_top10",
-         "timezone_dayst",
-         "bot_info",
-         "client_level",
-         "x509_cert_subject",
-         "owasp_api_top10"}};
+        split(common + "trigger_policy", ' '),
+        split(common + "policy http_url http_agent srccountry content_switch_name "
+                       "server_pool_name http_host user_name http_refer http_version cipher_suite "
+                       "original_srccountry x509_cert_subject",
+              ' '),
+        split(common + "trigger_policy policy http_url http_host http_agent signature_subclass "
+                       "signature_id srccountry content_switch_name server_pool_name "
+                       "false_positive_mitigation score_message entry_sequence user_name "
+                       "monitor_status http_refer http_version dev_id main_type sub_type ftp_mode "
+                       "ftp_cmd cipher_suite signature_cve_id ml_svm_log_match_types "
+                       "ml_svm_accuracy ml_allow_method owasp_top10 bot_info client_level "
+                       "x509_cert_subject owasp_api_top10",
+              ' ')};
     const int used_rows[4] = {0, 17, 41, 69};
     EXPECT_EQ(_get_ed_by_cat(0), nullptr);
     EXPECT_EQ(_get_ed_by_cat(4), nullptr);
@@ -160,7 +132,9 @@ TEST(DescriptorTables, RowsKeysQuotingAndExportedIndices) {
             }
             const std::string name = t[row].name;
             EXPECT_EQ(t[row].name_len, static_cast<int>(name.size()));
-            EXPECT_EQ(t[row].quoted, quoted[cat].count(name) ? 1 : 0) << name;
+            const bool is_quoted =
+                std::find(quoted[cat].begin(), quoted[cat].end(), name) != quoted[cat].end();
+            EXPECT_EQ(t[row].quoted, is_quoted ? 1 : 0) << name;
             const std::string global = std::string("idx_") + tag_of(cat) + "_" + name;
             const auto *idx = static_cast<const int *>(dlsym(RTLD_DEFAULT, global.c_str()));
             ASSERT_NE(idx, nullptr) << global;

@@ -213,6 +213,7 @@ class LineParser {
     char *first_separator(int i, const char *from, std::ptrdiff_t next_scan_limit,
                           bool exact) const {
         const std::ptrdiff_t hi = std::min(next_scan_limit, len_) - separator_span(i);
+        if (hi < from - start_) return nullptr;
         const int key_len = items_[i + 1]->name_len;
         const char *highest = start_ + hi + 1 + key_len;
         for (const char *e = from + 1 + key_len; e <= highest; ++e) {

@@ -21,9 +21,15 @@ int file_of(const uint8_t *data, size_t size) {
     return fd;
 }
 
+// The calls that read the index allocate what the header claims, up to
+// 32 GiB; a unit test covers that path, and under the sanitizer such a
+// buffer takes seconds, so the harness keeps to indexes the file can hold.
+bool index_fits(const log_header &header, int version, size_t file_size) {
+    return version >= 2 && 24 + static_cast<uint64_t>(header.index_capacity) * 8 <= file_size;
+}
+
 void read_indexed(int fd, const log_header &header, size_t file_size) {
-    // A capacity beyond the file cannot be read back; skip the allocation.
-    if (static_cast<uint64_t>(header.index_capacity) * 8 > file_size) return;
+    if (!index_fits(header, 2, file_size)) return;
     std::vector<log_index_entry> index(header.index_capacity + 1);
     if (get_all_file_index(fd, index.data(), &header) != 0) return;
     uint32_t content = 24 + 8 * header.index_capacity;
@@ -42,7 +48,7 @@ void read_global(int fd, size_t file_size) {
     unsigned int len = 0, off = 0;
     for (int seq = 0; seq < kMaxRecords; ++seq)
         if (get_log_data_global(fd, seq, record, &header, &len, &off) != 0) break;
-    if (static_cast<uint64_t>(header.index_capacity) * 8 > file_size) return;
+    if (parse_log_version(header.verstr) >= 2 && !index_fits(header, 2, file_size)) return;
     for (int offset : {0, 24, 1024, 4096, static_cast<int>(file_size / 2)}) {
         (void)get_log_len_global(fd, offset, &header);
         (void)get_log_index_global(fd, offset, &header);
@@ -59,7 +65,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     int fd = file_of(data, size);
     int version = get_log_version(fd);
-    log_header header;
+    log_header header{};
     if (version >= 2 && get_log_file_header(fd, &header) == 0) {
         read_indexed(fd, header, size);
         static char record[4096];
@@ -69,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     static char line[4096];
     for (int v = 0; v <= 3; ++v)
-        (void)get_log_line(fd, v, 0, line);
+        if (v < 2 || index_fits(header, version, size)) (void)get_log_line(fd, v, 0, line);
     read_global(fd, size);
     close(fd);
     return 0;

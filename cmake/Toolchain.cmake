@@ -6,31 +6,34 @@ endfunction()
 
 # LOGBASE_SANITIZE names the sanitizers of the whole build, for example
 # "address,undefined" (test preset) or "thread" (tsan preset).
-if(LOGBASE_SANITIZE STREQUAL "ON") # TEMP: build dirs configured before the option took a list
-    set(LOGBASE_SANITIZE "address,undefined" CACHE STRING "" FORCE)
-endif()
 if(LOGBASE_SANITIZE)
     add_compile_options(-fsanitize=${LOGBASE_SANITIZE} -fno-sanitize-recover=all
                         -fno-omit-frame-pointer)
     add_link_options(-fsanitize=${LOGBASE_SANITIZE})
 endif()
 
-# Installs a Debian package when a command the build needs is missing, so the
-# documented set-up commands work on a fresh machine.
-function(logbase_require_program program package)
-    find_program(_found ${program} NO_CACHE)
-    if(_found)
+# Installs a Debian package at configure time when what the build or its
+# tests need is missing, so the documented set-up commands work on a fresh
+# machine. PROGRAM names a command, PATH a file that must exist.
+function(logbase_require package)
+    cmake_parse_arguments(R "" "PROGRAM;PATH" "" ${ARGN})
+    if(R_PROGRAM)
+        find_program(found ${R_PROGRAM} NO_CACHE)
+    elseif(EXISTS ${R_PATH})
+        set(found TRUE)
+    endif()
+    if(found)
         return()
     endif()
-    message(STATUS "Installing Debian package ${package} for ${program}")
-    execute_process(COMMAND apt-get install -y --no-install-recommends ${package}
-                    RESULT_VARIABLE rc OUTPUT_QUIET)
-    if(NOT rc EQUAL 0)
+    message(STATUS "Installing Debian package ${package}")
+    set(install ${CMAKE_COMMAND} -E env DEBIAN_FRONTEND=noninteractive
+                apt-get install -y --no-install-recommends ${package})
+    execute_process(COMMAND ${install} RESULT_VARIABLE rc OUTPUT_QUIET ERROR_QUIET)
+    if(NOT rc EQUAL 0) # the package lists may be missing or stale
         execute_process(COMMAND apt-get update OUTPUT_QUIET)
-        execute_process(COMMAND apt-get install -y --no-install-recommends ${package}
-                        RESULT_VARIABLE rc OUTPUT_QUIET)
+        execute_process(COMMAND ${install} RESULT_VARIABLE rc OUTPUT_QUIET)
     endif()
     if(NOT rc EQUAL 0)
-        message(FATAL_ERROR "${program} is missing and installing ${package} failed")
+        message(FATAL_ERROR "Debian package ${package} is missing and installing it failed")
     endif()
 endfunction()

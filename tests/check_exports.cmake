@@ -1,19 +1,26 @@
-# liblogbase exports its interface and nothing else: every dynamic symbol the
-# library defines is declared with LOGBASE_API in logbase.h, and each name of
-# the interface built so far is exported.
-# Usage: cmake -DLIBRARY=liblogbase.so -DHEADER=logbase.h -P check_exports.cmake
+# liblogbase exports exactly its interface: the dynamic symbols it defines are
+# the functions and data objects listed in INTERFACE, each of the right kind
+# and each declared with LOGBASE_API in HEADER; and it needs no library beyond
+# the platform's C library and C++ runtime (plus the sanitizers' runtimes in
+# sanitized builds).
+# Usage: cmake -DLIBRARY=liblogbase.so -DHEADER=logbase.h -DINTERFACE=exports.txt
+#              -P check_exports.cmake
 cmake_minimum_required(VERSION 3.25)
 
-set(expected
-    rt_log
-    parse_log_version get_log_seq get_log_len get_log_index get_log_content_offset
-    get_log_file_header get_file_index get_all_file_index get_log_data get_log_version
-    get_log_version_by_path get_log_line
-    get_log_file_header_global get_log_data_global get_log_len_global get_log_index_global
-    file_size match_logfname get_log_type_by_filename log_line_replace_tag)
-# Symbols every shared object defines.
-set(linker_symbols _init _fini _edata _end __bss_start)
+set(failures)
 
+# The interface list: "function NAME" or "data NAME" per line.
+file(STRINGS ${INTERFACE} interface_lines REGEX "^(function|data) ")
+set(interface)
+foreach(line IN LISTS interface_lines)
+    string(REPLACE " " ";" fields "${line}")
+    list(GET fields 0 kind)
+    list(GET fields 1 name)
+    list(APPEND interface ${name})
+    set(kind_of_${name} ${kind})
+endforeach()
+
+# What the library exports, with the kind nm gives each symbol.
 execute_process(COMMAND nm -D --defined-only ${LIBRARY}
                 OUTPUT_VARIABLE nm_output RESULT_VARIABLE nm_status)
 if(NOT nm_status EQUAL 0)
@@ -22,40 +29,53 @@ endif()
 string(REGEX MATCHALL "[^\n]+" nm_lines "${nm_output}")
 set(exported)
 foreach(line IN LISTS nm_lines)
-    string(REGEX REPLACE "^[0-9a-fA-F]* +[A-Za-z] +" "" name "${line}")
-    # AddressSanitizer pairs each exported global with an ODR indicator.
-    string(REGEX REPLACE "^__odr_asan\\." "" name "${name}")
+    if(NOT line MATCHES "^[0-9a-fA-F]* +([A-Za-z]) +(.+)$")
+        continue()
+    endif()
+    set(type ${CMAKE_MATCH_1})
+    set(name ${CMAKE_MATCH_2})
+    if(name MATCHES "^__odr_asan\\.") # AddressSanitizer's twin of each global
+        continue()
+    endif()
     list(APPEND exported ${name})
-endforeach()
-list(REMOVE_DUPLICATES exported)
-
-# Names declared with LOGBASE_API: the identifier before the parameter list
-# of a function, or the last identifier of a data declaration.
-file(READ ${HEADER} header)
-string(REGEX MATCHALL "LOGBASE_API[^;{]*" declarations "${header}")
-set(declared)
-foreach(declaration IN LISTS declarations)
-    string(REGEX REPLACE "\\(.*" "" head "${declaration}")
-    string(REGEX REPLACE "\\[.*" "" head "${head}")
-    string(REGEX MATCH "[A-Za-z_][A-Za-z0-9_]*[ \t\n]*$" name "${head}")
-    string(STRIP "${name}" name)
-    list(APPEND declared ${name})
-endforeach()
-
-set(failures)
-foreach(name IN LISTS exported)
-    if(NOT name IN_LIST declared AND NOT name IN_LIST linker_symbols)
+    if(type STREQUAL "T")
+        set(kind function)
+    else()
+        set(kind data)
+    endif()
+    if(NOT name IN_LIST interface)
         list(APPEND failures "exported but not in the interface: ${name}")
+    elseif(NOT kind STREQUAL kind_of_${name})
+        list(APPEND failures "${name} is exported as ${kind}, the interface has ${kind_of_${name}}")
     endif()
 endforeach()
-foreach(name IN LISTS expected)
+foreach(name IN LISTS interface)
     if(NOT name IN_LIST exported)
-        list(APPEND failures "interface function not exported: ${name}")
+        list(APPEND failures "in the interface but not exported: ${name}")
     endif()
 endforeach()
+
+# Every interface name is declared in the header.
+file(READ ${HEADER} header)
+foreach(name IN LISTS interface)
+    if(NOT header MATCHES "LOGBASE_API[^;{]*[^A-Za-z0-9_]${name}[ \t\n]*[\\(\\[;]")
+        list(APPEND failures "not declared with LOGBASE_API in the header: ${name}")
+    endif()
+endforeach()
+
+# Needed libraries: the platform only.
+execute_process(COMMAND readelf -d ${LIBRARY} OUTPUT_VARIABLE dynamic)
+string(REGEX MATCHALL "\\(NEEDED\\)[^\n]*\\[[^]]+\\]" needed_lines "${dynamic}")
+foreach(line IN LISTS needed_lines)
+    string(REGEX REPLACE ".*\\[(.+)\\]" "\\1" lib "${line}")
+    if(NOT lib MATCHES "^(libc|libm|libstdc\\+\\+|libgcc_s|ld-linux-x86-64|libasan|libubsan|libtsan)\\.so")
+        list(APPEND failures "needs a library beyond the platform: ${lib}")
+    endif()
+endforeach()
+
 if(failures)
     list(JOIN failures "\n  " text)
     message(FATAL_ERROR "liblogbase's exports:\n  ${text}")
 endif()
 list(LENGTH exported count)
-message(STATUS "${count} exported symbols, all declared in logbase.h")
+message(STATUS "${count} exported symbols, exactly the interface; needed: platform libraries only")

@@ -1,98 +1,37 @@
 // logbase info / cat / pack: inspect binary log files of every version and
 // write them from text lines.
 #include <cstdio>
-#include <fcntl.h>
 #include <fstream>
-#include <libgen.h>
 #include <stdexcept>
 #include <string>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
 #include "logbase.h"
 #include "tools/cli.hpp"
+#include "tools/log_reader.hpp"
 #include "tools/logfile_writer.hpp"
 
 namespace {
 
-constexpr size_t kRecordBuffer = 4096;
+using cli::LogReader;
 
-std::string base_name(const std::string &path) {
-    size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-const char *category_name(int type) {
-    switch (type) {
-    case 1:
-        return "event";
-    case 2:
-        return "traffic";
-    case 3:
-        return "attack";
-    default:
-        return "none";
-    }
-}
-
-// An opened log file with its header read through the version-independent
-// operations.
-struct OpenLog {
-    int fd = -1;
-    int version = -1;
-    log_header header{};
-    ~OpenLog() {
-        if (fd >= 0) close(fd);
-    }
-};
-
-// Opens `path` and reads its version and header; on failure prints why and
-// returns the exit status.
-int open_log(const std::string &path, OpenLog &log) {
-    // Non-blocking, so that a FIFO is refused instead of waiting for a writer.
-    log.fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (log.fd < 0) return cli::fail(cli::kFailed, "cannot open " + path);
-    log.version = get_log_version(log.fd);
-    if (log.version < 0)
-        return cli::fail(cli::kFailed, path + ": not a log file (no readable version text)");
-    if (get_log_file_header_global(log.fd, &log.header) != 0)
-        return cli::fail(cli::kFailed, path + ": cannot read the log header");
+// The record as one line of text, without its trailing line break.
+int print_record(LogReader &log, int seq) {
+    auto record = log.read(seq);
+    if (!record) return cli::fail(cli::kFailed, "cannot read record " + std::to_string(seq));
+    std::string_view text(record->data, record->length);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.remove_suffix(1);
+    std::printf("#%d @%u %u: %s\n", seq, record->offset, record->length,
+                cli::escape_bytes(text).c_str());
     return cli::kOk;
 }
 
-// The record as one line of text: block records end at their first zero byte,
-// the trailing line break is dropped, other control and non-ASCII bytes are
-// shown as \xHH.
-std::string printable(const char *data, size_t length, bool block) {
-    std::string_view bytes(data, length);
-    if (block) bytes = bytes.substr(0, bytes.find('\0'));
-    while (!bytes.empty() && (bytes.back() == '\n' || bytes.back() == '\r'))
-        bytes.remove_suffix(1);
-    std::string out;
-    for (unsigned char c : bytes) {
-        if (c == '\\') {
-            out += "\\\\";
-        } else if (c >= 0x20 && c < 0x7f) {
-            out += static_cast<char>(c);
-        } else {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
-            out += escaped;
-        }
-    }
-    return out;
-}
-
-int print_record(const OpenLog &log, int seq) {
-    char buf[kRecordBuffer];
-    unsigned int length = 0;
-    unsigned int offset = 0;
-    if (get_log_data_global(log.fd, seq, buf, &log.header, &length, &offset) != 0)
-        return cli::fail(cli::kFailed, "cannot read record " + std::to_string(seq));
-    std::printf("#%d @%u %u: %s\n", seq, offset, length,
-                printable(buf, length, log.version < 2).c_str());
-    return cli::kOk;
+// Opens the file or explains on stderr why not; the exit status.
+int open_log(const std::string &path, LogReader &log) {
+    std::string error = log.open(path);
+    return error.empty() ? cli::kOk : cli::fail(cli::kFailed, error);
 }
 
 int run_info(int argc, char **argv);
@@ -128,24 +67,26 @@ int run_info(int argc, char **argv) {
     if (!args.error().empty() || args.positional().size() != 1)
         return cli::usage_error(kInfo, args.error().empty() ? "one FILE expected" : args.error());
     const std::string &path = args.positional()[0];
-    OpenLog log;
+    LogReader log;
     if (int status = open_log(path, log); status != cli::kOk) return status;
 
-    std::string name = base_name(path);
+    std::string name = cli::base_name(path);
     char letter = 0;
     unsigned int number = 0;
     bool log_name = match_logfname(name.c_str(), &letter, &number) == 1;
     int64_t size = file_size(path.c_str());
     int avail = size > INT32_MAX ? INT32_MAX : static_cast<int>(size);
-    int content = get_log_content_offset(&log.header, avail);
-    const log_header &h = log.header;
+    const log_header &h = log.header();
+    int content = get_log_content_offset(&h, avail);
 
     std::printf("file:            %s\n", path.c_str());
-    std::printf("version:         %d (%s)\n", log.version,
-                log.version == 0   ? "1024-byte blocks"
-                : log.version == 1 ? "4096-byte blocks"
-                                   : "indexed");
-    std::printf("version text:    %s\n", printable(h.verstr, sizeof h.verstr, true).c_str());
+    std::printf("version:         %d (%s)\n", log.version(),
+                log.version() == 0   ? "1024-byte blocks"
+                : log.version() == 1 ? "4096-byte blocks"
+                                     : "indexed");
+    std::string_view verstr(h.verstr, sizeof h.verstr);
+    std::printf("version text:    %s\n",
+                cli::escape_bytes(verstr.substr(0, verstr.find('\0'))).c_str());
     std::printf("records:         %u\n", h.record_count);
     std::printf("index capacity:  %u\n", h.index_capacity);
     std::printf("file length:     %lld\n", static_cast<long long>(size));
@@ -155,7 +96,7 @@ int run_info(int argc, char **argv) {
         std::printf("content offset:  none (the file is shorter than its header and index)\n");
     if (log_name)
         std::printf("log type:        %s (letter %c, file number %u)\n",
-                    category_name(get_log_type_by_filename(name.c_str())), letter, number);
+                    cli::category_name(get_log_type_by_filename(name.c_str())), letter, number);
     else
         std::printf("log type:        unknown (%s is not a log file name)\n", name.c_str());
     return cli::kOk;
@@ -168,26 +109,26 @@ int run_cat(int argc, char **argv) {
     auto seq_text = args.value("--seq");
     auto offset_text = args.value("--offset");
     if (seq_text && offset_text) return cli::usage_error(kCat, "give --seq or --offset, not both");
-    OpenLog log;
+    LogReader log;
     if (int status = open_log(args.positional()[0], log); status != cli::kOk) return status;
 
     if (seq_text) {
         auto seq = cli::parse_integer(*seq_text);
-        if (!seq || *seq < 0 || *seq >= log.header.record_count)
+        if (!seq || *seq < 0 || *seq >= log.count())
             return cli::fail(cli::kFailed, "no record " + *seq_text + " (the file holds " +
-                                               std::to_string(log.header.record_count) + ")");
+                                               std::to_string(log.count()) + ")");
         return print_record(log, static_cast<int>(*seq));
     }
     if (offset_text) {
         auto offset = cli::parse_integer(*offset_text);
         if (!offset || *offset < 0 || *offset > INT32_MAX)
             return cli::usage_error(kCat, "--offset needs a file offset");
-        int seq = get_log_index_global(log.fd, static_cast<int>(*offset), &log.header);
-        if (seq < 0 || static_cast<unsigned>(seq) >= log.header.record_count)
+        int seq = get_log_index_global(log.fd(), static_cast<int>(*offset), &log.header());
+        if (seq < 0 || static_cast<unsigned>(seq) >= log.count())
             return cli::fail(cli::kFailed, "no record starts at offset " + *offset_text);
         return print_record(log, seq);
     }
-    for (uint32_t seq = 0; seq < log.header.record_count; ++seq)
+    for (uint32_t seq = 0; seq < log.count(); ++seq)
         if (int status = print_record(log, static_cast<int>(seq)); status != cli::kOk)
             return status;
     return cli::kOk;
@@ -232,7 +173,7 @@ int run_pack(int argc, char **argv) {
     try {
         if (*version >= 2)
             for (size_t i = 0; i < records.size(); ++i)
-                if (records[i].size() > kRecordBuffer)
+                if (records[i].size() > LogReader::kRecordMax)
                     throw std::invalid_argument("line " + std::to_string(i + 1) + " has " +
                                                 std::to_string(records[i].size()) +
                                                 " bytes, more than 4096");

@@ -2,20 +2,19 @@
 // records converted to CSV, through the library's line parser.
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
-#include <fcntl.h>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "logbase.h"
 #include "tools/cli.hpp"
+#include "tools/log_reader.hpp"
 
 namespace {
 
-constexpr size_t kRecordMax = 4096;
+using cli::LogReader;
+
 // Files above this size show progress on a terminal's stderr.
 constexpr off_t kProgressAbove = 4 << 20;
 
@@ -41,56 +40,8 @@ const char *code_meaning(int code) {
 // 1 event, 2 traffic, 3 attack from --category or the file name; 0 if none.
 int category_of(const std::optional<std::string> &option, const std::string &path) {
     if (option) return *option == "e" ? 1 : *option == "t" ? 2 : *option == "a" ? 3 : -1;
-    const size_t slash = path.find_last_of('/');
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    return get_log_type_by_filename(name.c_str());
+    return get_log_type_by_filename(cli::base_name(path).c_str());
 }
-
-// A log file opened for reading its records one by one in any version.
-class RecordReader {
-  public:
-    ~RecordReader() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-
-    // Empty when the file is open; otherwise why it is not.
-    std::string open(const std::string &path) {
-        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd_ < 0) return "cannot open " + path;
-        version_ = get_log_version(fd_);
-        if (version_ < 0) return path + ": not a log file";
-        if (get_log_file_header_global(fd_, &header_) != 0)
-            return path + ": cannot read the log header";
-        struct stat st;
-        size_ = ::fstat(fd_, &st) == 0 ? st.st_size : 0;
-        return {};
-    }
-
-    uint32_t count() const { return header_.record_count; }
-    off_t size() const { return size_; }
-
-    // Record `seq` into buf_, followed by a NUL (the parser may read the byte
-    // past the record). Block records end at their first zero byte. The
-    // record's length, or -1.
-    int read(int seq) {
-        unsigned int length = 0, offset = 0;
-        if (get_log_data_global(fd_, seq, buf_, &header_, &length, &offset) != 0 ||
-            length > kRecordMax)
-            return -1;
-        if (const void *nul = std::memchr(buf_, '\0', length); nul != nullptr && version_ < 2)
-            length = static_cast<unsigned int>(static_cast<const char *>(nul) - buf_);
-        buf_[length] = '\0';
-        return static_cast<int>(length);
-    }
-    char *data() { return buf_; }
-
-  private:
-    int fd_ = -1;
-    int version_ = -1;
-    off_t size_ = 0;
-    log_header header_{};
-    char buf_[kRecordMax + 1];
-};
 
 class Progress {
   public:
@@ -115,23 +66,6 @@ class Progress {
 void report_failure(uint32_t seq, int code) {
     std::fprintf(stderr, "logbase: record %u does not parse: code %d (%s)\n", seq, code,
                  code_meaning(code));
-}
-
-// Text for the listing: control and non-ASCII bytes as \xHH.
-std::string printable(std::string_view bytes) {
-    std::string out;
-    for (unsigned char c : bytes) {
-        if (c == '\\') {
-            out += "\\\\";
-        } else if (c >= 0x20 && c < 0x7f) {
-            out += static_cast<char>(c);
-        } else {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
-            out += escaped;
-        }
-    }
-    return out;
 }
 
 // Length of the valid UTF-8 sequence at the head of `s`, 0 if it is not one.
@@ -178,7 +112,7 @@ void print_listing(uint32_t seq, int consumed, const kv_entries &items) {
     for (int i = 0; i < items.count; ++i) {
         const kv_entry &e = items.entries[i];
         std::printf("  %-*.*s  %s\n", width, e.key_len, e.key,
-                    printable({e.val, static_cast<size_t>(e.val_len)}).c_str());
+                    cli::escape_bytes({e.val, static_cast<size_t>(e.val_len)}).c_str());
     }
 }
 
@@ -219,8 +153,7 @@ const cli::Command kCsv{
     run_csv};
 
 // Opens the file and finds its category; the exit status on failure.
-int prepare(const cli::Command &command, const cli::Args &args, RecordReader &reader,
-            int &category) {
+int prepare(const cli::Command &command, const cli::Args &args, LogReader &reader, int &category) {
     if (!args.error().empty() || args.positional().size() != 1)
         return cli::usage_error(command, args.error().empty() ? "one FILE expected" : args.error());
     const std::string &path = args.positional()[0];
@@ -236,7 +169,7 @@ int prepare(const cli::Command &command, const cli::Args &args, RecordReader &re
 
 int run_parse(int argc, char **argv) {
     cli::Args args(argc, argv, {"--seq", "--category"});
-    RecordReader reader;
+    LogReader reader;
     int category = 0;
     if (int status = prepare(kParse, args, reader, category); status != cli::kOk) return status;
     uint32_t first = 0, last = reader.count();
@@ -254,9 +187,10 @@ int run_parse(int argc, char **argv) {
     Progress progress("parse", reader.size(), last - first);
     for (uint32_t seq = first; seq < last; ++seq) {
         progress.at(seq - first);
-        const int length = reader.read(static_cast<int>(seq));
-        if (length < 0) return cli::fail(cli::kFailed, "cannot read record " + std::to_string(seq));
-        const int consumed = parse_disk_log_entry(category, reader.data(), length, &items);
+        auto record = reader.read(static_cast<int>(seq));
+        if (!record) return cli::fail(cli::kFailed, "cannot read record " + std::to_string(seq));
+        const int length = static_cast<int>(record->length);
+        const int consumed = parse_disk_log_entry(category, record->data, length, &items);
         if (consumed < 1) {
             report_failure(seq, consumed);
             status = cli::kFailed;
@@ -271,24 +205,25 @@ int run_parse(int argc, char **argv) {
 
 int run_csv(int argc, char **argv) {
     cli::Args args(argc, argv, {"--category"});
-    RecordReader reader;
+    LogReader reader;
     int category = 0;
     if (int status = prepare(kCsv, args, reader, category); status != cli::kOk) return status;
     int status = cli::kOk;
     Progress progress("csv", reader.size(), reader.count());
     for (uint32_t seq = 0; seq < reader.count(); ++seq) {
         progress.at(seq);
-        const int length = reader.read(static_cast<int>(seq));
-        if (length < 0) return cli::fail(cli::kFailed, "cannot read record " + std::to_string(seq));
-        const int result = convert_csv_log(category, reader.data(), length);
+        auto record = reader.read(static_cast<int>(seq));
+        if (!record) return cli::fail(cli::kFailed, "cannot read record " + std::to_string(seq));
+        const int length = static_cast<int>(record->length);
+        const int result = convert_csv_log(category, record->data, length);
         if (result != 0) {
             report_failure(seq, result);
             status = cli::kFailed;
             continue;
         }
         int tag = 0, layout = 0;
-        scan_ver(reader.data(), length, &tag, &layout);
-        std::fwrite(reader.data() + tag, 1, static_cast<size_t>(length - tag), stdout);
+        scan_ver(record->data, length, &tag, &layout);
+        std::fwrite(record->data + tag, 1, static_cast<size_t>(length - tag), stdout);
     }
     return status;
 }

@@ -71,7 +71,7 @@ class LoadIndex {
             link(slot, folded_hash(table[slot].key));
     }
 
-    void set(const char *key, const char *value) {
+    void table_set(const char *key, const char *value) {
         size_t len = std::strlen(key);
         // Stored keys are at most LANG_KEY_SIZE - 1 characters, so a longer
         // key equals none of them.
@@ -191,7 +191,7 @@ bool ends_section(const char *line) {
 
 // Splits "key=value" in place: the key ends at the first '=', the value
 // starts after the run of '=' that follows. Without '=' the value is empty.
-const char *split_entry(char *line) {
+const char *getword(char *line) {
     char *eq = std::strchr(line, '=');
     if (eq == nullptr) return "";
     *eq++ = '\0';
@@ -207,8 +207,8 @@ int load_section(FILE *file, const char *section, attr_entry *table, int *count)
     while (std::fgets(line, sizeof line, file) != nullptr) {
         trim_trailing(line);
         if (ends_section(line)) break;
-        const char *value = split_entry(line);
-        index->set(line, value);
+        const char *value = getword(line);
+        index->table_set(line, value);
     }
     *count = index->finish();
     return 0;

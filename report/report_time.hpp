@@ -7,7 +7,7 @@ namespace lb::report {
 
 // Time type of a window by its span (end minus begin): under an hour 0,
 // under a day 1, under a week 2, under four weeks 3, longer 4.
-constexpr uint32_t time_type_of_span(int64_t span) noexcept {
+constexpr uint32_t get_timetype(int64_t span) noexcept {
     if (span < 3600) return 0;
     if (span < 86400) return 1;
     if (span < 604800) return 2;

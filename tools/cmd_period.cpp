@@ -114,7 +114,7 @@ int run(int argc, char **argv) {
         std::printf("period      %s, N %d\n", rptpertype_name(period->type), period->n);
     else
         std::printf("period      %s\n", rptpertype_name(period->type));
-    print_window(window, lb::report::time_type_of_span(window.end - window.begin));
+    print_window(window, lb::report::get_timetype(window.end - window.begin));
     return cli::kOk;
 }
 

@@ -18,6 +18,11 @@ install(FILES ${PROJECT_BINARY_DIR}/logbaseConfig.cmake
               ${PROJECT_BINARY_DIR}/logbaseConfigVersion.cmake
         DESTINATION ${config_dir})
 
+# The pkg-config files locate the prefix from their own folder, so the tree
+# works wherever `cmake --install --prefix` put it.
+file(RELATIVE_PATH pc_to_prefix /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
+string(REGEX REPLACE "/$" "" pc_to_prefix "${pc_to_prefix}")
+set(PC_PREFIX "\${pcfiledir}/${pc_to_prefix}")
 foreach(pc logbase logbase-host)
     configure_file(cmake/${pc}.pc.in ${PROJECT_BINARY_DIR}/${pc}.pc @ONLY)
     install(FILES ${PROJECT_BINARY_DIR}/${pc}.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

@@ -114,9 +114,8 @@ LOGBASE_API int get_log_type_by_filename(const char *name);
 /* Replaces in place the value after the first occurrence of `tag` in `line`
  * (capacity `size`, terminating zero at `end`): 0 replaced (*new_end is the
  * new terminating zero), 1 already equal, 2 no such tag, -1 does not fit. */
-LOGBASE_API int log_line_replace_tag(char *line, int size, char *end, const char *tag,
-                                     int tag_len, const char *value, int value_len,
-                                     char **new_end);
+LOGBASE_API int log_line_replace_tag(char *line, int size, char *end, const char *tag, int tag_len,
+                                     const char *value, int value_len, char **new_end);
 
 /* ===== Entry descriptor tables =========================================== */
 
@@ -523,10 +522,10 @@ typedef struct rpt_window {
 /* Period block of a report definition record (32 bytes, at byte 1232). */
 typedef struct rpt_period {
     uint32_t reserved;
-    uint32_t type;     /* 0 to 15 as named by rptpertype_name, 16 custom */
-    int32_t n;         /* count of "last-n-hours", "last-n-days", "last-n-weeks" */
-    int16_t start[5];  /* custom start: year, month 1-12, day, hour, minute */
-    int16_t end[5];    /* custom end, same fields */
+    uint32_t type;    /* 0 to 15 as named by rptpertype_name, 16 custom */
+    int32_t n;        /* count of "last-n-hours", "last-n-days", "last-n-weeks" */
+    int16_t start[5]; /* custom start: year, month 1-12, day, hour, minute */
+    int16_t end[5];   /* custom end, same fields */
 } rpt_period;
 
 /* Start of the local "hour", "day", "week" (from Sunday), "month",
@@ -540,8 +539,7 @@ LOGBASE_API int64_t get_time_offset(int64_t t, int64_t span);
  * with the window of `period` at the current time. Sets *custom to 1 for the
  * custom period (leaves it alone otherwise; it must be valid then). A NULL
  * period or a type above 16 gives {0, 0}. */
-LOGBASE_API void rptper_get_begend(const rpt_period *period, rpt_window *window,
-                                   uint32_t *custom);
+LOGBASE_API void rptper_get_begend(const rpt_period *period, rpt_window *window, uint32_t *custom);
 /* Empties `window`, then fills it from the period block of the report
  * definition record `report` when that is not NULL. */
 LOGBASE_API void get_time_period(const void *report, rpt_window *window, uint32_t *custom);
@@ -555,32 +553,32 @@ LOGBASE_API int get_start_end_percent(const char *dir, const void *reserved, uin
 /* ===== Report settings and names ========================================= */
 
 /* Report flags of a settings record. */
-#define RPT_FLAG_HTML 0x10u            /* output formats, one per format bit */
+#define RPT_FLAG_HTML 0x10u /* output formats, one per format bit */
 #define RPT_FLAG_PDF 0x20u
 #define RPT_FLAG_RTF 0x40u
 #define RPT_FLAG_TXT 0x80u
 #define RPT_FLAG_MHT 0x100u
-#define RPT_FLAG_SCOPE_BIT0 0x800u     /* bit 0 of definition byte 1268 */
+#define RPT_FLAG_SCOPE_BIT0 0x800u /* bit 0 of definition byte 1268 */
 #define RPT_FLAG_OBFUSCATE_USERS 0x2000u
-#define RPT_FLAG_TIME_FILTER 0x4000u   /* the log filter text bounds the window */
+#define RPT_FLAG_TIME_FILTER 0x4000u /* the log filter text bounds the window */
 
 /* The report settings record that get_report_settings_r fills (43088
  * bytes). */
 typedef struct rpt_settings {
-    uint32_t query_ids[512];       /* chart query ids, as get_qryset orders them */
+    uint32_t query_ids[512]; /* chart query ids, as get_qryset orders them */
     uint32_t query_count;
     uint32_t reserved;
-    unsigned char strings[16];     /* host string array, made empty */
-    uint64_t flags;                /* RPT_FLAG_* and the definition's scope bits */
-    const void *output;            /* byte 2544 of the definition record */
+    unsigned char strings[16]; /* host string array, made empty */
+    uint64_t flags;            /* RPT_FLAG_* and the definition's scope bits */
+    const void *output;        /* byte 2544 of the definition record */
     char log_filter[4096];
     char datetime_cond[4096];
     rpt_window window;
-    uint32_t time_type;            /* 0 to 4 by the window's span: <1h, <1d, <1w, <4w, more */
-    uint32_t value1272;            /* copies of definition bytes 1272 and 1276 */
+    uint32_t time_type; /* 0 to 4 by the window's span: <1h, <1d, <1w, <4w, more */
+    uint32_t value1272; /* copies of definition bytes 1272 and 1276 */
     uint32_t value1276;
     unsigned char host_area[32772]; /* left zero; belongs to the host */
-    int64_t assembled_at;          /* epoch seconds */
+    int64_t assembled_at;           /* epoch seconds */
 } rpt_settings;
 
 /* Assembles the settings of the report definition record `report` into

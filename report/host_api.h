@@ -10,25 +10,19 @@ extern "C" {
 #endif
 
 /* Configuration store tables. */
-enum {
-    CFG_TABLE_TIME_SETTINGS = 100,
-    CFG_TABLE_REPORTS = 2180
-};
+enum { CFG_TABLE_TIME_SETTINGS = 100, CFG_TABLE_REPORTS = 2180 };
 
 /* Time-settings record (table 100): the fields the library reads. */
 enum {
-    TIME_SETTINGS_TZ_TEXT = 88,  /* NUL-terminated text for the TZ variable */
+    TIME_SETTINGS_TZ_TEXT = 88, /* NUL-terminated text for the TZ variable */
     TIME_SETTINGS_TZ_TEXT_SIZE = 64,
-    TIME_SETTINGS_ZONE = 152,    /* uint32_t zone number, see get_zoneinfo */
-    TIME_SETTINGS_DST = 156,     /* uint32_t daylight saving, non-zero = on */
+    TIME_SETTINGS_ZONE = 152, /* uint32_t zone number, see get_zoneinfo */
+    TIME_SETTINGS_DST = 156,  /* uint32_t daylight saving, non-zero = on */
     TIME_SETTINGS_SIZE = 160
 };
 
 /* update_crontab operations. */
-enum {
-    CRON_ADD_OR_REPLACE = 1,
-    CRON_REMOVE = 2
-};
+enum { CRON_ADD_OR_REPLACE = 1, CRON_REMOVE = 2 };
 
 /* One crontab schedule: five NUL-terminated texts in cron field order. */
 struct cron_entry {

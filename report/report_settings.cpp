@@ -88,8 +88,7 @@ LOGBASE_API int get_report_settings_r(const void *report, rpt_settings *settings
 
     uint32_t custom = 0;
     get_time_period(report, &settings->window, &custom);
-    settings->time_type =
-        lb::report::get_timetype(settings->window.end - settings->window.begin);
+    settings->time_type = lb::report::get_timetype(settings->window.end - settings->window.begin);
 
     if (rec::field<uint32_t>(report, rec::kObfuscateGate) == 0)
         get_report_obfuscate_user(report, &settings->flags);

@@ -80,11 +80,13 @@ TEST_F(DiagLog, ConcurrentProcessesLoseAndTearNoLine) {
         pid_t pid = fork();
         ASSERT_GE(pid, 0);
         if (pid == 0) {
-            for (int i = 0; i < kLines; ++i) rt_log(1, "<p%d-l%04d-%0100d>\n", p, i, 0);
+            for (int i = 0; i < kLines; ++i)
+                rt_log(1, "<p%d-l%04d-%0100d>\n", p, i, 0);
             _exit(0);
         }
     }
-    for (int p = 0; p < kProcs; ++p) wait(nullptr);
+    for (int p = 0; p < kProcs; ++p)
+        wait(nullptr);
 
     std::string text = testkit::read_file(kLog);
     std::regex line(R"(\d\d-\d\d-\d\d:\d\d:\d\d\.\d{6}<p(\d)-l(\d{4})-0{100}>)");
@@ -101,7 +103,8 @@ TEST_F(DiagLog, ConcurrentProcessesLoseAndTearNoLine) {
     EXPECT_EQ(start, text.size());
     EXPECT_EQ(count, kProcs * kLines);
     for (const auto &lines : seen)
-        for (bool s : lines) EXPECT_TRUE(s);
+        for (bool s : lines)
+            EXPECT_TRUE(s);
 }
 
 TEST_F(DiagLog, MissingDirectoryIsSilent) {

@@ -1,9 +1,9 @@
 #include "cli.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cstdio>
-#include <cctype>
 #include <cstring>
 
 namespace cli {
@@ -23,12 +23,15 @@ void print_overview(FILE *out) {
     auto commands = registry();
     std::sort(commands.begin(), commands.end(),
               [](const Command &a, const Command &b) { return std::strcmp(a.name, b.name) < 0; });
-    for (const Command &c : commands) std::fprintf(out, "  %s\n", c.synopsis);
+    for (const Command &c : commands)
+        std::fprintf(out, "  %s\n", c.synopsis);
 }
 
 } // namespace
 
-Registrar::Registrar(const Command &command) { registry().push_back(command); }
+Registrar::Registrar(const Command &command) {
+    registry().push_back(command);
+}
 
 Args::Args(int argc, char **argv, std::initializer_list<std::string_view> valued) {
     bool options_done = false;
@@ -113,4 +116,6 @@ int dispatch(int argc, char **argv) {
 
 } // namespace cli
 
-int main(int argc, char **argv) { return cli::dispatch(argc, argv); }
+int main(int argc, char **argv) {
+    return cli::dispatch(argc, argv);
+}

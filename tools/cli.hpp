@@ -13,8 +13,8 @@ namespace cli {
 
 struct Command {
     const char *name;
-    const char *synopsis; // one line: "NAME ARGS", shown in the overview
-    const char *help;     // full --help text after the synopsis
+    const char *synopsis;              // one line: "NAME ARGS", shown in the overview
+    const char *help;                  // full --help text after the synopsis
     int (*run)(int argc, char **argv); // argv[0] is the command name
 };
 

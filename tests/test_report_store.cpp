@@ -1,5 +1,5 @@
-// Report vocabulary, the file-backed store and crontab of the host layer,
-// schedules and running-report control. Runs inside throwaway_root.
+// Report vocabulary, the host layer's file-backed store and crontab, schedules and
+// running-report control. Runs inside throwaway_root.
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -9,7 +9,9 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <tuple>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include "host/host_store.h"
@@ -30,13 +32,6 @@ Record blank_record() {
 
 template <typename T> void put(Record &record, size_t offset, T value) {
     std::memcpy(record.data() + offset, &value, sizeof value);
-}
-
-void select_chart(Record &record, size_t set, size_t row) {
-    size_t at = rec::kChartSelection + (set * rec::kChartWordsPerSet + row / 64) * 8;
-    uint64_t word;
-    std::memcpy(&word, record.data() + at, 8);
-    put<uint64_t>(record, at, word | (uint64_t{1} << (row % 64)));
 }
 
 std::vector<uint32_t> query_ids(const Record &record) {
@@ -83,21 +78,16 @@ TEST(ReportVocabulary, NameLookups) {
     EXPECT_EQ(is_var_by_time("ihours"), 0);
     EXPECT_EQ(is_var_by_time("IHOUR"), 0);
     EXPECT_EQ(is_var_by_time(nullptr), 0);
-
-    EXPECT_EQ(timescale_topn(1, 10), 24);
-    EXPECT_EQ(timescale_topn(2, 10), 7);
-    EXPECT_EQ(timescale_topn(3, 10), 31);
-    EXPECT_EQ(timescale_topn(0, 10), 10);
-    EXPECT_EQ(timescale_topn(4, 10), 10);
+    for (auto [scale, want] : {std::pair{1, 24}, {2, 7}, {3, 31}, {0, 10}, {4, 10}})
+        EXPECT_EQ(timescale_topn(scale, 10), want) << scale;
 }
 
 TEST(ReportVocabulary, ChartSelection) {
     Record record = blank_record();
     EXPECT_TRUE(query_ids(record).empty());
 
-    select_chart(record, 0, 3);
-    select_chart(record, 1, 0);
-    select_chart(record, 1, 34);
+    put(record, rec::kChartSelection, uint64_t{1} << 3);
+    put(record, rec::kChartSelection + rec::kChartWordsPerSet * 8, 1 | uint64_t{1} << 34);
     EXPECT_EQ(query_ids(record), (std::vector<uint32_t>{903, 0, 37}));
 
     // Every row of every set, in set and row order; bits past a set's rows
@@ -127,10 +117,7 @@ class HostStore : public ::testing::Test {
         setenv("LOGBASE_HOST_DIR", dir_.path().c_str(), 1);
         setenv("LOGBASE_CRONTAB", crontab_.c_str(), 1);
     }
-    void TearDown() override {
-        unsetenv("LOGBASE_HOST_DIR");
-        unsetenv("LOGBASE_CRONTAB");
-    }
+    void TearDown() override { unsetenv("LOGBASE_HOST_DIR"), unsetenv("LOGBASE_CRONTAB"); }
 
     void store_schedule(const char *name, uint32_t kind, uint32_t weekdays, uint64_t month_days,
                         int16_t hour, int16_t minute) {
@@ -147,8 +134,7 @@ class HostStore : public ::testing::Test {
 
     // Debian's crontab command checks the file as a user crontab (dry run).
     static int crontab_check(const std::string &path) {
-        std::string command = "crontab -n " + path + " >/dev/null 2>&1";
-        return std::system(command.c_str());
+        return std::system(("crontab -n " + path + " >/dev/null 2>&1").c_str());
     }
 
     testkit::TempDir dir_;
@@ -191,12 +177,9 @@ TEST_F(HostStore, TimeSettingsOnlyWhenConfigured) {
     const auto *settings = static_cast<const unsigned char *>(cmf_query_update(table));
     ASSERT_NE(settings, nullptr);
     EXPECT_STREQ(reinterpret_cast<const char *>(settings + TIME_SETTINGS_TZ_TEXT), "AEST-10");
-    uint32_t zone;
-    uint32_t dst;
-    std::memcpy(&zone, settings + TIME_SETTINGS_ZONE, 4);
-    std::memcpy(&dst, settings + TIME_SETTINGS_DST, 4);
-    EXPECT_STREQ(get_zoneinfo(zone), "Australia/Sydney");
-    EXPECT_EQ(dst, 0u);
+    EXPECT_STREQ(get_zoneinfo(rec::field<uint32_t>(settings, TIME_SETTINGS_ZONE)),
+                 "Australia/Sydney");
+    EXPECT_EQ(rec::field<uint32_t>(settings, TIME_SETTINGS_DST), 0u);
 
     ASSERT_EQ(host_time_settings_store("America/New_York", "EST5", 1), 0);
     ncfg_active_dayst();
@@ -254,20 +237,19 @@ TEST_F(HostStore, SchedulesBecomeCrontabLines) {
 }
 
 TEST_F(HostStore, UnschedulableEntriesLeaveNoLine) {
+    const std::string kept = "# kept\nMAILTO=ops\n@reboot /bin/true\n";
     ASSERT_EQ(mkdir(dir_.file("spool").c_str(), 0755), 0);
-    ASSERT_TRUE(testkit::write_file(crontab_, "# kept\nMAILTO=ops\n@reboot /bin/true\n"));
-    store_schedule("a", 2, 0x2, 0, 1, 0);
-    add_report_to_cron("a", "root");
-    // No weekday, no month day, an unknown kind or a minute cron cannot
-    // read: the old line goes and no new one comes.
-    for (uint32_t kind : {2u, 3u, 4u}) {
-        store_schedule("a", kind, 0, 0, 1, 0);
+    ASSERT_TRUE(testkit::write_file(crontab_, kept));
+    // No weekday, no month day, an unknown kind or a minute cron cannot read: the old line
+    // goes and no new one comes.
+    for (auto [kind, minute] : {std::pair<uint32_t, int16_t>{2, 0}, {3, 0}, {4, 0}, {1, 60}}) {
+        store_schedule("a", 2, 0x2, 0, 1, 0);
         add_report_to_cron("a", "root");
-        EXPECT_EQ(crontab(), "# kept\nMAILTO=ops\n@reboot /bin/true\n") << kind;
+        ASSERT_NE(crontab(), kept);
+        store_schedule("a", kind, 0, 0, 1, minute);
+        add_report_to_cron("a", "root");
+        EXPECT_EQ(crontab(), kept) << kind << " " << minute;
     }
-    store_schedule("a", 1, 0, 0, 1, 60);
-    add_report_to_cron("a", "root");
-    EXPECT_EQ(crontab(), "# kept\nMAILTO=ops\n@reboot /bin/true\n");
 
     // A plain list of 63 characters still fits; every day of the month
     // does not, so it is written as a range.
@@ -280,8 +262,7 @@ TEST_F(HostStore, UnschedulableEntriesLeaveNoLine) {
     EXPECT_NE(crontab().find("15 6 " + days_2_to_25 + " * * "), std::string::npos);
     store_schedule("a", 3, 0, 0xFFFFFFFEu, 6, 15);
     add_report_to_cron("a", "root");
-    std::string all_days = "15 6 1-31 * * /bin/run_sch_rpt add a root\n";
-    EXPECT_EQ(crontab(), "# kept\nMAILTO=ops\n@reboot /bin/true\n" + all_days);
+    EXPECT_EQ(crontab(), kept + "15 6 1-31 * * /bin/run_sch_rpt add a root\n");
     EXPECT_EQ(crontab_check(crontab_), 0);
 
     // The check itself refuses what cron cannot read.
@@ -292,10 +273,7 @@ TEST_F(HostStore, UnschedulableEntriesLeaveNoLine) {
 // Children that live until a signal ends them.
 pid_t sleeping_child() {
     pid_t pid = fork();
-    if (pid == 0) {
-        pause();
-        _exit(0);
-    }
+    if (pid == 0) _exit(pause());
     return pid;
 }
 
@@ -308,8 +286,7 @@ int end_signal(pid_t pid) {
 TEST(RunningReport, PidFileProcessesGetSigint) {
     const std::string dir = "/var/log/tmprpts_adom/root/rep1";
     ASSERT_EQ(system(("mkdir -p " + dir).c_str()), 0);
-    pid_t first = sleeping_child();
-    pid_t second = sleeping_child();
+    pid_t first = sleeping_child(), second = sleeping_child();
     ASSERT_TRUE(
         testkit::write_file(dir + "/pid", std::to_string(first) + " " + std::to_string(second)));
     EXPECT_EQ(kill_running_report_process("root", "rep1"), 0);
@@ -349,8 +326,7 @@ TEST(RunningReport, RegenerationStatus) {
     int64_t a = 1, b = 1;
     int32_t total = 1, done = 1;
     EXPECT_EQ(retrieve_bin_work_data(".bin", &a, &b, &total, &done), 1);
-    EXPECT_EQ(a, 1700000000);
-    EXPECT_EQ(b, -5);
+    EXPECT_EQ(std::tuple(a, b, total), std::tuple(1700000000, -5, 10));
     EXPECT_EQ(retrieve_bin_work_data(".bin", nullptr, nullptr, nullptr, &done), 1);
     EXPECT_EQ(done, 4);
 
@@ -361,8 +337,7 @@ TEST(RunningReport, RegenerationStatus) {
     // Values that are not there read as 0.
     ASSERT_TRUE(testkit::write_file(work, "7 8 3"));
     EXPECT_EQ(retrieve_bin_work_data(".bin", &a, &b, &total, &done), 1);
-    EXPECT_EQ(total, 3);
-    EXPECT_EQ(done, 0);
+    EXPECT_EQ(std::tuple(a, b, total, done), std::tuple(7, 8, 3, 0));
     EXPECT_EQ(retrieve_bin_work_data("other", &a, &b, &total, &done), 0);
     EXPECT_EQ(retrieve_bin_work_data(nullptr, &a, &b, &total, &done), 0);
 }

@@ -53,7 +53,6 @@ TEST_F(DiagLog, LongLineIsCutTo512Bytes) {
 }
 
 TEST_F(DiagLog, RotatesAfterTheWriteThatReachesTheCap) {
-    ASSERT_EQ(truncate(kLog.c_str(), 0) == 0 || errno == ENOENT, true);
     // 21-byte stamp + 9-byte message = 30 bytes per line.
     ASSERT_TRUE(testkit::write_file(kLog, std::string(kCap - 31, '.')));
     rt_log(1, "123456789");

@@ -91,7 +91,7 @@ LOGBASE_API int convert_slash(const char *src, char *dst, size_t size) {
     if (size == 0) return 0;
     size_t i = 0;
     if (size >= 2)
-        for (; src[i] != '\0' && i < size - 1; ++i)
+        for (; i < size - 1 && src[i] != '\0'; ++i)
             dst[i] = src[i] == '/' ? '_' : src[i];
     dst[i] = '\0';
     return 0;

@@ -24,13 +24,10 @@ class DiagLog : public ::testing::Test {
     }
 };
 
-TEST_F(DiagLog, NonPositiveLevelTouchesNothing) {
+TEST_F(DiagLog, LineFormatModeLengthCutAndMissingDirectory) {
     rt_log(0, "zero\n");
-    rt_log(-1, "negative\n");
-    EXPECT_FALSE(testkit::exists(kLog));
-}
+    EXPECT_FALSE(testkit::exists(kLog)) << "a level below 1 writes nothing";
 
-TEST_F(DiagLog, LineIsStampPlusMessageWithNothingAppended) {
     rt_log(1, "!errr %s(%d)@%s:\n    %s\n\n", "f.c", 12, "fn", "text");
     std::string line = testkit::read_file(kLog);
     std::regex form(R"(\d\d-\d\d-\d\d:\d\d:\d\d\.\d{6}!errr f\.c\(12\)@fn:\n    text\n\n)");
@@ -38,18 +35,19 @@ TEST_F(DiagLog, LineIsStampPlusMessageWithNothingAppended) {
     struct stat st {};
     ASSERT_EQ(stat(kLog.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0644u & ~static_cast<unsigned>(umask(022)));
-}
 
-TEST_F(DiagLog, LongLineIsCutTo512Bytes) {
-    std::string message(600, 'x');
-    rt_log(1, "%s", message.c_str());
-    std::string line = testkit::read_file(kLog);
-    ASSERT_EQ(line.size(), 512u);
-    EXPECT_EQ(line.substr(21), std::string(512 - 21, 'x'));
+    unlink(kLog.c_str());
+    rt_log(1, "%s", std::string(600, 'x').c_str());
+    EXPECT_EQ(testkit::read_file(kLog).size(), 512u);
     // A message far beyond the scratch buffer is cut, not overrun.
-    std::string huge(100000, 'y');
-    rt_log(1, "%s", huge.c_str());
+    rt_log(1, "%s", std::string(100000, 'y').c_str());
     EXPECT_EQ(testkit::read_file(kLog).size(), 1024u);
+
+    // /var/log replaced by a file: nothing can be written, and nothing is.
+    ASSERT_EQ(system("rm -rf /var/log && touch /var/log"), 0);
+    rt_log(1, "nowhere\n");
+    EXPECT_EQ(testkit::read_file("/var/log"), "");
+    ASSERT_EQ(system("rm -f /var/log && mkdir -p /var/log"), 0);
 }
 
 TEST_F(DiagLog, RotatesAfterTheWriteThatReachesTheCap) {
@@ -58,14 +56,8 @@ TEST_F(DiagLog, RotatesAfterTheWriteThatReachesTheCap) {
     rt_log(1, "123456789");
     EXPECT_FALSE(testkit::exists(kOld)) << "one byte short of the cap must not rotate";
     rt_log(1, "123456789");
-    ASSERT_TRUE(testkit::exists(kOld));
-    std::string old = testkit::read_file(kOld);
-    EXPECT_EQ(old.size(), static_cast<size_t>(kCap - 31 + 60));
-    EXPECT_EQ(old.substr(old.size() - 9), "123456789");
+    EXPECT_EQ(testkit::read_file(kOld).size(), static_cast<size_t>(kCap - 31 + 60));
     EXPECT_FALSE(testkit::exists(kLog));
-
-    rt_log(1, "fresh");
-    EXPECT_EQ(testkit::read_file(kLog).size(), 26u);
     // A second rotation replaces the older generation: only one is kept.
     ASSERT_TRUE(testkit::write_file(kLog, std::string(kCap, '.')));
     rt_log(1, "again");
@@ -76,9 +68,7 @@ TEST_F(DiagLog, ConcurrentProcessesLoseAndTearNoLine) {
     constexpr int kProcs = 8;
     constexpr int kLines = 400;
     for (int p = 0; p < kProcs; ++p) {
-        pid_t pid = fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
+        if (fork() == 0) {
             for (int i = 0; i < kLines; ++i)
                 rt_log(1, "<p%d-l%04d-%0100d>\n", p, i, 0);
             _exit(0);
@@ -87,33 +77,12 @@ TEST_F(DiagLog, ConcurrentProcessesLoseAndTearNoLine) {
     for (int p = 0; p < kProcs; ++p)
         wait(nullptr);
 
+    // Every line whole (133 bytes each) and none lost.
     std::string text = testkit::read_file(kLog);
-    std::regex line(R"(\d\d-\d\d-\d\d:\d\d:\d\d\.\d{6}<p(\d)-l(\d{4})-0{100}>)");
-    std::vector<std::vector<bool>> seen(kProcs, std::vector<bool>(kLines));
-    size_t start = 0;
-    int count = 0;
-    for (size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1) {
-        std::smatch m;
-        std::string one = text.substr(start, nl - start);
-        ASSERT_TRUE(std::regex_match(one, m, line)) << "torn line: " << one;
-        seen[std::stoi(m[1])][std::stoi(m[2])] = true;
-        ++count;
-    }
-    EXPECT_EQ(start, text.size());
-    EXPECT_EQ(count, kProcs * kLines);
-    for (const auto &lines : seen)
-        for (bool s : lines)
-            EXPECT_TRUE(s);
-}
-
-TEST_F(DiagLog, MissingDirectoryIsSilent) {
-    // Replace /var/log by a file so the diagnostic file cannot be created.
-    ASSERT_EQ(system("rm -rf /var/log && touch /var/log"), 0);
-    rt_log(1, "nowhere\n");
-    struct stat st {};
-    ASSERT_EQ(stat("/var/log", &st), 0);
-    EXPECT_TRUE(S_ISREG(st.st_mode));
-    ASSERT_EQ(system("rm -f /var/log && mkdir -p /var/log"), 0);
+    ASSERT_EQ(text.size(), 133u * kProcs * kLines);
+    std::regex line(R"(\d\d-\d\d-\d\d:\d\d:\d\d\.\d{6}<p\d-l\d{4}-0{100}>\n)");
+    for (size_t at = 0; at < text.size(); at += 133)
+        ASSERT_TRUE(std::regex_match(text.substr(at, 133), line)) << "torn line at " << at;
 }
 
 } // namespace

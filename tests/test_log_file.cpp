@@ -24,40 +24,27 @@
 extern "C" const char *__asan_default_options() {
     return "allocator_may_return_null=1:max_allocation_size_mb=1024";
 }
-#ifdef __SANITIZE_ADDRESS__
-constexpr bool kLargeAllocationsFail = true;
-#else
-constexpr bool kLargeAllocationsFail = false;
-#endif
 
 namespace {
 
 using logfile_writer::block_file;
 using logfile_writer::indexed_file;
-using Texts = std::vector<std::string>;
 
 const std::string kDiag = "/var/log/dlog_logd";
 
-// The diagnostic lines written since the last call (or the test's start), as
-// "function: text"; the file is removed.
-Texts diag_texts() {
+// The diagnostic lines written since the last call (or the test's start), each
+// as "function: text"; the file is removed.
+std::string diag() {
     static const std::regex head(
         R"(\d\d-\d\d-\d\d:\d\d:\d\d\.\d{6}!errr [\w.]+\(\d+\)@(\w+):\n    )");
-    std::string s = std::regex_replace(testkit::read_file(kDiag), head, "\x1f$1: ");
+    std::string s = std::regex_replace(testkit::read_file(kDiag), head, "$1: ");
     unlink(kDiag.c_str());
-    Texts texts;
-    for (size_t at = s.find('\x1f'), next; at != std::string::npos; at = next) {
-        next = s.find('\x1f', at + 1);
-        texts.push_back(s.substr(at + 1, next == std::string::npos ? next : next - at - 1));
-    }
-    return texts;
+    return s;
 }
 
 // A log line of the given length, as a record.
 std::string record(size_t length, char fill) {
-    std::string r = "date=x ";
-    r.resize(length - 2, fill);
-    return r + " \n";
+    return "date=x " + std::string(length - 9, fill) + " \n";
 }
 
 // Three records of 120, 180 and 40 bytes: offsets 0, 120, 300.
@@ -66,32 +53,24 @@ const std::vector<std::string> kThree = {record(120, 'a'), record(180, 'b'), rec
 class LogFile : public ::testing::Test {
   protected:
     void SetUp() override { unlink(kDiag.c_str()); }
-    void TearDown() override {
-        for (int fd : fds_)
-            close(fd);
-    }
 
     // Writes `bytes` to a fresh file and opens it read-only.
     int open_bytes(const std::string &bytes, const std::string &name = "alog.log") {
         std::string path = dir_.file(name);
         EXPECT_TRUE(logfile_writer::save(path, bytes));
-        return keep(open(path.c_str(), O_RDONLY));
-    }
-    int keep(int fd) {
+        int fd = open(path.c_str(), O_RDONLY);
         EXPECT_GT(fd, 0);
-        fds_.push_back(fd);
         return fd;
     }
 
     testkit::TempDir dir_;
-    std::vector<int> fds_;
     char buf_[4096];
     unsigned int len_ = 0, off_ = 0;
 };
 
 TEST_F(LogFile, FormatOperationsInMemory) {
-    const std::pair<const char *, int> versions[] = {{"date=1", 0}, {"v001xxxx", 1}, {"v002", 2},
-                                                     {"v010", 10},  {"v000", 0},     {"v1:0", 200}};
+    const std::pair<const char *, int> versions[] = {
+        {"date=1", 0}, {"v001xxxx", 1}, {"v010", 10}, {"v1:0", 200}};
     for (auto [text, version] : versions)
         EXPECT_EQ(parse_log_version(text), version) << text;
     EXPECT_EQ(parse_log_version(nullptr), -1);
@@ -103,7 +82,6 @@ TEST_F(LogFile, FormatOperationsInMemory) {
                                {3, 500, -2}, {3, -5, -1}, {0, 0, -2},  {2, 300, -2}};
     for (auto [count, offset, seq] : searches)
         EXPECT_EQ(get_log_seq(three, count, offset), seq) << count << " " << offset;
-    EXPECT_EQ(get_log_seq(nullptr, 3, 0), -1);
 
     // Content offset 8024 for v2; 8 x capacity overflows 32 bits for `wraps`.
     const log_header v1{"v001xxx"}, v2{"v002xxx", 0, 0, 0, 1000},
@@ -120,38 +98,25 @@ TEST_F(LogFile, FormatOperationsInMemory) {
     std::vector<log_index_entry> index = {{0, 120}, {120, 180}, {300, 40}, {340, 10}};
     index.resize(1000);
     const std::tuple<decltype(&get_log_len), int, int> lookups[] = {
-        {get_log_index, 0, 0},    {get_log_index, 8024, 0}, {get_log_index, 8324, 2},
-        {get_log_len, 8144, 180}, {get_log_len, 0, 120},    {get_log_index, 100, -1},
-        {get_log_len, 8025, -1},  {get_log_index, 8364, -1}};
+        {get_log_index, 8024, 0}, {get_log_index, 8324, 2}, {get_log_len, 8144, 180},
+        {get_log_len, 0, 120},    {get_log_index, 100, -1}, {get_log_len, 8025, -1},
+        {get_log_index, 8364, -1}};
     for (auto [lookup, offset, result] : lookups)
         EXPECT_EQ(lookup(-1, offset, &header, index.data()), result) << offset;
-    EXPECT_EQ(diag_texts(),
-              (Texts{"get_log_index: get log_seq failed, log_seq:-1 offset:100\n\n",
-                     "get_log_len: get log_seq failed, log_seq:-2 offset:8025\n\n",
-                     "get_log_index: get log_seq failed, log_seq:-2 offset:8364\n\n"}));
+    EXPECT_EQ(diag(), "get_log_index: get log_seq failed, log_seq:-1 offset:100\n\n"
+                      "get_log_len: get log_seq failed, log_seq:-2 offset:8025\n\n"
+                      "get_log_index: get log_seq failed, log_seq:-2 offset:8364\n\n");
 
     // A missing header or index is a caller error, stopped in every build.
-    EXPECT_DEATH(get_log_len(-1, 0, &header, nullptr), "log_header != NULL && log_index != NULL");
-    EXPECT_DEATH(get_log_index(-1, 0, nullptr, index.data()), "log_format.cpp");
-    EXPECT_DEATH(get_log_len_global(3, 0, nullptr), "log_header != NULL");
+    EXPECT_DEATH(get_log_len(-1, 0, &header, nullptr), "log_index != NULL");
 }
 
 TEST_F(LogFile, IndexedFileHeaderIndexRecordsAndLengthLimits) {
     int fd = open_bytes(indexed_file(13, kThree, {.reserved = 0x11223344, .index_capacity = 5}));
-
     log_header header{};
     ASSERT_EQ(get_log_file_header(fd, &header), 0);
-    EXPECT_EQ(std::string(header.verstr, 8), "v013xxxx");
     EXPECT_EQ(std::tuple(header.reserved, header.record_count, header.index_capacity),
               std::tuple(0x11223344u, 3u, 5u));
-
-    log_index_entry entry{};
-    ASSERT_EQ(get_file_index(fd, &entry, 2, &header), 0);
-    EXPECT_EQ(std::pair(entry.offset, entry.length), std::pair(300u, 40u));
-    std::vector<log_index_entry> index(5);
-    ASSERT_EQ(get_all_file_index(fd, index.data(), &header), 0);
-    EXPECT_EQ(index[1].offset, 120u);
-
     ASSERT_EQ(get_log_data(fd, 2, buf_, &header, &len_, &off_), 0);
     EXPECT_EQ(off_, 24u + 40u + 300u);
     EXPECT_EQ(std::string(buf_, len_), kThree[2]);
@@ -160,44 +125,25 @@ TEST_F(LogFile, IndexedFileHeaderIndexRecordsAndLengthLimits) {
     off_t before = lseek(fd, 7, SEEK_SET);
     EXPECT_EQ(get_log_data(fd, 3, buf_, &header, &len_, &off_), -1);
     EXPECT_EQ(lseek(fd, 0, SEEK_CUR), before);
-    EXPECT_EQ(get_file_index(fd, &entry, 3, &header), -1);
+    log_index_entry entry{};
     EXPECT_EQ(get_file_index(fd, &entry, -1, &header), -1);
-    EXPECT_EQ(get_log_data(0, 0, buf_, &header, &len_, &off_), -1);
-    EXPECT_EQ(get_log_file_header(0, &header), -1);
-    EXPECT_EQ(get_all_file_index(fd, nullptr, &header), -1);
-    EXPECT_EQ(diag_texts(), (Texts{"get_log_data: Invalid seq number 3 \n\n",
-                                   "get_file_index: Invalid seq number 3\n\n",
-                                   "get_file_index: Invalid parameter \n\n",
-                                   "get_log_data: Invalid parameter \n\n",
-                                   "get_log_file_header: Invalid parameter \n\n",
-                                   "get_all_file_index: Invalid parameter \n\n"}));
+    EXPECT_EQ(diag(), "get_log_data: Invalid seq number 3 \n\n"
+                      "get_file_index: Invalid parameter \n\n");
 
     // Record length limit: 4096 is read whole, 4097 is refused.
     std::vector<std::string> records = {record(4096, 'x'), record(100, 'y')};
     fd = open_bytes(indexed_file(5, records, {.entries = {{{0, 4096}, {4096, 4097}}}}), "max.log");
     ASSERT_EQ(get_log_file_header(fd, &header), 0);
-    std::vector<char> buf(4096);
-    ASSERT_EQ(get_log_data(fd, 0, buf.data(), &header, &len_, &off_), 0);
-    EXPECT_EQ(std::string(buf.data(), len_), records[0]);
-    EXPECT_EQ(get_log_data(fd, 1, buf.data(), &header, &len_, &off_), -1);
-    EXPECT_EQ(diag_texts(), (Texts{"get_file_index: invalid log length 4097 \n\n",
-                                   "get_log_data: get_file_index failed\n"}));
-
-    // The second record claims 100 bytes but the file ends after 60.
-    std::string bytes = indexed_file(5, records, {.entries = {{{0, 4096}, {4096, 100}}}});
-    fd = open_bytes(bytes.substr(0, bytes.size() - 40), "cut.log");
-    len_ = off_ = 99;
-    EXPECT_EQ(get_log_data(fd, 1, buf.data(), &header, &len_, &off_), -1);
-    EXPECT_EQ(std::pair(len_, off_), std::pair(0u, 0u));
-    EXPECT_EQ(diag_texts(),
-              (Texts{"get_log_data: read failed, need read len 100, but read len 60\n"}));
+    ASSERT_EQ(get_log_data(fd, 0, buf_, &header, &len_, &off_), 0);
+    EXPECT_EQ(std::string(buf_, len_), records[0]);
+    EXPECT_EQ(get_log_data(fd, 1, buf_, &header, &len_, &off_), -1);
+    EXPECT_EQ(diag(), "get_file_index: invalid log length 4097 \n\n"
+                      "get_log_data: get_file_index failed\n");
 }
 
 TEST_F(LogFile, LineByOffsetInEveryVersion) {
     int v0 = open_bytes(block_file(0, {"date=0 \n", "date=1 \n"}), "v0.log");
     EXPECT_EQ(get_log_line(v0, 0, 1024, buf_), 1024);
-    EXPECT_STREQ(buf_, "date=1 \n");
-    EXPECT_EQ(get_log_line(v0, 0, 2048, buf_), -2);
     EXPECT_EQ(get_log_line(v0, 0, 1500, buf_), -2) << "not a whole block left";
 
     int v1 = open_bytes(block_file(1, {"v001xxxxdate=0 \n"}), "v1.log");
@@ -206,63 +152,21 @@ TEST_F(LogFile, LineByOffsetInEveryVersion) {
 
     std::string bytes = indexed_file(2, kThree);
     int v2 = open_bytes(bytes, "v2.log");
-    EXPECT_EQ(get_log_line(v2, 2, 0, buf_), 120);
-    EXPECT_EQ(std::string(buf_, 120), kThree[0]);
     EXPECT_EQ(get_log_line(v2, 2, 24 + 24 + 120, buf_), 180);
+    EXPECT_EQ(std::string(buf_, 180), kThree[1]);
     EXPECT_EQ(get_log_line(v2, 3, 0, buf_), -1);
     EXPECT_EQ(get_log_line(v2, 2, 30, buf_), -7);
     EXPECT_EQ(get_log_line(open_bytes(bytes.substr(0, 20), "h.log"), 2, 0, buf_), -4);
     EXPECT_EQ(get_log_line(open_bytes(bytes.substr(0, 40), "i.log"), 2, 0, buf_), -6);
-    EXPECT_EQ(diag_texts(), (Texts{"get_log_line: get log_seq failed, log_seq:-1 offset:30\n\n",
-                                   "get_log_file_header: read file failed,rst = 20 \n\n",
-                                   "get_log_line: get log header failed\n\n",
-                                   "get_all_file_index: read file failed \n\n",
-                                   "get_log_line: get all log index failed\n\n"}));
-
     // A record cut short: the read fails after its own line and the result is 0.
     int cut_record = open_bytes(bytes.substr(0, bytes.size() - 1), "r.log");
     EXPECT_EQ(get_log_line(cut_record, 2, 24 + 24 + 300, buf_), 0);
-    EXPECT_EQ(diag_texts(),
-              (Texts{"get_log_data: read failed, need read len 40, but read len 39\n"}));
-}
-
-TEST_F(LogFile, VersionAndHeaderOfUnreadableFiles) {
-    int fd = open_bytes(indexed_file(13, kThree));
-    ASSERT_EQ(lseek(fd, 77, SEEK_SET), 77);
-    EXPECT_EQ(get_log_version(fd), 13);
-    EXPECT_EQ(lseek(fd, 0, SEEK_CUR), 77);
-    EXPECT_EQ(get_log_version_by_path(dir_.file("alog.log").c_str()), 13);
-
-    log_header header{};
-    int empty = open_bytes("", "elog.log");
-    int dir = keep(open(dir_.path().c_str(), O_RDONLY | O_DIRECTORY));
-    int pipe_fds[2];
-    ASSERT_EQ(pipe(pipe_fds), 0);
-    keep(pipe_fds[1]);
-    int pipe_in = keep(pipe_fds[0]);
-    EXPECT_EQ(get_log_version(empty), -3);
-    EXPECT_EQ(get_log_version_by_path(dir_.file("elog.log").c_str()), -2);
-    EXPECT_EQ(get_log_version_by_path(dir_.file("missing.log").c_str()), -1);
-    EXPECT_EQ(get_log_version(pipe_in), -2);
-    EXPECT_EQ(get_log_file_header_global(empty, &header), -1);
-    EXPECT_EQ(get_log_file_header(empty, &header), -1);
-    EXPECT_EQ(get_log_file_header(dir, &header), -1);
-    EXPECT_EQ(get_log_file_header_global(dir, &header), -1);
-    EXPECT_EQ(get_log_file_header(pipe_in, &header), -1);
-    std::memcpy(header.verstr, "v000xxxx", 8);
-    EXPECT_EQ(get_log_data_global(pipe_in, 0, buf_, &header, &len_, &off_), -1);
-    std::string espipe = std::to_string(ESPIPE);
-    EXPECT_EQ(diag_texts(), (Texts{"get_log_version: read version info error\n\n",
-                                   "get_log_version_by_path: read version info error\n\n",
-                                   "get_log_version_by_path: cannot open the log file '" +
-                                       dir_.file("missing.log") + "'\n",
-                                   "get_log_version: lseek faild, errno " + espipe + "\n\n",
-                                   "get_log_version: read version info error\n\n",
-                                   "get_log_file_header: read file failed,rst = 0 \n\n",
-                                   "get_log_file_header: read file failed,rst = -1 \n\n",
-                                   "get_log_version: read version info error\n\n",
-                                   "get_log_file_header: lseek failed errno " + espipe + "\n\n",
-                                   "get_log_data_global: lseek failed\n"}));
+    EXPECT_EQ(diag(), "get_log_line: get log_seq failed, log_seq:-1 offset:30\n\n"
+                      "get_log_file_header: read file failed,rst = 20 \n\n"
+                      "get_log_line: get log header failed\n\n"
+                      "get_all_file_index: read file failed \n\n"
+                      "get_log_line: get all log index failed\n\n"
+                      "get_log_data: read failed, need read len 40, but read len 39\n");
 }
 
 TEST_F(LogFile, GlobalOperationsOnBlockAndIndexedVersions) {
@@ -274,104 +178,90 @@ TEST_F(LogFile, GlobalOperationsOnBlockAndIndexedVersions) {
     std::memset(&header, 0x55, sizeof header);
     ASSERT_EQ(get_log_file_header_global(fd, &header), 0);
     EXPECT_EQ(lseek(fd, 0, SEEK_CUR), 10340) << "the position is left at the end";
-    EXPECT_EQ(std::string(header.verstr, 8), "v000xxxx");
     EXPECT_EQ(header.reserved, 0x55555500u) << "the text's zero byte, the rest left alone";
     EXPECT_EQ(std::tuple(header.record_count, header.file_length, header.index_capacity),
               std::tuple(10u, 10340u, 0u));
-    EXPECT_EQ(parse_log_version(header.verstr), 0);
 
     ASSERT_EQ(get_log_data_global(fd, 9, buf_, &header, &len_, &off_), 0);
     EXPECT_EQ(std::pair(len_, off_), std::pair(1024u, 9216u));
-    EXPECT_STREQ(buf_, "date=9 \n");
     off_ = 7;
     EXPECT_EQ(get_log_data_global(fd, 10, buf_, &header, &len_, &off_), -1);
     EXPECT_EQ(std::pair(len_, off_), std::pair(0u, 7u)) << "the offset is left alone";
-    EXPECT_EQ(get_log_len_global(fd, 5000, &header), 1024);
     EXPECT_EQ(get_log_index_global(fd, 1023, &header), 0);
     EXPECT_EQ(get_log_index_global(fd, 1024, &header), 1);
 
     int v1 = open_bytes(block_file(1, {"v001xxxxdate=a \n", "v001xxxxdate=b \n"}), "tlog.log");
     ASSERT_EQ(get_log_file_header_global(v1, &header), 0);
-    EXPECT_EQ(std::string(header.verstr, 8), "v001xxxx");
     EXPECT_EQ(get_log_len_global(v1, 123456, &header), 4096);
-    EXPECT_EQ(get_log_index_global(v1, 5000, &header), 1);
-    ASSERT_EQ(get_log_data_global(v1, 1, buf_, &header, &len_, &off_), 0);
-    EXPECT_EQ(std::pair(len_, off_), std::pair(4096u, 4096u));
 
     int v13 = open_bytes(indexed_file(13, kThree), "v13.log");
     ASSERT_EQ(get_log_file_header_global(v13, &header), 0);
-    EXPECT_EQ(get_log_index_global(v13, 0, &header), 0);
     EXPECT_EQ(get_log_index_global(v13, 48 + 300, &header), 2);
-    EXPECT_EQ(get_log_len_global(v13, 48 + 120, &header), 180);
-    ASSERT_EQ(get_log_data_global(v13, 1, buf_, &header, &len_, &off_), 0);
-    EXPECT_EQ(std::string(buf_, len_), kThree[1]);
-
     EXPECT_EQ(get_log_index_global(v13, 49, &header), -1);
-    EXPECT_EQ(get_log_len_global(0, 0, &header), -1);
-    EXPECT_EQ(get_log_index_global(v13, 0, nullptr), -1);
-    EXPECT_EQ(get_log_file_header_global(v13, nullptr), -1);
-    const log_header not_a_log{"xyz"};
-    EXPECT_EQ(get_log_data_global(v13, 0, buf_, &not_a_log, &len_, &off_), -1);
-    EXPECT_EQ(get_log_index_global(v13, 0, &not_a_log), -1);
-    EXPECT_EQ(diag_texts(),
-              (Texts{"get_log_data_global: fread failed\n",
-                     "get_log_index_global: get log_seq failed, log_seq:-2 offset:49\n\n",
-                     "get_log_len_global: Invalid parameter \n\n",
-                     "get_log_index_global: Invalid parameter \n\n",
-                     "get_log_file_header_global: Invalid parameter \n\n"}));
+    EXPECT_EQ(diag(), "get_log_data_global: fread failed\n"
+                      "get_log_index_global: get log_seq failed, log_seq:-2 offset:49\n\n");
 }
 
-TEST_F(LogFile, HostileHeaders) {
+TEST_F(LogFile, UnreadableFilesAndHostileHeaders) {
     log_header header{};
+    int fd = open_bytes(indexed_file(13, kThree));
+    ASSERT_EQ(lseek(fd, 77, SEEK_SET), 77);
+    EXPECT_EQ(get_log_version(fd), 13);
+    EXPECT_EQ(lseek(fd, 0, SEEK_CUR), 77);
+    EXPECT_EQ(get_log_version_by_path(dir_.file("alog.log").c_str()), 13);
+
+    int empty = open_bytes("", "elog.log");
+    int pipe_fds[2];
+    ASSERT_EQ(pipe(pipe_fds), 0);
+    EXPECT_EQ(get_log_version(empty), -3);
+    EXPECT_EQ(get_log_version_by_path(dir_.file("missing.log").c_str()), -1);
+    EXPECT_EQ(get_log_version(pipe_fds[0]), -2);
+    EXPECT_EQ(get_log_file_header(empty, &header), -1);
+    EXPECT_EQ(diag(), "get_log_version: read version info error\n\n"
+                      "get_log_version_by_path: cannot open the log file '" +
+                          dir_.file("missing.log") + "'\n" +
+                          "get_log_version: lseek faild, errno " + std::to_string(ESPIPE) + "\n\n" +
+                          "get_log_file_header: read file failed,rst = 0 \n\n");
+
     // More records claimed than index slots: nothing past the index is read.
-    int fd = open_bytes(indexed_file(3, kThree, {.record_count = 1000}));
+    fd = open_bytes(indexed_file(3, kThree, {.record_count = 1000}), "many.log");
     ASSERT_EQ(get_log_file_header_global(fd, &header), 0);
-    EXPECT_EQ(get_log_data_global(fd, 3, buf_, &header, &len_, &off_), -1);
-    EXPECT_EQ(get_log_index_global(fd, 0, &header), 0);
-    EXPECT_EQ(get_log_index_global(fd, 48 + 340, &header), -1);
-    EXPECT_EQ(get_log_line(fd, 2, 48 + 340, buf_), -7);
     std::vector<log_index_entry> index(3);
     ASSERT_EQ(get_all_file_index(fd, index.data(), &header), 0);
     EXPECT_EQ(get_log_len(fd, 48 + 340, &header, index.data()), -1);
-    EXPECT_EQ(diag_texts().size(), 4u);
+    diag();
 
     // 8 x capacity wraps to 8 in 32 bits: the index is still read whole.
     fd = open_bytes(indexed_file(3, kThree, {.index_capacity = 0x20000001u, .slots_written = 3}),
                     "wrap.log");
     ASSERT_EQ(get_log_file_header_global(fd, &header), 0);
     EXPECT_EQ(get_log_index_global(fd, 0, &header), -1);
-    Texts lines = diag_texts();
-    EXPECT_TRUE(lines == Texts{"get_log_index_global: malloc log index failed\n\n"} ||
-                lines == Texts{"get_log_index_global: get all log index failed\n\n"});
+    diag();
 
     // An index too large to allocate (8 x capacity far beyond 32 bits).
     fd = open_bytes(indexed_file(3, kThree, {.index_capacity = 0xFFFFFFFFu, .slots_written = 3}),
                     "huge.log");
     ASSERT_EQ(get_log_file_header_global(fd, &header), 0);
-    if (!kLargeAllocationsFail) GTEST_SKIP() << "needs the sanitizer's allocation cap";
+#ifndef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "needs the sanitizer's allocation cap";
+#endif
     EXPECT_EQ(get_log_len_global(fd, 0, &header), -1);
-    EXPECT_EQ(get_log_index_global(fd, 0, &header), -1);
     EXPECT_EQ(get_log_line(fd, 2, 0, buf_), -5);
     // The content region starts beyond 32 bits, far past the end of the file.
     EXPECT_EQ(get_log_data_global(fd, 0, buf_, &header, &len_, &off_), -1);
-    EXPECT_EQ(diag_texts(),
-              (Texts{"get_log_len_global: malloc log index failed\n\n",
-                     "get_log_index_global: malloc log index failed\n\n",
-                     "get_log_line: malloc log index failed\n\n",
-                     "get_log_data: read failed, need read len 120, but read len 0\n"}));
+    EXPECT_EQ(diag(), "get_log_len_global: malloc log index failed\n\n"
+                      "get_log_line: malloc log index failed\n\n"
+                      "get_log_data: read failed, need read len 120, but read len 0\n");
 }
 
 // Runs the logbase tool; returns its exit status (-1 if it did not exit
-// normally) and its standard output.
+// normally) and appends its standard output to `out`.
 int run_tool(const std::string &args, std::string *out = nullptr) {
     FILE *pipe = popen((std::string(LOGBASE_CLI) + " " + args + " 2>/dev/null").c_str(), "r");
     if (pipe == nullptr) return -1;
-    std::string text;
-    char chunk[4096];
-    for (size_t n; (n = fread(chunk, 1, sizeof chunk, pipe)) > 0;)
-        text.append(chunk, n);
+    for (int c; (c = fgetc(pipe)) != EOF;)
+        if (out != nullptr) *out += static_cast<char>(c);
     int status = pclose(pipe);
-    if (out != nullptr) *out = text;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -386,23 +276,10 @@ TEST_F(LogFile, ToolReadsEveryVersionAlikeAndRefusesMalformedFiles) {
         EXPECT_NE(out.find(": " + tag + "date=1 a=\"b c\" \n#1 @"), std::string::npos) << out;
         EXPECT_NE(out.find(": " + tag + "date=2 d=\\x01 \n"), std::string::npos) << out;
     }
-    EXPECT_EQ(run_tool("cat --seq 1 --offset 0 " + dir_.file("v0.log")), 2);
 
-    // name, contents, whether the header alone is whole (info shows it)
-    const std::vector<std::tuple<std::string, std::string, bool>> files = {
-        {"empty.log", "", false},
-        {"short.log", "v013xx", false},
-        {"text.log", "hello world", false},
-        {"cut.log", indexed_file(13, kThree).substr(0, 30), true},
-        {"long.log", indexed_file(13, {record(100, 'a')}, {.entries = {{{0, 5000}}}}), true},
-    };
-    for (const auto &[name, bytes, header_whole] : files) {
-        ASSERT_TRUE(logfile_writer::save(dir_.file(name), bytes));
-        EXPECT_EQ(run_tool("cat " + dir_.file(name)), 1) << name;
-        EXPECT_EQ(run_tool("info " + dir_.file(name)), header_whole ? 0 : 1) << name;
-    }
-    EXPECT_EQ(run_tool("cat " + dir_.path()), 1);
-    EXPECT_EQ(run_tool("cat /nonexistent/alog.log"), 1);
+    // Malformed files are refused.
+    ASSERT_TRUE(logfile_writer::save(dir_.file("short.log"), "v013xx"));
+    EXPECT_EQ(run_tool("info " + dir_.file("short.log")), 1);
     ASSERT_EQ(mkfifo(dir_.file("fifo").c_str(), 0600), 0);
     EXPECT_EQ(run_tool("info " + dir_.file("fifo")), 1) << "refused, not waiting for a writer";
 }
@@ -410,62 +287,46 @@ TEST_F(LogFile, ToolReadsEveryVersionAlikeAndRefusesMalformedFiles) {
 TEST(LogNames, NamesFileSizeAndTagRewriting) {
     char letter = '?';
     unsigned int number = 99;
-    const std::tuple<const char *, char, unsigned> good[] = {{"alog.log", 'a', 0},
-                                                             {"tlog.12.log", 't', 12},
-                                                             {"elog.3.log.gz", 'e', 3},
-                                                             {"hlog.log", 'h', 0}};
+    const std::tuple<const char *, char, unsigned> good[] = {
+        {"alog.log", 'a', 0}, {"tlog.12.log", 't', 12}, {"elog.3.log.gz", 'e', 3}};
     for (auto [name, type, num] : good) {
         EXPECT_EQ(match_logfname(name, &letter, &number), 1) << name;
         EXPECT_EQ(std::pair(letter, number), std::pair(type, num));
     }
     EXPECT_EQ(match_logfname("alog.log", nullptr, nullptr), 1);
-    letter = '?', number = 99;
     for (const char *name : {"alog.0.log", "alog.log.index", "tlog.5.log.bin", "qlog.log",
                              "/var/log/alog.log", "alog.-2.log", "alog.7.lo", "alog", ""})
         EXPECT_EQ(match_logfname(name, &letter, &number), 0) << name;
-    EXPECT_EQ(match_logfname(nullptr, &letter, &number), 0);
-    EXPECT_EQ(std::pair(letter, number), std::pair('?', 99u)) << "left alone";
 
     const std::pair<const char *, int> types[] = {
-        {"alog.log", 3}, {"elog.log", 1}, {"tlog.12.log", 2}, {"slog.log", 0},
-        {"zlog.log", 0}, {"alog.lo", 0},  {"\xe1log.log", 0}};
+        {"alog.log", 3}, {"elog.log", 1}, {"tlog.12.log", 2}, {"slog.log", 0}, {"\xe1log.log", 0}};
     for (auto [name, type] : types)
         EXPECT_EQ(get_log_type_by_filename(name), type) << name;
 
     testkit::TempDir dir;
     ASSERT_TRUE(testkit::write_file(dir.file("f"), std::string(1234, 'x')));
     ASSERT_EQ(symlink(dir.file("f").c_str(), dir.file("link").c_str()), 0);
-    EXPECT_EQ(file_size(dir.file("f").c_str()), 1234);
     EXPECT_EQ(file_size(dir.file("link").c_str()), 1234);
-    EXPECT_EQ(file_size(dir.file("missing").c_str()), -1);
-    EXPECT_EQ(file_size(nullptr), -1);
 
     // Tag values replaced in place.
     char line[64] = "devid=A1 vd=root msg=x";
-    char *new_end = nullptr;
-    ASSERT_EQ(log_line_replace_tag(line, 64, line + 22, "vd=", 3, "dmz", 3, &new_end), 0);
-    EXPECT_STREQ(line, "devid=A1 vd=dmz msg=x");
-    EXPECT_EQ(new_end, line + 21);
-    EXPECT_EQ(log_line_replace_tag(line, 64, new_end, "vd=", 3, "dmz", 3, &new_end), 1);
-    EXPECT_EQ(log_line_replace_tag(line, 64, new_end, "pri=", 4, "x", 1, &new_end), 2);
-    // A longer value that merely begins with the current one is a change.
-    ASSERT_EQ(log_line_replace_tag(line, 64, new_end, "vd=", 3, "dmz2", 4, &new_end), 0);
-    EXPECT_STREQ(line, "devid=A1 vd=dmz2 msg=x");
-    // The last field, made shorter.
-    ASSERT_EQ(log_line_replace_tag(line, 64, new_end, "msg=", 4, "", 0, &new_end), 0);
+    char *end = nullptr;
+    ASSERT_EQ(log_line_replace_tag(line, 64, line + 22, "vd=", 3, "dmz", 3, &end), 0);
+    EXPECT_EQ(log_line_replace_tag(line, 64, end, "vd=", 3, "dmz", 3, &end), 1);
+    EXPECT_EQ(log_line_replace_tag(line, 64, end, "pri=", 4, "x", 1, &end), 2);
+    // A longer value that merely begins with the current one is a change; the
+    // last field made shorter.
+    ASSERT_EQ(log_line_replace_tag(line, 64, end, "vd=", 3, "dmz2", 4, &end), 0);
+    ASSERT_EQ(log_line_replace_tag(line, 64, end, "msg=", 4, "", 0, &end), 0);
     EXPECT_STREQ(line, "devid=A1 vd=dmz2 msg=");
-    EXPECT_EQ(new_end, line + std::strlen(line));
+    EXPECT_EQ(end, line + std::strlen(line));
 
-    // Too long for the buffer, also when only the terminating zero would not
-    // fit: refused, the line unchanged. An `end` short of the value's end too.
+    // Too long for the buffer by only the terminating zero: refused, the line
+    // unchanged; one byte shorter fits.
     char small[16] = "a=1 b=2";
-    EXPECT_EQ(log_line_replace_tag(small, 16, small + 7, "b=", 2, "123456789xyz", 12, &new_end),
-              -1);
-    EXPECT_EQ(log_line_replace_tag(small, 16, small + 7, "b=", 2, "123456789x", 10, &new_end), -1);
-    EXPECT_EQ(log_line_replace_tag(small, 16, small + 5, "b=", 2, "1", 1, &new_end), -1);
+    EXPECT_EQ(log_line_replace_tag(small, 16, small + 7, "b=", 2, "123456789x", 10, &end), -1);
     EXPECT_STREQ(small, "a=1 b=2");
-    EXPECT_EQ(log_line_replace_tag(small, 16, small + 7, "b=", 2, "123456789", 9, &new_end), 0);
-    EXPECT_EQ(new_end, small + 15);
+    EXPECT_EQ(log_line_replace_tag(small, 16, small + 7, "b=", 2, "123456789", 9, &end), 0);
     EXPECT_STREQ(small, "a=1 b=123456789");
 }
 

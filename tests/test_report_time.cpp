@@ -14,7 +14,6 @@
 #include <string>
 #include <tuple>
 #include <unistd.h>
-#include <vector>
 
 #include "host/host_store.h"
 #include "logbase.h"
@@ -25,9 +24,8 @@ static std::atomic<int64_t> fixed_now{-1};
 extern "C" time_t time(time_t *out) {
     timespec real{};
     clock_gettime(CLOCK_REALTIME, &real);
-    time_t now = fixed_now >= 0 ? static_cast<time_t>(fixed_now.load()) : real.tv_sec;
-    if (out != nullptr) *out = now;
-    return now;
+    const time_t now = fixed_now >= 0 ? static_cast<time_t>(fixed_now.load()) : real.tv_sec;
+    return out != nullptr ? *out = now : now;
 }
 
 namespace {
@@ -52,7 +50,6 @@ class ReportTime : public ::testing::Test {
                     symlink("/usr/share/zoneinfo", "/etc/zoneinfo") == 0);
     }
     void TearDown() override { fixed_now = -1; }
-
     // Configures the store's time zone and the test's own conversions alike.
     void use_zone(const char *zone) {
         ASSERT_EQ(host_time_settings_store(zone, zone, 0), 0);
@@ -66,11 +63,9 @@ class ReportTime : public ::testing::Test {
         rptper_get_begend(&period, &result, nullptr);
         return result;
     }
-    static std::string link_target(const char *path) {
-        std::error_code ec;
-        return fs::read_symlink(path, ec).string();
+    static std::string link_target() {
+        return fs::is_symlink("/etc/localtime") ? fs::read_symlink("/etc/localtime") : "";
     }
-
     testkit::TempDir store;
 };
 
@@ -78,8 +73,7 @@ constexpr const char *kZones[] = {"UTC", "Europe/Berlin", "America/New_York", "A
 
 // Window of a period type at `now`, as wall-clock begin and (end + 1 s).
 struct Case {
-    uint32_t type;
-    int32_t n;
+    int type, n;
     Local begin, after_end;
     Local now = {2025, 4, 9, 10, 30}; // a Wednesday
 };
@@ -101,167 +95,83 @@ const Case kOtherDays[] = {
     // Month, quarter and year boundaries (autumn changes inside the windows).
     {10, 0, {2024, 12, 1}, {2025, 1, 1}, {2025, 1, 15, 8}},
     {14, 0, {2024, 10, 1}, {2025, 1, 1}, {2025, 2, 10, 8}},
-    {1, 0, {2024, 12, 31}, {2025, 1, 1}, {2025, 1, 1, 0, 0, 30}},
     {15, 0, {2025, 1, 1}, {2026, 1, 1}, {2025, 12, 31, 23, 59, 59}},
-    // Sunday (the change day in Berlin) and Saturday.
+    // On the change day in Berlin: a Sunday starts its own week; hours are wall-clock hours.
     {3, 0, {2025, 3, 30}, {2025, 3, 30, 15, 0, 1}, {2025, 3, 30, 15}},
-    {3, 0, {2025, 3, 23}, {2025, 3, 29, 15, 0, 1}, {2025, 3, 29, 15}},
-    // The day after each change: yesterday spans 23 or 25 hours there.
+    {2, 5, {2025, 3, 30, 0}, {2025, 3, 30, 5}, {2025, 3, 30, 5, 30}},
+    // The day after a change: yesterday spans 23 or 25 hours there.
     {1, 0, {2025, 3, 30}, {2025, 3, 31}, {2025, 3, 31, 9}},
     {1, 0, {2025, 10, 26}, {2025, 10, 27}, {2025, 10, 27, 9}},
-    {1, 0, {2025, 3, 9}, {2025, 3, 10}, {2025, 3, 10, 9}},
-    {1, 0, {2025, 11, 2}, {2025, 11, 3}, {2025, 11, 3, 9}},
-    {1, 0, {2025, 4, 6}, {2025, 4, 7}, {2025, 4, 7, 9}},
-    {1, 0, {2025, 10, 5}, {2025, 10, 6}, {2025, 10, 6, 9}},
-    {11, 0, {2025, 10, 6}, {2025, 11, 5}, {2025, 11, 5, 9}},
 };
 
 TEST_F(ReportTime, EveryPeriodTypeFollowsTheLocalCalendarInRealZones) {
-    for (const char *zone : kZones) {
-        use_zone(zone);
+    for (const char *zone : kZones)
         for (auto cases : {std::span<const Case>(kWednesday), std::span<const Case>(kOtherDays)})
             for (const Case &c : cases) {
-                SCOPED_TRACE(testing::Message()
-                             << zone << " type " << c.type << " on " << c.now.mo << "/" << c.now.d);
+                use_zone(zone);
+                SCOPED_TRACE(testing::Message() << zone << " type " << c.type << " " << c.now.mo);
                 fixed_now = at(c.now);
-                rpt_window w = window(c.type, c.n);
-                EXPECT_EQ(w.begin, at(c.begin));
-                EXPECT_EQ(w.end, at(c.after_end) - 1);
+                EXPECT_EQ(window(c.type, c.n).begin, at(c.begin));
+                EXPECT_EQ(window(c.type, c.n).end, at(c.after_end) - 1);
             }
-    }
 }
 
 TEST_F(ReportTime, BegOfAndOffsetsCountWallClockUnits) {
     for (const char *zone : kZones) {
         use_zone(zone);
-        SCOPED_TRACE(zone);
         int64_t t = at({2025, 3, 31, 12, 45, 10});
-        EXPECT_EQ(beg_of("month", 1, t), at({2025, 2, 1}));
-        EXPECT_EQ(beg_of("month", 1, at({2024, 3, 31, 12})), at({2024, 2, 1}));
-        EXPECT_EQ(beg_of("month", 14, t), at({2024, 1, 1}));
+        EXPECT_EQ(beg_of("month", 1, t), at({2025, 2, 1})) << zone;
         EXPECT_EQ(beg_of("hour", 2, t), at({2025, 3, 31, 10}));
-        EXPECT_EQ(beg_of("day", 3, t), at({2025, 3, 28}));
         EXPECT_EQ(beg_of("week", 1, t), at({2025, 3, 23}));
-        EXPECT_EQ(beg_of("quarter", 1, at({2025, 2, 10})), at({2024, 10, 1}));
         EXPECT_EQ(beg_of("quarter", 5, t), at({2023, 10, 1}));
-        EXPECT_EQ(beg_of("year", 2, t), at({2023, 1, 1}));
     }
     // An unknown unit starts at 0, then takes the correction against t.
     use_zone("Europe/Berlin");
-    EXPECT_EQ(beg_of("minute", 0, at({2025, 1, 10})), 0);
     EXPECT_EQ(beg_of("minute", 0, at({2025, 7, 10})), 3600);
-    EXPECT_EQ(beg_of(nullptr, 0, at({2025, 1, 10})), 0);
-
     EXPECT_EQ(get_time_offset(at({2025, 4, 1}), 7 * 86400), 7 * 86400 - 3600);
     EXPECT_EQ(get_time_offset(at({2025, 11, 1}), 7 * 86400), 7 * 86400 + 3600);
-    EXPECT_EQ(get_time_offset(at({2025, 7, 1}), 7 * 86400), 7 * 86400);
-    // Hours counted across the spring change are wall-clock hours.
-    fixed_now = at({2025, 3, 30, 5, 30});
-    rpt_window hours = window(2, 5);
-    EXPECT_EQ(hours.begin, at({2025, 3, 30, 0}));
-    EXPECT_EQ(hours.end, at({2025, 3, 30, 5}) - 1);
 }
 
-TEST_F(ReportTime, CountLimitsAndOneAboveEach) {
+TEST_F(ReportTime, CountLimitsAndCustomRanges) {
     use_zone("UTC");
     fixed_now = at({2090, 6, 15, 12, 30}); // every limit still begins after 1970
     const int64_t H = at({2090, 6, 15, 12}), D = at({2090, 6, 15}), W = at({2090, 6, 11});
     const std::tuple<uint32_t, int32_t, int64_t, int64_t> limits[] = {
         {2, 596522, H, 3600}, {6, 24854, D, 86400}, {12, 3549, W, 604800}};
     for (const auto &[type, limit, unit_start, unit_seconds] : limits) {
-        SCOPED_TRACE(type);
-        rpt_window at_limit = window(type, limit), above = window(type, limit + 1);
-        EXPECT_EQ(at_limit.begin, unit_start - limit * unit_seconds);
-        EXPECT_EQ(at_limit.end, unit_start - 1);
-        EXPECT_EQ(above.begin, 0);
-        EXPECT_EQ(above.end, unit_start - 1);
-        // N = 0 and, by choice, a negative N give the empty window.
-        for (int32_t n : {0, -1, INT32_MIN}) {
-            EXPECT_EQ(window(type, n).begin, unit_start);
-            EXPECT_EQ(window(type, n).end, unit_start - 1);
-        }
+        EXPECT_EQ(window(type, limit).begin, unit_start - limit * unit_seconds) << type;
+        EXPECT_EQ(window(type, limit + 1).begin, 0) << type;
+        // All end where the current unit begins; N = 0 and, by choice, a negative N are empty.
+        for (int32_t n : {limit, limit + 1, 0, INT32_MIN})
+            EXPECT_EQ(window(type, n).end, unit_start - 1) << type << " " << n;
+        EXPECT_EQ(window(type, INT32_MIN).begin, unit_start) << type;
     }
-}
-
-TEST_F(ReportTime, NoWindowAndCustomRanges) {
-    use_zone("Europe/Berlin");
-    fixed_now = at({2025, 5, 14, 10, 30});
     EXPECT_EQ(window(17).begin | window(17).end, 0);
-    rpt_window w{5, 5}, v{5, 5};
-    rptper_get_begend(nullptr, &w, nullptr);
-    get_time_period(nullptr, &v, nullptr);
-    EXPECT_EQ(w.begin | w.end | v.begin | v.end, 0);
 
+    // Custom ranges are wall-clock times.
+    use_zone("Europe/Berlin");
+    rpt_window w{5, 5};
     rpt_period period{0, 16, 0, {2025, 3, 30, 1, 30}, {2025, 3, 30, 3, 30}};
     uint32_t custom = 0;
     rptper_get_begend(&period, &w, &custom);
     EXPECT_EQ(custom, 1u);
     EXPECT_EQ(w.begin, at({2025, 3, 30, 1, 30}));
     EXPECT_EQ(w.end, at({2025, 3, 30, 3, 30})); // an hour later: the change skips one
-    period.start[0] = 1960;                     // before the epoch: begins at 0
-    rptper_get_begend(&period, &w, &custom);
-    EXPECT_EQ(w.begin, 0);
-
-    // The flag is left alone for other types, and read through the record.
-    std::array<unsigned char, 4096> record{};
-    period.type = 0;
-    std::memcpy(record.data() + 1232, &period, sizeof period);
-    custom = 7;
-    get_time_period(record.data(), &w, &custom);
-    EXPECT_EQ(custom, 7u);
-    EXPECT_EQ(w.begin, at({2025, 5, 14}));
 }
 
 TEST_F(ReportTime, ZoneRefreshFollowsTheStore) {
-    const std::string before = link_target("/etc/localtime");
+    const std::string before = link_target();
     setenv("TZ", "Asia/Tokyo", 1);
     window(0); // nothing configured: nothing changes
     EXPECT_STREQ(getenv("TZ"), "Asia/Tokyo");
-    EXPECT_EQ(link_target("/etc/localtime"), before);
-
-    ASSERT_EQ(host_time_settings_store("Australia/Sydney", "Australia/Sydney", 0), 0);
-    window(0);
-    EXPECT_STREQ(getenv("TZ"), "Australia/Sydney");
-    EXPECT_EQ(link_target("/etc/localtime"), "/etc/zoneinfo/Australia/Sydney");
+    EXPECT_EQ(link_target(), before);
 
     // Daylight saving on: the host's zone applies; "today" starts at its midnight.
+    use_zone("America/New_York");
     ASSERT_EQ(host_time_settings_store("America/New_York", "UTC", 1), 0);
-    setenv("TZ", "America/New_York", 1);
-    tzset();
     fixed_now = at({2025, 7, 4, 3});
     EXPECT_EQ(window(0).begin, at({2025, 7, 4}));
-    EXPECT_EQ(link_target("/etc/localtime"), "/etc/zoneinfo/America/New_York");
-
-    // A zone number without a name keeps the old link.
-    std::string record = testkit::read_file(store.file("time_settings"));
-    ASSERT_EQ(record.size(), 160u);
-    std::memset(record.data() + 152, 0xff, 4);
-    std::memset(record.data() + 156, 0, 4);
-    ASSERT_TRUE(testkit::write_file(store.file("time_settings"), record));
-    window(0);
-    EXPECT_EQ(link_target("/etc/localtime"), "/etc/zoneinfo/America/New_York");
-    EXPECT_STREQ(getenv("TZ"), "UTC");
-}
-
-TEST_F(ReportTime, ProgressFile) {
-    testkit::TempDir dir;
-    uint64_t start, end;
-    int32_t percent;
-    using R = std::tuple<int, uint64_t, uint64_t, int32_t>;
-    auto read = [&](const std::string &content) {
-        EXPECT_TRUE(testkit::write_file(dir.file(".status"), content));
-        start = 11, end = 22, percent = 33;
-        int rc = get_start_end_percent(dir.path().c_str(), nullptr, &start, &end, &percent);
-        return R(rc, start, end, percent);
-    };
-    EXPECT_EQ(read("waiting for a slot\n1700000000\n"), R(-1, 11, 22, 33));
-    EXPECT_EQ(read("1700000000\nscanning\nsecs: 12, 40% done\n"), R(1, 1700000000, 22, 40));
-    EXPECT_EQ(read("1700000000\nsecs: 12, 40% done\n1700000077\n"),
-              R(1, 1700000000, 1700000077, 33));
-    EXPECT_EQ(read("1700000000"), R(1, 1700000000, 1700000000, 33));
-    EXPECT_EQ(read(""), R(1, 11, 22, 33));
-    EXPECT_EQ(get_start_end_percent("/nonexistent", nullptr, &start, &end, &percent), 0);
-    EXPECT_EQ(get_start_end_percent(dir.path().c_str(), nullptr, nullptr, &end, &percent), 0);
+    EXPECT_EQ(link_target(), "/etc/zoneinfo/America/New_York");
 }
 
 TEST_F(ReportTime, SettingsAssembly) {
@@ -271,60 +181,35 @@ TEST_F(ReportTime, SettingsAssembly) {
     auto put = [&](size_t offset, auto value) { std::memcpy(&def[offset], &value, sizeof value); };
     put(1236, uint32_t{1}); // yesterday: 2024-03-01, a whole day
     put(198, uint16_t{1});
-    put(1264, uint32_t{0x5});
-    put(1268, uint8_t{0x3});
-    put(1272, uint32_t{0xdeadbeef});
-    put(1276, uint32_t{42});
-    put(1288, uint64_t{1} << 3);           // set 0, row 3: id 903
-    put(1288 + 24, 1 | uint64_t{1} << 34); // set 1, rows 0 and 34: ids 0, 37
+    put(1264, uint64_t{0x3} << 32 | 0x5); // 0x5 at 1264, 0x3 at 1268
     put(2548, uint32_t{0x3 | 0x20});
     auto settings = std::make_unique<rpt_settings>();
-    std::memset(settings.get(), 0xa5, sizeof *settings);
     ASSERT_EQ(get_report_settings_r(def.data(), settings.get()), 0);
 
     EXPECT_STREQ(settings->log_filter,
                  "date-time>2024-02-29-23:59:59 date-time<2024-03-02-00:00:00 -pri=debug");
-    const int64_t begin = at({2024, 3, 1}), end = at({2024, 3, 2}) - 1;
-    EXPECT_EQ(settings->window.begin, begin);
-    EXPECT_EQ(settings->window.end, end);
-    EXPECT_EQ(settings->datetime_cond, "(datetime>" + std::to_string(begin - 1) + " and datetime<" +
-                                           std::to_string(end + 1) + ") ");
+    EXPECT_EQ(settings->datetime_cond, "(datetime>" + std::to_string(at({2024, 3, 1}) - 1) +
+                                           " and datetime<" + std::to_string(at({2024, 3, 2})) +
+                                           ") ");
     EXPECT_EQ(settings->flags, 0x5u | 0x800 | 0x2000 | 0x4000 | 0x10 | 0x20);
-    EXPECT_EQ(settings->output, def.data() + 2544);
-    EXPECT_EQ(
-        std::vector<uint32_t>(settings->query_ids, settings->query_ids + settings->query_count),
-        (std::vector<uint32_t>{903, 0, 37}));
-    EXPECT_EQ(settings->value1272, 0xdeadbeefu);
-    EXPECT_EQ(settings->value1276, 42u);
-    EXPECT_EQ(settings->assembled_at, fixed_now.load());
-    const unsigned char *raw = reinterpret_cast<const unsigned char *>(settings.get());
-    for (size_t i = 10308; i < 43080; ++i)
-        ASSERT_EQ(raw[i], 0) << i;
-    EXPECT_EQ(raw[2052] | raw[2053] | raw[2054] | raw[2055], 0);
 
-    // The obfuscation switch is gated by byte 192; the filter string follows.
+    // The obfuscation switch is gated by byte 192; the filter string follows. A window
+    // beginning at 0 keeps lo at 0 in both texts.
     put(192, uint32_t{1});
     std::strcpy(reinterpret_cast<char *>(&def[1488]), "priN=='7'");
-    ASSERT_EQ(get_report_settings_r(def.data(), settings.get()), 0);
-    EXPECT_EQ(settings->flags & 0x2000, 0u);
-    EXPECT_TRUE(std::string(settings->log_filter).ends_with(" -pri=debug pri=debug"))
-        << settings->log_filter;
-
-    // A window beginning at 0 keeps lo at 0 in both texts.
     put(1236, uint32_t{16});
     put(1244, std::array<int16_t, 10>{1960, 1, 1, 0, 0, 2024, 3, 1, 0, 0});
     ASSERT_EQ(get_report_settings_r(def.data(), settings.get()), 0);
-    EXPECT_EQ(settings->window.begin, 0);
-    EXPECT_TRUE(std::string(settings->log_filter).starts_with("date-time>1970-01-01-01:00:00 "));
-    EXPECT_TRUE(std::string(settings->datetime_cond).starts_with("(datetime>0 and"))
-        << settings->datetime_cond;
-    EXPECT_EQ(get_report_settings_r(nullptr, settings.get()), -1);
+    EXPECT_EQ(settings->flags & 0x2000, 0u);
+    EXPECT_STREQ(
+        settings->log_filter,
+        "date-time>1970-01-01-01:00:00 date-time<2024-03-01-00:00:01 -pri=debug pri=debug");
+    EXPECT_TRUE(std::string(settings->datetime_cond).starts_with("(datetime>0 and"));
 
-    // The time type follows the window's span: "today" at 00:59:59 and 01:00, then yesterday
-    // and types 5, 7, 11 at 09:00.
-    const std::tuple<uint32_t, int, uint32_t> types[] = {{0, 3599, 0},     {0, 3600, 1},
-                                                         {1, 9 * 3600, 1}, {5, 9 * 3600, 2},
-                                                         {7, 9 * 3600, 3}, {11, 9 * 3600, 4}};
+    // The time type follows the window's span: "today" at 00:59:59 and 01:00, then types 5,
+    // 7, 11 at 09:00.
+    const std::tuple<uint32_t, int, uint32_t> types[] = {
+        {0, 3599, 0}, {0, 3600, 1}, {5, 9 * 3600, 2}, {7, 9 * 3600, 3}, {11, 9 * 3600, 4}};
     for (const auto &[type, seconds, want] : types) {
         fixed_now = at({2025, 5, 14}) + seconds;
         put(1236, type);
@@ -352,21 +237,13 @@ class ReportNames : public ReportTime {
 
 TEST_F(ReportNames, PicksTheFirstFreeName) {
     const std::string base = "rpt-2025-05-14-1030", path = dir + "/" + base;
-    EXPECT_EQ(name(), base);
-    testkit::write_file(path, "a file does not block the name");
-    EXPECT_EQ(name(), base);
-    fs::remove(path);
     for (const char *taken : {"", "_001", "_002", "_003", "_004"})
         fs::create_directory(path + taken);
     EXPECT_EQ(name(), base + "_005");
     fs::remove(path + "_001");
-    testkit::write_file(path + "_001", "");
+    testkit::write_file(path + "_001", "a file does not block the name");
     EXPECT_EQ(name(), base + "_001");
-
-    EXPECT_EQ(get_report_name("rpt", ""), nullptr);
-    EXPECT_EQ(get_report_name("rpt", nullptr), nullptr);
-    EXPECT_EQ(get_report_name(nullptr, "dom"), nullptr);
-    // The name takes the configured zone's wall clock.
+    // The name takes the configured zone's wall clock, and no suffix when free.
     ASSERT_EQ(host_time_settings_store("Australia/Sydney", "Australia/Sydney", 0), 0);
     EXPECT_EQ(name("x"), "x-2025-05-14-1830");
 }
@@ -377,50 +254,39 @@ TEST_F(ReportNames, NoFreeNameGivesNull) {
         fs::create_directory(dir + "/rpt-2025-05-14-1030" + suffix);
     EXPECT_EQ(name(), "(null)");
     // A domain path that cannot hold directories has no free name either.
-    fs::remove_all("/var/log/Reports_adom/dom");
-    testkit::write_file("/var/log/Reports_adom/dom", "");
+    fs::remove_all(dir);
+    testkit::write_file(dir, "");
     EXPECT_EQ(name(), "(null)");
 }
 
-TEST_F(ReportNames, LogoCopies) {
-    fs::create_directories("/migadmin/reportlogo/thumbs");
-    testkit::write_file("/migadmin/reportlogo/thumbs/acme.PNG", "title image");
-    testkit::write_file("/migadmin/reportlogo/thumbs/banner", "header image");
-    std::array<char, 1200> logos{};
-    std::strcpy(logos.data() + 396, "acme.PNG");
-    std::strcpy(logos.data() + 780, "banner");
-    testkit::TempDir out;
-    copy_report_logo_files(out.path().c_str(), logos.data());
-    EXPECT_EQ(testkit::read_file(out.file("_rpt_title_logo.png")), "title image");
-    EXPECT_EQ(testkit::read_file(out.file("_rpt_header_logo")), "header image");
+TEST(ReportText, ProgressFileAndFileNames) {
+    testkit::TempDir dir;
+    using R = std::tuple<int, uint64_t, uint64_t, int32_t>;
+    auto read = [&](const std::string &content, const char *at = nullptr) {
+        EXPECT_TRUE(testkit::write_file(dir.file(".status"), content));
+        uint64_t start = 11, end = 22;
+        int32_t percent = 33;
+        const char *from = at != nullptr ? at : dir.path().c_str();
+        return R{get_start_end_percent(from, nullptr, &start, &end, &percent), start, end, percent};
+    };
+    EXPECT_EQ(read("waiting for a slot\n1700000000\n"), R(-1, 11, 22, 33));
+    EXPECT_EQ(read("1700000000\nscanning\nsecs: 12, 40% done\n"), R(1, 1700000000, 22, 40));
+    EXPECT_EQ(read("1700000000\nsecs: 3\n1700000077\n"), R(1, 1700000000, 1700000077, 33));
+    EXPECT_EQ(read("", "/nonexistent"), R(0, 11, 22, 33));
 
-    testkit::TempDir empty;
-    logos[396] = '\0';
-    copy_report_logo_files(empty.path().c_str(), logos.data());
-    copy_report_logo_files(empty.path().c_str(), nullptr);
-    EXPECT_EQ(std::distance(fs::directory_iterator(empty.path()), fs::directory_iterator()), 1);
-}
-
-TEST(ReportNameText, ConversionsAndCharsets) {
     const char src[] = "a b\"c\\d!#$%&'()*,/;<>?e:|=+-.\xc3\xa9";
     char dst[sizeof src];
     convert_report_file_filename(src, dst);
     EXPECT_EQ(dst, "a_b_c_d" + std::string(15, '_') + "e:|=+-.\xc3\xa9");
 
-    char out[8] = "xxxxxxx";
-    EXPECT_EQ(convert_slash("a/b/c", out, 4), 0);
-    EXPECT_STREQ(out, "a_b");
-    EXPECT_EQ(convert_slash("a/b/c", out, 1), 0);
-    EXPECT_STREQ(out, "");
-    EXPECT_EQ(convert_slash(nullptr, out, sizeof out), -1);
+    char slashed[8] = "xxxxxxx";
+    EXPECT_EQ(convert_slash("a/b/c", slashed, 4), 0);
+    EXPECT_STREQ(slashed, "a_b");
 
     EXPECT_EQ(valid_report_name_string_charset("Weekly_report-2"), 0);
-    EXPECT_EQ(valid_report_name_string_charset("weekly report"), -1);
     EXPECT_EQ(valid_report_name_string_charset("r\xc3\xa9sum\xc3\xa9"), -1);
-    EXPECT_EQ(valid_report_name_string_charset(nullptr), -1);
     EXPECT_EQ(valid_section_title_string_charset("Top 10: attacks (all) ~"), 0);
     EXPECT_EQ(valid_section_title_string_charset("tab\there"), -1);
-    EXPECT_EQ(valid_section_title_string_charset("del\x7f"), -1);
 }
 
 } // namespace

@@ -15,6 +15,13 @@ class unique_fd {
     unique_fd(const unique_fd &) = delete;
     unique_fd &operator=(const unique_fd &) = delete;
     unique_fd(unique_fd &&other) noexcept : fd_(other.release()) {}
+    unique_fd &operator=(unique_fd &&other) noexcept {
+        if (this != &other) {
+            if (fd_ >= 0) ::close(fd_);
+            fd_ = other.release();
+        }
+        return *this;
+    }
     ~unique_fd() {
         if (fd_ >= 0) ::close(fd_);
     }

@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "internal/guards.hpp"
+#include "internal/files.hpp"
 #include "internal/text.hpp"
 #include "logbase.h"
 
@@ -33,16 +33,6 @@ PolicySplit find_unquoted_policy(std::string_view text) {
     const size_t space = text.substr(value, next_equals - value).rfind(' ');
     if (space == std::string_view::npos || text[value] == '"') return {};
     return {value, value + space, true};
-}
-
-bool read_whole(int fd, char *buf, size_t size) {
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::read(fd, buf + done, size - done);
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
 }
 
 const char *sample_path(int cat) {
@@ -109,7 +99,7 @@ LOGBASE_API char *read_log_file(int cat, int *size, int *content_offset) {
         std::printf("cannot open '%s'\n", path);
         return nullptr;
     }
-    if (!read_whole(fd.get(), buf.get(), file_size)) {
+    if (lb::read_fully(fd.get(), buf.get(), file_size) != static_cast<ssize_t>(file_size)) {
         std::puts("cannot read log file");
         return nullptr;
     }

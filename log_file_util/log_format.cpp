@@ -38,17 +38,6 @@ malloc_ptr<log_index_entry> allocate_index(const log_header &header) {
     return malloc_array<log_index_entry>(slots);
 }
 
-ssize_t read_fully(int fd, void *buf, size_t count) {
-    size_t done = 0;
-    while (done < count) {
-        ssize_t n = read(fd, static_cast<char *>(buf) + done, count - done);
-        if (n < 0) return done == 0 ? -1 : static_cast<ssize_t>(done);
-        if (n == 0) break;
-        done += static_cast<size_t>(n);
-    }
-    return static_cast<ssize_t>(done);
-}
-
 } // namespace lb::logfile
 
 using namespace lb::logfile;

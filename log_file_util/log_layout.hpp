@@ -7,10 +7,12 @@
 #include <cstdint>
 #include <sys/types.h>
 
-#include "internal/guards.hpp"
+#include "internal/files.hpp"
 #include "logbase.h"
 
 namespace lb::logfile {
+
+using lb::read_fully;
 
 inline constexpr uint32_t kHeaderSize = 24;
 inline constexpr uint32_t kEntrySize = 8;
@@ -56,9 +58,5 @@ seq_lookup find_record(const log_header &header, const log_index_entry *index, i
 // An index buffer for the header's capacity (never a zero-size block);
 // empty when the allocation fails.
 malloc_ptr<log_index_entry> allocate_index(const log_header &header);
-
-// Reads until `count` bytes arrived, end of file or an error; returns the
-// bytes read, or -1 when the first read failed.
-ssize_t read_fully(int fd, void *buf, size_t count);
 
 } // namespace lb::logfile

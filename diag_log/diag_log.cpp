@@ -1,15 +1,19 @@
 // The diagnostic log: one time-stamped line per call, appended to a fixed
-// file that is rotated into a single older generation at 10 MiB.
+// file that is rotated into a single older generation at 10 MiB. Processes
+// sharing the file coordinate through an advisory lock on it.
 #include "diag_log/diag_log.hpp"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <ctime>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
+#include "internal/files.hpp"
 #include "internal/guards.hpp"
 
 namespace {
@@ -37,19 +41,58 @@ size_t compose_line(char *buf, size_t size, const char *fmt, va_list ap) {
     return len < size ? len : size - 1;
 }
 
-// One write on an append-mode descriptor keeps concurrent writers' lines whole.
-void append_line(const char *line, size_t len) {
-    lb::unique_fd fd(open(kLogPath, O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
-    if (!fd.valid()) return;
-    ssize_t ignored = write(fd.get(), line, len < kWriteLimit ? len : kWriteLimit);
-    (void)ignored;
+// Cuts a line to the write limit; a cut line still ends with its line
+// break, so the next line (perhaps another process's) starts on its own.
+size_t cut_line(char *line, size_t len) {
+    if (len <= kWriteLimit) return len;
+    line[kWriteLimit - 1] = '\n';
+    return kWriteLimit;
 }
 
-void rotate_if_full() {
+// True when `fd` is still the file at the log path: another process may
+// have rotated it away while this one waited for the lock.
+bool still_at_path(int fd) {
+    struct stat held {
+    }, named{};
+    if (fstat(fd, &held) != 0 || stat(kLogPath, &named) != 0) return false;
+    return held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+}
+
+// Opens the file at the log path and locks it. Anything but a regular file
+// is refused, so a FIFO in its place cannot block the caller. The lock
+// serializes writers and the rotation across processes; after it is taken
+// the path is checked again, and a file rotated meanwhile is let go.
+lb::unique_fd open_locked_log() {
+    constexpr int kAttempts = 8; // each retry needs another rotation of 10 MiB
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        lb::unique_fd fd = lb::open_regular(kLogPath, O_RDWR | O_CREAT | O_APPEND);
+        if (!fd.valid()) return fd;
+        int locked;
+        while ((locked = flock(fd.get(), LOCK_EX)) != 0 && errno == EINTR) {
+        }
+        if (locked != 0 || still_at_path(fd.get())) return fd;
+    }
+    return lb::unique_fd();
+}
+
+// Under the lock, and only while the held file is still at the path, so two
+// processes never both rotate: a second rotation would delete the fresh
+// older generation.
+void rotate_if_full(int fd) {
     struct stat st {};
-    if (stat(kLogPath, &st) != 0 || st.st_size < kRotateSize) return;
+    if (fstat(fd, &st) != 0 || st.st_size < kRotateSize) return;
     unlink(kOldLogPath);
     rename(kLogPath, kOldLogPath);
+}
+
+// One write on an append-mode descriptor keeps lines whole; the lock is
+// released when the descriptor is closed.
+void append_line(char *line, size_t len) {
+    lb::unique_fd fd = open_locked_log();
+    if (!fd.valid()) return;
+    ssize_t ignored = write(fd.get(), line, cut_line(line, len));
+    (void)ignored;
+    rotate_if_full(fd.get());
 }
 
 void _output_log(const char *fmt, va_list ap) {
@@ -57,7 +100,6 @@ void _output_log(const char *fmt, va_list ap) {
     if (!scratch) return;
     size_t len = compose_line(scratch.get(), kScratchSize, fmt, ap);
     append_line(scratch.get(), len);
-    rotate_if_full();
 }
 
 } // namespace

@@ -48,13 +48,20 @@ const char *sample_path(int cat) {
     }
 }
 
-// 24 + 8 x the header's index_capacity (little-endian, at byte 20).
+// 24 + 8 x the header's index_capacity (little-endian, at byte 20); 0 for
+// the block versions, which have no header. Never past the `size` bytes
+// read, whatever capacity a hostile header claims.
 int content_offset_of(const char *file, size_t size) {
     constexpr size_t kHeaderSize = 24;
-    if (size < kHeaderSize) return 0;
+    char verstr[5] = {};
+    std::memcpy(verstr, file, size < 4 ? size : 4);
+    const int version = parse_log_version(verstr);
+    if (version == 0 || version == 1) return 0;
+    if (size < kHeaderSize) return static_cast<int>(size);
     const auto *b = reinterpret_cast<const unsigned char *>(file + 20);
     const uint32_t capacity = b[0] | b[1] << 8 | b[2] << 16 | static_cast<uint32_t>(b[3]) << 24;
-    return static_cast<int>(kHeaderSize + 8u * capacity);
+    const uint64_t content = kHeaderSize + uint64_t{8} * capacity;
+    return static_cast<int>(content < size ? content : size);
 }
 
 } // namespace

@@ -137,8 +137,9 @@ LOGBASE_API int get_log_version(int fd) {
     } else {
         result = parse_log_version(verstr);
     }
-    // A descriptor whose position could not be noted has none to restore.
-    if (noted >= 0 && lseek(fd, noted, SEEK_SET) != noted) {
+    // Restored even when it could not be noted: that seek then fails too, so
+    // a bad descriptor gives -4 after two lines.
+    if (lseek(fd, noted, SEEK_SET) != noted || noted < 0) {
         LB_REPORT("lseek faild, errno %d\n\n", errno);
         result = -4;
     }
@@ -176,18 +177,17 @@ LOGBASE_API int get_log_line(int fd, int version, int offset, void *buf) {
         LB_REPORT("get log header failed\n\n");
         return -4;
     }
-    auto index = allocate_index(header);
-    if (!index) {
+    whole_index index = read_whole_index(fd, header);
+    if (index.step == index_step::no_memory) {
         LB_REPORT("malloc log index failed\n\n");
         return -5;
     }
-    if (get_all_file_index(fd, index.get(), &header) != 0) {
-        index.reset();
+    if (index.step == index_step::unreadable) {
         LB_REPORT("get all log index failed\n\n");
         return -6;
     }
-    seq_lookup found = find_record(header, index.get(), offset);
-    index.reset();
+    seq_lookup found = find_record(header, index.entries.get(), offset);
+    index.entries.reset();
     if (!found.found) {
         LB_REPORT("get log_seq failed, log_seq:%d offset:%d\n\n", found.seq, found.reported);
         return -7;

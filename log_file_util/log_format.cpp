@@ -3,7 +3,9 @@
 #undef NDEBUG // the caller-error assertions stay in every build
 #include <cassert>
 #include <cstddef>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 #include "diag_log/diag_log.hpp"
 #include "log_file_util/log_layout.hpp"
@@ -33,9 +35,38 @@ seq_lookup find_record(const log_header &header, const log_index_entry *index, i
     return {seq, reported, found};
 }
 
-malloc_ptr<log_index_entry> allocate_index(const log_header &header) {
+namespace {
+
+// Index slots the file can hold at present, plus one: reading that many
+// fails short unless the file has grown meanwhile.
+uint64_t slots_file_holds(int fd) {
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return UINT64_MAX;
+    uint64_t size = static_cast<uint64_t>(st.st_size);
+    return (size > kHeaderSize ? (size - kHeaderSize) / kEntrySize : 0) + 1;
+}
+
+whole_index read_index_of(int fd, const log_header &header) {
     uint32_t slots = header.index_capacity == 0 ? 1 : header.index_capacity;
-    return malloc_array<log_index_entry>(slots);
+    auto entries = malloc_array<log_index_entry>(slots);
+    if (!entries) return {index_step::no_memory, nullptr};
+    if (get_all_file_index(fd, entries.get(), &header) != 0)
+        return {index_step::unreadable, nullptr};
+    return {index_step::found, std::move(entries)};
+}
+
+} // namespace
+
+whole_index read_whole_index(int fd, const log_header &header) {
+    uint64_t holds = slots_file_holds(fd);
+    if (holds < header.index_capacity) {
+        log_header probe = header;
+        probe.index_capacity = static_cast<uint32_t>(holds);
+        whole_index probed = read_index_of(fd, probe);
+        if (probed.step != index_step::found) return probed;
+        // The file grew meanwhile: read the whole index.
+    }
+    return read_index_of(fd, header);
 }
 
 } // namespace lb::logfile
@@ -48,7 +79,14 @@ LOGBASE_API int parse_log_version(const char *verstr) {
     if (verstr == nullptr) return -1;
     if (verstr[0] == 'd') return 0;
     if (verstr[0] != 'v') return -1; // not a log file
-    return (verstr[1] - '0') * 100 + (verstr[2] - '0') * 10 + (verstr[3] - '0');
+    // Digits only, each checked before the next is read: a short text ends
+    // at its terminator, and "vabc" is no version rather than a number.
+    int version = 0;
+    for (int i = 1; i <= 3; ++i) {
+        if (verstr[i] < '0' || verstr[i] > '9') return -1;
+        version = version * 10 + (verstr[i] - '0');
+    }
+    return version;
 }
 
 LOGBASE_API int get_log_seq(const log_index_entry *index, unsigned int count, int rel_offset) {

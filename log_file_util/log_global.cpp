@@ -32,8 +32,6 @@ void synthesize_header(log_header *header, int version, off_t file_length) {
 // Looks up the record at `offset` of an indexed file through its whole
 // index, read for this one call. The exported callers write the diagnostic
 // line of the step that failed, so the line names them.
-enum class index_step { found, no_memory, unreadable, no_record };
-
 struct indexed_record {
     index_step step;
     seq_lookup lookup;
@@ -41,12 +39,21 @@ struct indexed_record {
 };
 
 indexed_record find_in_file(int fd, int offset, const log_header &header) {
-    auto index = allocate_index(header);
-    if (!index) return {index_step::no_memory, {}, {}};
-    if (get_all_file_index(fd, index.get(), &header) != 0) return {index_step::unreadable, {}, {}};
-    seq_lookup lookup = find_record(header, index.get(), offset);
+    whole_index index = read_whole_index(fd, header);
+    if (index.step != index_step::found) return {index.step, {}, {}};
+    seq_lookup lookup = find_record(header, index.entries.get(), offset);
     if (!lookup.found) return {index_step::no_record, lookup, {}};
-    return {index_step::found, lookup, index.get()[lookup.seq]};
+    return {index_step::found, lookup, index.entries.get()[lookup.seq]};
+}
+
+// The block that holds `offset`, refused when the offset lies before the
+// file or past the header's last block (codes as get_log_seq's).
+indexed_record find_block(int offset, const log_header &header) {
+    int block = static_cast<int>(block_size(parse_log_version(header.verstr)));
+    int seq = offset < 0 ? -1 : offset / block;
+    if (seq >= 0 && static_cast<uint32_t>(seq) < header.record_count)
+        return {index_step::found, {seq, offset, true}, {}};
+    return {index_step::no_record, {seq < 0 ? -1 : -2, offset, false}, {}};
 }
 
 } // namespace
@@ -83,8 +90,10 @@ LOGBASE_API int get_log_data_global(int fd, int seq, void *buf, const log_header
         return get_log_data(fd, seq, buf, header, len_out, off_out);
 
     uint32_t block = block_size(version);
-    uint32_t offset = static_cast<uint32_t>(seq) * block; // wraps like the on-disk arithmetic
-    if (lseek(fd, offset, SEEK_SET) != static_cast<off_t>(offset)) {
+    // In 64 bits: a block before the start or at 4 GiB and beyond (which no
+    // 32-bit offset can name) is refused, not wrapped onto an early block.
+    int64_t offset = int64_t{seq} * block;
+    if (offset < 0 || offset > UINT32_MAX || lseek(fd, offset, SEEK_SET) != offset) {
         LB_REPORT("lseek failed\n");
         return -1;
     }
@@ -94,7 +103,7 @@ LOGBASE_API int get_log_data_global(int fd, int seq, void *buf, const log_header
         return -1;
     }
     *len_out = block;
-    *off_out = offset;
+    *off_out = static_cast<uint32_t>(offset);
     return 0;
 }
 
@@ -132,8 +141,8 @@ LOGBASE_API int get_log_index_global(int fd, int offset, const log_header *heade
     }
     int version = parse_log_version(header->verstr);
     if (version < 0) return -1;
-    if (version < kFirstIndexedVersion) return offset / static_cast<int>(block_size(version));
-    indexed_record record = find_in_file(fd, offset, *header);
+    indexed_record record = version < kFirstIndexedVersion ? find_block(offset, *header)
+                                                           : find_in_file(fd, offset, *header);
     switch (record.step) {
     case index_step::no_memory:
         LB_REPORT("malloc log index failed\n\n");

@@ -55,8 +55,18 @@ struct seq_lookup {
 // below record_count, as the offset lookups do; writes no diagnostic line.
 seq_lookup find_record(const log_header &header, const log_index_entry *index, int offset);
 
-// An index buffer for the header's capacity (never a zero-size block);
-// empty when the allocation fails.
-malloc_ptr<log_index_entry> allocate_index(const log_header &header);
+// How reading and searching a whole index for one lookup ended.
+enum class index_step { found, no_memory, unreadable, no_record };
+
+struct whole_index {
+    index_step step; // found, no_memory or unreadable
+    malloc_ptr<log_index_entry> entries;
+};
+
+// The header's whole index read from `fd` with get_all_file_index (which
+// writes its own line when the read fails). A capacity larger than the file
+// can hold is not allocated: the read is tried into a buffer one entry
+// larger than the file holds, and fails short as the full read would.
+whole_index read_whole_index(int fd, const log_header &header);
 
 } // namespace lb::logfile

@@ -69,8 +69,8 @@ class LogFile : public ::testing::Test {
 };
 
 TEST_F(LogFile, FormatOperationsInMemory) {
-    const std::pair<const char *, int> versions[] = {
-        {"date=1", 0}, {"v001xxxx", 1}, {"v010", 10}, {"v1:0", 200}};
+    const std::pair<const char *, int> versions[] = {{"date=1", 0}, {"v001xxxx", 1}, {"v010", 10},
+                                                     {"v1:0", -1},  {"vabc", -1},    {"v", -1}};
     for (auto [text, version] : versions)
         EXPECT_EQ(parse_log_version(text), version) << text;
     EXPECT_EQ(parse_log_version(nullptr), -1);
@@ -215,12 +215,15 @@ TEST_F(LogFile, UnreadableFilesAndHostileHeaders) {
     ASSERT_EQ(pipe(pipe_fds), 0);
     EXPECT_EQ(get_log_version(empty), -3);
     EXPECT_EQ(get_log_version_by_path(dir_.file("missing.log").c_str()), -1);
-    EXPECT_EQ(get_log_version(pipe_fds[0]), -2);
+    // Neither the seek to the start nor the one back can succeed.
+    EXPECT_EQ(get_log_version(pipe_fds[0]), -4);
+    EXPECT_EQ(get_log_version(-1), -4);
     EXPECT_EQ(get_log_file_header(empty, &header), -1);
+    std::string no_seek = "get_log_version: lseek faild, errno " + std::to_string(ESPIPE) + "\n\n",
+                bad_fd = "get_log_version: lseek faild, errno " + std::to_string(EBADF) + "\n\n";
     EXPECT_EQ(diag(), "get_log_version: read version info error\n\n"
                       "get_log_version_by_path: cannot open the log file '" +
-                          dir_.file("missing.log") + "'\n" +
-                          "get_log_version: lseek faild, errno " + std::to_string(ESPIPE) + "\n\n" +
+                          dir_.file("missing.log") + "'\n" + no_seek + no_seek + bad_fd + bad_fd +
                           "get_log_file_header: read file failed,rst = 0 \n\n");
 
     // More records claimed than index slots: nothing past the index is read.
@@ -238,20 +241,63 @@ TEST_F(LogFile, UnreadableFilesAndHostileHeaders) {
     EXPECT_EQ(get_log_index_global(fd, 0, &header), -1);
     diag();
 
-    // An index too large to allocate (8 x capacity far beyond 32 bits).
+    // An index of 32 GiB claimed by a small file: its read fails as it would,
+    // without the allocation (which fails under the sanitizer's cap).
     fd = open_bytes(indexed_file(3, kThree, {.index_capacity = 0xFFFFFFFFu, .slots_written = 3}),
                     "huge.log");
     ASSERT_EQ(get_log_file_header_global(fd, &header), 0);
-#ifndef __SANITIZE_ADDRESS__
-    GTEST_SKIP() << "needs the sanitizer's allocation cap";
-#endif
     EXPECT_EQ(get_log_len_global(fd, 0, &header), -1);
-    EXPECT_EQ(get_log_line(fd, 2, 0, buf_), -5);
+    EXPECT_EQ(get_log_line(fd, 2, 0, buf_), -6);
     // The content region starts beyond 32 bits, far past the end of the file.
     EXPECT_EQ(get_log_data_global(fd, 0, buf_, &header, &len_, &off_), -1);
-    EXPECT_EQ(diag(), "get_log_len_global: malloc log index failed\n\n"
-                      "get_log_line: malloc log index failed\n\n"
-                      "get_log_data: read failed, need read len 120, but read len 0\n");
+    const std::string short_index = "get_all_file_index: read file failed \n\n";
+    EXPECT_EQ(diag(), short_index + "get_log_len_global: get all log index failed\n\n" +
+                          short_index + "get_log_line: get all log index failed\n\n" +
+                          "get_log_data: read failed, need read len 120, but read len 0\n");
+}
+
+TEST_F(LogFile, BlockRecordsOutOfRangeAndSampleContentOffset) {
+    int v0 = open_bytes(block_file(0, {"date=0 \n", "date=1 \n"}), "v0.log");
+    int v1 = open_bytes(block_file(1, {"v001xxxxdate=0 \n"}), "v1.log");
+    log_header h0{}, h1{};
+    ASSERT_EQ(get_log_file_header_global(v0, &h0), 0);
+    ASSERT_EQ(get_log_file_header_global(v1, &h1), 0);
+    // Blocks before the start or at 4 GiB and beyond (no 32-bit offset names them).
+    const std::tuple<int, const log_header *, int> far[] = {
+        {v0, &h0, 4194304}, {v0, &h0, -4194304}, {v0, &h0, -1}, {v1, &h1, 1048576}};
+    for (auto [fd, header, seq] : far)
+        EXPECT_EQ(get_log_data_global(fd, seq, buf_, header, &len_, &off_), -1) << seq;
+    std::string refused;
+    for (int i = 0; i < 4; ++i)
+        refused += "get_log_data_global: lseek failed\n";
+    EXPECT_EQ(diag(), refused);
+    // An offset inside a block names it; before the file or past its last block, nothing.
+    const std::tuple<int, const log_header *, int, int> offsets[] = {
+        {v0, &h0, 2047, 1}, {v0, &h0, 2048, -1}, {v0, &h0, -5, -1}, {v1, &h1, 4096, -1}};
+    for (auto [fd, header, offset, seq] : offsets)
+        EXPECT_EQ(get_log_index_global(fd, offset, header), seq) << offset;
+    EXPECT_EQ(diag(), "get_log_index_global: get log_seq failed, log_seq:-2 offset:2048\n\n"
+                      "get_log_index_global: get log_seq failed, log_seq:-1 offset:-5\n\n"
+                      "get_log_index_global: get log_seq failed, log_seq:-2 offset:4096\n\n");
+
+    // The sample loader's content offset lies inside the data it read: 0 for
+    // the block versions, never past the end for a hostile capacity.
+    const std::string sample = "/var/log/znlog/root/disklog/alog.log";
+    ASSERT_EQ(system("mkdir -p /var/log/znlog/root/disklog"), 0);
+    const std::pair<std::string, int> samples[] = {
+        {block_file(0, {"date=0 " + std::string(30, 'x') + "\n"}), 0},
+        {block_file(1, {"v001xxxxdate=0 " + std::string(30, 'x') + "\n"}), 0},
+        {indexed_file(13, kThree, {.index_capacity = 5}), 64},
+        {indexed_file(13, kThree, {.index_capacity = 1000, .slots_written = 3}), 388},
+        {indexed_file(13, kThree, {.index_capacity = 0x20000001u, .slots_written = 3}), 388},
+        {"d", 0},
+        {"v01", 3}};
+    for (const auto &[bytes, expected] : samples) {
+        ASSERT_TRUE(logfile_writer::save(sample, bytes));
+        int size = 0, content = -1;
+        free(read_log_file(3, &size, &content));
+        EXPECT_EQ(content, expected) << bytes.size();
+    }
 }
 
 // Runs the logbase tool; returns its exit status (-1 if it did not exit

@@ -2,14 +2,27 @@
 // mode (one heap block per node).
 #include "logbase.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
-// The pool draws its chunks from malloc and returns them with free; the
-// wrappers give obstack the exact function types it stores.
+// The pool draws its chunks from malloc and returns them with free. obstack
+// reports a chunk it cannot get through a process-wide handler that exits by
+// default, which a library must never trigger in its host; so every chunk is
+// taken beforehand by pool_reserve (where a failure can still be returned)
+// and handed over here when obstack asks for it.
+namespace {
+thread_local void *reserved_chunk = nullptr;
+thread_local size_t reserved_size = 0;
+} // namespace
+
 static void *pool_chunk_alloc(long size) {
-    return std::malloc(static_cast<size_t>(size));
+    if (reserved_chunk != nullptr && static_cast<size_t>(size) <= reserved_size)
+        return std::exchange(reserved_chunk, nullptr);
+    return std::malloc(static_cast<size_t>(size)); // not reached by this file's requests
 }
 static void pool_chunk_free(void *chunk) {
     std::free(chunk);
@@ -46,6 +59,42 @@ constexpr uint64_t le32(const unsigned char *k) noexcept {
     return k[0] | uint64_t{k[1]} << 8 | uint64_t{k[2]} << 16 | uint64_t{k[3]} << 24;
 }
 
+// obstack takes object sizes as int and adds its own overhead to a chunk.
+constexpr size_t kChunkOverhead = 4096;
+constexpr size_t kPoolMax = INT_MAX - kChunkOverhead;
+
+bool pool_reserve(size_t size) {
+    reserved_chunk = std::malloc(size);
+    reserved_size = size;
+    return reserved_chunk != nullptr;
+}
+
+void pool_release_reserve() {
+    std::free(std::exchange(reserved_chunk, nullptr));
+}
+
+// Starts the pool with the platform's default chunk size (under 4 KiB).
+bool pool_begin(obstack *pool) {
+    if (!pool_reserve(kChunkOverhead)) return false;
+    obstack_init(pool);
+    pool_release_reserve();
+    return true;
+}
+
+// A block of `size` bytes from the pool, or nullptr. A request the current
+// chunk cannot hold gets the chunk obstack will ask for reserved first: its
+// size is what obstack computes for an object with nothing growing.
+void *pool_alloc(obstack *pool, size_t size) {
+    if (size > kPoolMax) return nullptr;
+    if (static_cast<size_t>(pool->chunk_limit - pool->next_free) < size) {
+        size_t chunk = size + static_cast<size_t>(pool->alignment_mask) + 100;
+        if (!pool_reserve(std::max(chunk, static_cast<size_t>(pool->chunk_size)))) return nullptr;
+    }
+    void *block = obstack_alloc(pool, static_cast<int>(size));
+    pool_release_reserve();
+    return block;
+}
+
 int hash_mem_cmp(const void *left, int left_len, const void *right, int right_len) {
     if (left_len != right_len) return left_len - right_len;
     if (left == nullptr || right == nullptr) return 0;
@@ -66,7 +115,16 @@ bool matches(const hash_table *table, const hash_node *node, uint32_t hval, cons
 }
 
 void *table_alloc(hash_table *table, size_t size) {
-    return table->delete_mode ? std::calloc(1, size) : obstack_alloc(&table->pool, size);
+    return table->delete_mode ? std::calloc(1, std::max<size_t>(size, 1))
+                              : pool_alloc(&table->pool, size);
+}
+
+// Gives back the block table_alloc returned last.
+void table_unalloc(hash_table *table, void *block) {
+    if (table->delete_mode)
+        std::free(block);
+    else
+        obstack_free(&table->pool, block);
 }
 
 // Drops a delete-mode node: its key copy, then its value through `release`.
@@ -76,6 +134,8 @@ void drop_node(hash_table *table, hash_node *node) {
     std::free(node);
 }
 
+// The key the node keeps: the caller's, or a copy (nullptr if it cannot be
+// had). A text copy is NUL-terminated.
 const char *store_key(hash_table *table, const void *key, int32_t key_len, bool binary) {
     if (!table->copy_key) return static_cast<const char *>(key);
     size_t size = static_cast<size_t>(key_len) + (binary ? 0 : 1);
@@ -144,23 +204,21 @@ LOGBASE_API uint64_t hash(const void *key, uint64_t len, uint64_t init)
 
 LOGBASE_API int hash_table_init(hash_table *table, int nbuckets, int /*unused*/) {
     if (table == nullptr) return 0;
-    if (nbuckets < 1) { // no bucket to divide by: leave the record as after a free
+    // Whatever fails leaves the record as after a free: unusable, nothing to release.
+    std::memset(table, 0, sizeof *table);
+    if (nbuckets < 1 || !pool_begin(&table->pool)) return 0;
+    size_t size = sizeof(hash_node *) * static_cast<size_t>(nbuckets); // at most 2^34
+    table->buckets = static_cast<hash_node **>(pool_alloc(&table->pool, size));
+    if (table->buckets == nullptr) {
+        obstack_free(&table->pool, nullptr);
         std::memset(table, 0, sizeof *table);
         return 0;
     }
-    obstack_init(&table->pool);
-    size_t size = sizeof(hash_node *) * static_cast<size_t>(nbuckets);
-    table->buckets = static_cast<hash_node **>(obstack_alloc(&table->pool, size));
-    if (table->buckets != nullptr) {
-        std::memset(table->buckets, 0, size);
-        table->nbuckets = nbuckets;
-    }
-    table->count = 0;
+    std::memset(table->buckets, 0, size);
+    table->nbuckets = nbuckets;
     table->cmp = hash_mem_cmp;
-    table->release = nullptr;
     table->copy_key = 1;
-    table->delete_mode = 0;
-    return table->buckets != nullptr;
+    return 1;
 }
 
 LOGBASE_API int hash_table_with_delete_init(hash_table *table, int nbuckets, int copy_key,
@@ -177,10 +235,16 @@ LOGBASE_API int hash_table_with_delete_init(hash_table *table, int nbuckets, int
 LOGBASE_API hash_node *impl_hash_table_add(hash_table *table, uint32_t hval, const void *key,
                                            int32_t key_len, int64_t value, int binary) {
     if (!usable(table) || key == nullptr || key_len < 0) return nullptr;
+    // The key first: a node without its key would match any key of its length.
+    const char *stored = store_key(table, key, key_len, binary != 0);
+    if (stored == nullptr) return nullptr;
     auto *node = static_cast<hash_node *>(table_alloc(table, sizeof(hash_node)));
-    if (node == nullptr) return nullptr;
+    if (node == nullptr) {
+        if (table->copy_key) table_unalloc(table, const_cast<char *>(stored));
+        return nullptr;
+    }
     node->hval = hval;
-    node->key = store_key(table, key, key_len, binary != 0);
+    node->key = stored;
     node->key_len = key_len;
     node->value = value;
     hash_node **head = bucket_of(table, hval);

@@ -7,11 +7,13 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
 #include <string_view>
 #include <strings.h>
 #include <vector>
 
+#include "internal/files.hpp"
 #include "internal/guards.hpp"
 #include "internal/text.hpp"
 
@@ -200,6 +202,16 @@ const char *getword(char *line) {
     return eq;
 }
 
+// Only a regular file: a FIFO would block the open or the reads, a device
+// such as /dev/zero would be read without end.
+FILE *open_language_file(const char *path) {
+    lb::unique_fd fd = lb::open_regular(path, O_RDONLY);
+    if (!fd.valid()) return nullptr;
+    FILE *file = fdopen(fd.get(), "r");
+    if (file != nullptr) fd.release();
+    return file;
+}
+
 int load_section(FILE *file, const char *section, attr_entry *table, int *count) {
     char line[kLineSize];
     if (!find_section(file, section, line)) return -1;
@@ -260,7 +272,7 @@ LOGBASE_API int read_lang_table(const char *path, const char *section, void *tab
     if (path == nullptr || section == nullptr || table == nullptr || count == nullptr ||
         *count < 0 || *count > kCapacity)
         return -1;
-    unique_file file(std::fopen(path, "r"));
+    unique_file file(open_language_file(path));
     if (!file) return -1;
     return lb::no_throw(-1, [&] {
         return load_section(file.get(), section, static_cast<attr_entry *>(table), count);

@@ -2,6 +2,7 @@
 // widened into key=value terms (severity ranges, address fields, service name
 // and number) and joined group by group in a fixed order.
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +24,7 @@ constexpr size_t kGroupSize = 4096;
 constexpr size_t kResultSize = 8096;
 constexpr size_t kServiceTextSize = 128;
 constexpr size_t kTermSize = 16;
+constexpr size_t kMaxLookupScratch = 1 << 20; // a host entry beyond 1 MiB is not resolved
 
 constexpr int kProtoUdp = 0;
 constexpr int kProtoTcp = 1;
@@ -232,9 +234,21 @@ extern "C" LOGBASE_API void add_src_or_dst_filter(char *buf, int buf_size, const
     lb::append_bounded(buf, size, value);
 }
 
+// The reentrant form of the lookup: each call has its own result area, so
+// threads resolving at once never read each other's addresses.
 extern "C" LOGBASE_API char *resolve_IP(const char *name) {
     if (name == nullptr) return nullptr;
-    const hostent *host = gethostbyname(name);
+    hostent entry;
+    hostent *host = nullptr;
+    int lookup_error = 0;
+    lb::malloc_ptr<char> scratch;
+    // The entry's names and addresses live in `scratch`; it grows while too small.
+    for (size_t size = 1024; size <= kMaxLookupScratch; size *= 2) {
+        scratch = lb::malloc_array<char>(size);
+        if (!scratch) return nullptr;
+        int rc = gethostbyname_r(name, &entry, scratch.get(), size, &host, &lookup_error);
+        if (rc != ERANGE) break;
+    }
     if (host == nullptr) return nullptr;
     char text[20] = "";
     if (host->h_addrtype == AF_INET && host->h_addr_list != nullptr &&

@@ -2,11 +2,19 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "logbase.h"
+
+// Allocations above 1 GiB fail instead of aborting, so that failed bucket
+// arrays and key copies can be observed (without the sanitizer they may work).
+extern "C" const char *__asan_default_options() {
+    return "allocator_may_return_null=1:max_allocation_size_mb=1024";
+}
 
 namespace {
 
@@ -43,6 +51,42 @@ TEST(HashTable, InitRefusesWhatCannotWork) {
     EXPECT_EQ(hash_table_find(&t, 1, "k", 1), nullptr);
     hash_table_free(&t);
     hash_table_free(nullptr);
+}
+
+// The pool's own failure handler exits the host process; the table must
+// report a failed allocation instead of ever reaching it.
+[[noreturn]] void pool_failure_handler() {
+    std::fputs("pool failure handler ran\n", stderr);
+    std::abort();
+}
+
+TEST(HashTable, SizesThatCannotBeAllocatedFailCleanly) {
+    obstack_alloc_failed_handler = pool_failure_handler;
+    hash_table t;
+    // 8 x 536870913 bytes wraps to 8 in 32 bits; neither fits the pool.
+    for (int nbuckets : {536870913, INT_MAX}) {
+        EXPECT_EQ(hash_table_init(&t, nbuckets, 0), 0) << nbuckets;
+        EXPECT_EQ(t.buckets, nullptr);
+        hash_table_free(&t);
+    }
+    ASSERT_EQ(hash_table_init(&t, 4, 0), 1);
+    EXPECT_EQ(hash_table_add(&t, 1, "k", INT32_MAX, 1), nullptr) << "copy of 2^31 bytes";
+    EXPECT_EQ(t.count, 0);
+    hash_table_free(&t);
+#ifndef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "needs the sanitizer's allocation cap";
+#endif
+    EXPECT_EQ(hash_table_init(&t, 200000000, 0), 0) << "1.6 GB of buckets";
+    const int32_t huge = 1500000000;
+    for (int delete_mode : {0, 1}) {
+        ASSERT_EQ(delete_mode ? hash_table_with_delete_init(&t, 4, 1, 0, nullptr)
+                              : hash_table_init(&t, 4, 0),
+                  1);
+        EXPECT_EQ(hash_table_add_binary(&t, 1, "k", huge, 1), nullptr) << delete_mode;
+        EXPECT_EQ(t.count, 0);
+        EXPECT_EQ(hash_table_find(&t, 1, "any", huge), nullptr) << "no node without its key";
+        hash_table_free(&t);
+    }
 }
 
 TEST(HashTable, PoolModeKeepsDuplicatesAndRefusesDelete) {

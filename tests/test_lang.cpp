@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <random>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #include "lang_reference.hpp"
@@ -90,6 +92,26 @@ TEST(Lang, TablesAreIndependentAndFailuresLeaveThemEmpty) {
     write_lang("/migadmin/lang/last", "k=v\nen:");
     EXPECT_EQ(lang_init(nullptr, "en", "last"), 0);
     EXPECT_EQ(table_len, 0);
+}
+
+// Anything but a regular file is refused at once: a FIFO without a writer
+// would block the open, /dev/zero would be read without end.
+TEST(Lang, RefusesFilesThatAreNotRegular) {
+    testkit::TempDir dir;
+    const std::string fifo = dir.file("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string &path : {fifo, std::string("/dev/zero")}) {
+        EXPECT_EXIT(
+            {
+                alarm(5);
+                std::vector<attr_entry> table(LANG_TABLE_ENTRIES);
+                int count = 0;
+                int rc = read_lang_table(path.c_str(), "en", table.data(), &count);
+                std::exit(rc == -1 && count == 0 ? 0 : 1);
+            },
+            ::testing::ExitedWithCode(0), "")
+            << path;
+    }
 }
 
 // Random sections full of case variants, overlong keys (whose cut copies

@@ -313,7 +313,3 @@ int dispatch(int argc, char **argv) {
 }
 
 } // namespace cli
-
-int main(int argc, char **argv) {
-    return cli::dispatch(argc, argv);
-}

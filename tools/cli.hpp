@@ -25,6 +25,10 @@ struct Registrar {
     explicit Registrar(const Command &command);
 };
 
+// Runs the command named by argv[1] (or the overview, or --version) and
+// flushes standard output by the write-error policy; the exit status.
+int dispatch(int argc, char **argv);
+
 // Exit statuses: 0 success, 1 the operation failed (bad file, bad record,
 // failed write), 2 the command line was wrong. A closed output pipe ends the
 // process by SIGPIPE, as it ends cat (128 + 13 = 141 in the shell).

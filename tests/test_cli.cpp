@@ -233,6 +233,7 @@ TEST_F(Cli, PackRefusesWhatItCannotWriteFaithfully) {
 TEST(CliManual, CoversEveryCommandAndOption) {
     std::string page = testkit::read_file(LOGBASE_MANUAL);
     ASSERT_FALSE(page.empty());
+    EXPECT_NE(page.find("\"logbase " LOGBASE_VERSION "\""), std::string::npos) << "stale version";
     std::string overview = tool({"--help"}).out;
     std::smatch m;
     std::set<std::string> commands;

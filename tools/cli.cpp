@@ -247,10 +247,10 @@ void die_of_closed_pipe() {
 
 bool progress_wanted(int data_fd, int progress_fd) {
     if (!isatty(progress_fd)) return false;
-    struct stat data {
-    }, progress{};
+    struct stat data = {}, progress = {};
     if (fstat(data_fd, &data) != 0 || fstat(progress_fd, &progress) != 0) return true;
-    // A terminal reached by two names (/dev/tty, /dev/pts/N) is one device.
+    // One terminal device behind two device nodes (an alias of a console)
+    // is still the same terminal.
     bool same =
         (data.st_dev == progress.st_dev && data.st_ino == progress.st_ino) ||
         (S_ISCHR(data.st_mode) && S_ISCHR(progress.st_mode) && data.st_rdev == progress.st_rdev);
@@ -258,7 +258,8 @@ bool progress_wanted(int data_fd, int progress_fd) {
 }
 
 Progress::Progress(std::string what, uint64_t total)
-    : what_(std::move(what)), total_(total), enabled_(progress_wanted()) {
+    : what_(std::move(what)), total_(total), enabled_(progress_wanted()),
+      next_ms_(now_ms() + 500) { // short runs show nothing
     if (enabled_) active_progress = this;
 }
 

@@ -186,7 +186,8 @@ uint64_t file_size_of(int version, const Totals &totals) {
 // Writes the file's bytes through `out`; empty on success, else the reason.
 std::string write_file(Lines &lines, int version, const Totals &expected, cli::Output &out) {
     static const char zeros[kRecordMax] = {};
-    cli::Progress progress("pack", expected.records);
+    // The index pass and the record pass each count once.
+    cli::Progress progress("packing records", expected.records * (version < 2 ? 1 : 2));
     Totals seen;
     uint64_t done = 0;
     auto record_pass = [&](const std::function<void(const std::string &)> &emit) {
@@ -211,7 +212,6 @@ std::string write_file(Lines &lines, int version, const Totals &expected, cli::O
         offset += record.size();
     });
     if (!error.empty()) return error;
-    done = 0;
     return record_pass([&](const std::string &record) { out.write(record); });
 }
 

@@ -1,5 +1,6 @@
 # cmake --install: the library with its SONAME links, the header, the
-# reference host layer, a CMake package and pkg-config files.
+# reference host layer, the logbase tool and its manual page, a CMake package
+# and pkg-config files.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -7,6 +8,8 @@ set_target_properties(logbase_host PROPERTIES EXPORT_NAME host)
 install(TARGETS logbase logbase_host EXPORT logbaseTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(FILES include/logbase.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(TARGETS logbase_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES docs/logbase.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 set(config_dir ${CMAKE_INSTALL_LIBDIR}/cmake/logbase)
 install(EXPORT logbaseTargets NAMESPACE logbase:: DESTINATION ${config_dir})

@@ -2,9 +2,18 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <charconv>
+#include <csignal>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <sys/stat.h>
+
+#ifndef LOGBASE_VERSION
+#define LOGBASE_VERSION "unknown"
+#endif
 
 namespace cli {
 
@@ -15,10 +24,14 @@ std::vector<Command> &registry() {
     return commands;
 }
 
+Progress *active_progress = nullptr;
+
 void print_overview(FILE *out) {
-    std::fprintf(out, "usage: logbase COMMAND [ARGS...]\n\n"
+    std::fprintf(out, "usage: logbase COMMAND [ARGS...]\n"
+                      "       logbase --version\n\n"
                       "Inspect and convert the appliance's log files, preview report filters\n"
-                      "and windows. \"logbase COMMAND --help\" describes one command.\n\n"
+                      "and windows. \"logbase COMMAND --help\" describes one command;\n"
+                      "\"man logbase\" all of them.\n\n"
                       "commands:\n");
     auto commands = registry();
     std::sort(commands.begin(), commands.end(),
@@ -27,35 +40,84 @@ void print_overview(FILE *out) {
         std::fprintf(out, "  %s\n", c.synopsis);
 }
 
+bool listed(std::initializer_list<std::string_view> names, std::string_view name) {
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+// "-" is standard input and "-5" a negative number, not options.
+bool looks_like_option(std::string_view arg) {
+    return arg.size() >= 2 && arg[0] == '-' && !std::isdigit(static_cast<unsigned char>(arg[1]));
+}
+
+// Standard output flushed at the end of a run, by the same policy as Output.
+int finish_stdout(int status) {
+    errno = 0;
+    bool failed = std::fflush(stdout) != 0 || std::ferror(stdout);
+    if (!failed) return status;
+    int error = errno;
+    if (error == EPIPE) die_of_closed_pipe();
+    return fail(kFailed, error != 0 ? std::string("write error: ") + std::strerror(error)
+                                    : std::string("write error"));
+}
+
+int64_t now_ms() {
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<int64_t>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
 } // namespace
 
 Registrar::Registrar(const Command &command) {
     registry().push_back(command);
 }
 
+Args::Args(int argc, char **argv, std::initializer_list<std::string_view> valued,
+           std::initializer_list<std::string_view> flags) {
+    parse(argc, argv, valued, &flags);
+}
+
 Args::Args(int argc, char **argv, std::initializer_list<std::string_view> valued) {
+    parse(argc, argv, valued, nullptr);
+}
+
+void Args::parse(int argc, char **argv, std::initializer_list<std::string_view> valued,
+                 const std::initializer_list<std::string_view> *flags) {
     bool options_done = false;
     for (int i = 1; i < argc; ++i) {
         std::string_view arg = argv[i];
-        if (options_done || arg.size() < 2 || arg[0] != '-' ||
-            (arg[1] != '-' && !std::isalpha(static_cast<unsigned char>(arg[1])))) {
+        if (options_done || !looks_like_option(arg)) {
             positional_.emplace_back(arg);
-            continue;
-        }
-        if (arg == "--") {
+        } else if (arg == "--") {
             options_done = true;
-            continue;
-        }
-        std::string name(arg);
-        bool takes_value = std::find(valued.begin(), valued.end(), arg) != valued.end();
-        if (!takes_value) {
-            options_.emplace_back(name, std::nullopt);
-        } else if (i + 1 < argc) {
-            options_.emplace_back(name, std::string(argv[++i]));
+        } else if (size_t equals = arg.find('='); equals != std::string_view::npos) {
+            std::string_view name = arg.substr(0, equals);
+            if (listed(valued, name))
+                take(name, std::string(arg.substr(equals + 1)));
+            else
+                reject(name, flags && !listed(*flags, name) ? "" : "takes no value");
+        } else if (listed(valued, arg)) {
+            if (i + 1 < argc)
+                take(arg, std::string(argv[++i]));
+            else
+                reject(arg, "needs a value");
+        } else if (flags == nullptr || listed(*flags, arg)) {
+            take(arg, std::nullopt);
         } else {
-            error_ = "option " + name + " needs a value";
+            reject(arg, "");
         }
     }
+}
+
+void Args::take(std::string_view name, std::optional<std::string> value) {
+    if (this->value(name) || flag(name)) return reject(name, "is given more than once");
+    options_.emplace_back(std::string(name), std::move(value));
+}
+
+void Args::reject(std::string_view name, std::string_view why) {
+    if (!error_.empty()) return;
+    error_ = why.empty() ? "unknown option " + std::string(name)
+                         : "option " + std::string(name) + " " + std::string(why);
 }
 
 bool Args::flag(std::string_view name) const {
@@ -64,24 +126,36 @@ bool Args::flag(std::string_view name) const {
 }
 
 std::optional<std::string> Args::value(std::string_view name) const {
-    for (auto it = options_.rbegin(); it != options_.rend(); ++it)
-        if (it->first == name) return it->second;
+    for (const auto &option : options_)
+        if (option.first == name) return option.second;
+    return std::nullopt;
+}
+
+std::optional<long long> Args::number(std::string_view name, long long low, long long high) {
+    std::optional<std::string> text = value(name);
+    if (!text) return std::nullopt;
+    std::optional<long long> n = parse_integer(*text);
+    if (n && *n >= low && *n <= high) return n;
+    reject(name, "needs a whole number from " + std::to_string(low) + " to " +
+                     std::to_string(high) + ", not '" + *text + "'");
     return std::nullopt;
 }
 
 int fail(int status, const std::string &message) {
+    if (active_progress != nullptr) active_progress->clear();
     std::fprintf(stderr, "logbase: %s\n", message.c_str());
     return status;
 }
 
 int usage_error(const Command &command, const std::string &message) {
+    if (active_progress != nullptr) active_progress->clear();
     std::fprintf(stderr, "logbase %s: %s\nusage: logbase %s\n", command.name, message.c_str(),
                  command.synopsis);
     return kUsage;
 }
 
 bool wants_help(int argc, char **argv) {
-    for (int i = 1; i < argc; ++i)
+    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i)
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) return true;
     return false;
 }
@@ -98,24 +172,145 @@ std::optional<long long> parse_integer(std::string_view text) {
     return value;
 }
 
+Output::Output(int fd, size_t capacity) : fd_(fd), buffer_(std::max<size_t>(capacity, 4096)) {}
+
+Output::~Output() {
+    flush();
+}
+
+void Output::write(std::string_view bytes) {
+    while (!bytes.empty()) {
+        if (used_ == buffer_.size()) flush();
+        size_t n = std::min(bytes.size(), buffer_.size() - used_);
+        std::memcpy(buffer_.data() + used_, bytes.data(), n);
+        used_ += n;
+        bytes.remove_prefix(n);
+    }
+}
+
+void Output::printf(const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    va_list again;
+    va_copy(again, args);
+    size_t room = buffer_.size() - used_;
+    int n = std::vsnprintf(buffer_.data() + used_, room, format, args);
+    if (n >= 0 && static_cast<size_t>(n) < room) {
+        used_ += static_cast<size_t>(n);
+    } else if (n >= 0) {
+        std::string text(static_cast<size_t>(n), '\0');
+        std::vsnprintf(text.data(), text.size() + 1, format, again);
+        write(text);
+    }
+    va_end(again);
+    va_end(args);
+}
+
+char *Output::reserve(size_t n) {
+    if (buffer_.size() - used_ < n) flush();
+    if (buffer_.size() < n) buffer_.resize(n);
+    return buffer_.data() + used_;
+}
+
+bool Output::flush() {
+    size_t done = 0;
+    while (done < used_ && error_ == 0) {
+        ssize_t n = ::write(fd_, buffer_.data() + done, used_ - done);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+        } else if (n < 0 && errno == EPIPE) {
+            die_of_closed_pipe();
+        } else if (n < 0 && errno != EINTR) {
+            error_ = errno;
+        } else if (n == 0) {
+            error_ = EIO;
+        }
+    }
+    used_ = 0; // after a failure the rest is dropped
+    return error_ == 0;
+}
+
+int Output::finish(int status) {
+    if (flush()) return status;
+    return fail(kFailed, std::string("write error: ") + std::strerror(error_));
+}
+
+void die_of_closed_pipe() {
+    std::signal(SIGPIPE, SIG_DFL);
+    sigset_t pipe_only;
+    sigemptyset(&pipe_only);
+    sigaddset(&pipe_only, SIGPIPE);
+    sigprocmask(SIG_UNBLOCK, &pipe_only, nullptr);
+    std::raise(SIGPIPE);
+    _exit(128 + SIGPIPE);
+}
+
+bool progress_wanted(int data_fd, int progress_fd) {
+    if (!isatty(progress_fd)) return false;
+    struct stat data = {}, progress = {};
+    if (fstat(data_fd, &data) != 0 || fstat(progress_fd, &progress) != 0) return true;
+    // One terminal device behind two device nodes (an alias of a console)
+    // is still the same terminal.
+    bool same =
+        (data.st_dev == progress.st_dev && data.st_ino == progress.st_ino) ||
+        (S_ISCHR(data.st_mode) && S_ISCHR(progress.st_mode) && data.st_rdev == progress.st_rdev);
+    return !same;
+}
+
+Progress::Progress(std::string what, uint64_t total)
+    : what_(std::move(what)), total_(total), enabled_(progress_wanted()),
+      next_ms_(now_ms() + 500) { // short runs show nothing
+    if (enabled_) active_progress = this;
+}
+
+Progress::~Progress() {
+    clear();
+    if (active_progress == this) active_progress = nullptr;
+}
+
+void Progress::update(uint64_t done) {
+    if (!enabled_ || (++calls_ & 255) != 1) return;
+    int64_t now = now_ms();
+    if (now < next_ms_) return;
+    next_ms_ = now + 200;
+    if (total_ > 0)
+        std::fprintf(stderr, "\r%s: %llu of %llu (%llu%%)\x1b[K", what_.c_str(),
+                     static_cast<unsigned long long>(done), static_cast<unsigned long long>(total_),
+                     static_cast<unsigned long long>(done * 100 / total_));
+    else
+        std::fprintf(stderr, "\r%s: %llu\x1b[K", what_.c_str(),
+                     static_cast<unsigned long long>(done));
+    drawn_ = true;
+}
+
+void Progress::clear() {
+    if (!drawn_) return;
+    std::fputs("\r\x1b[K", stderr);
+    drawn_ = false;
+}
+
 int dispatch(int argc, char **argv) {
+    // A closed output pipe ends the run quietly, as it ends cat, even when the
+    // parent left SIGPIPE ignored.
+    std::signal(SIGPIPE, SIG_DFL);
     if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0 ||
         std::strcmp(argv[1], "help") == 0) {
         print_overview(argc < 2 ? stderr : stdout);
-        return argc < 2 ? kUsage : kOk;
+        return finish_stdout(argc < 2 ? kUsage : kOk);
+    }
+    if (std::strcmp(argv[1], "--version") == 0) {
+        std::printf("logbase %s\n", LOGBASE_VERSION);
+        return finish_stdout(kOk);
     }
     for (const Command &c : registry()) {
         if (std::strcmp(c.name, argv[1]) != 0) continue;
-        if (wants_help(argc - 1, argv + 1)) return print_help(c);
-        return c.run(argc - 1, argv + 1);
+        if (wants_help(argc - 1, argv + 1)) return finish_stdout(print_help(c));
+        return finish_stdout(c.run(argc - 1, argv + 1));
     }
-    std::fprintf(stderr, "logbase: unknown command '%s'\n", argv[1]);
+    std::fprintf(stderr, "logbase: unknown %s '%s'\n",
+                 looks_like_option(argv[1]) ? "option" : "command", argv[1]);
     print_overview(stderr);
     return kUsage;
 }
 
 } // namespace cli
-
-int main(int argc, char **argv) {
-    return cli::dispatch(argc, argv);
-}

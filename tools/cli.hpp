@@ -1,12 +1,15 @@
-// The logbase tool's command registry and argument helpers. Each family's
-// commands live in a cmd_<family>.cpp that registers them with a static
-// cli::Registrar.
+// The logbase tool's command registry, its command-line conventions and its
+// output policy. Each family's commands live in a cmd_<family>.cpp that
+// registers them with a static cli::Registrar.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unistd.h>
 #include <vector>
 
 namespace cli {
@@ -22,38 +25,130 @@ struct Registrar {
     explicit Registrar(const Command &command);
 };
 
-// Exit statuses: 0 success, 1 the operation failed (bad file, bad record),
-// 2 the command line was wrong.
+// Runs the command named by argv[1] (or the overview, or --version) and
+// flushes standard output by the write-error policy; the exit status.
+int dispatch(int argc, char **argv);
+
+// Exit statuses: 0 success, 1 the operation failed (bad file, bad record,
+// failed write), 2 the command line was wrong. A closed output pipe ends the
+// process by SIGPIPE, as it ends cat (128 + 13 = 141 in the shell).
 inline constexpr int kOk = 0;
 inline constexpr int kFailed = 1;
 inline constexpr int kUsage = 2;
 
-// Arguments split into positionals and options. Options are "--name value"
-// for names given as taking a value, "--name" flags otherwise; "--" ends them.
+// A command line split into options and positionals, strictly: options are
+// "--name VALUE" or "--name=VALUE" for the names listed as valued, "--name"
+// for the flags; anything else starting with '-' is an unknown option. "-"
+// alone (standard input) and "-5" (a negative number) are positionals; "--"
+// ends the options. No option may be given twice.
 class Args {
   public:
+    Args(int argc, char **argv, std::initializer_list<std::string_view> valued,
+         std::initializer_list<std::string_view> flags);
+    // Lenient form for commands that do not list their flags yet: any other
+    // "--name" is taken as a flag. Remove once every command lists its flags.
     Args(int argc, char **argv, std::initializer_list<std::string_view> valued);
     const std::vector<std::string> &positional() const { return positional_; }
     bool flag(std::string_view name) const;
     std::optional<std::string> value(std::string_view name) const;
-    // Empty when the command line parsed; otherwise the message to show.
+    // A valued option as a whole decimal number in [low, high]; when it is
+    // something else, nullopt and error() names the option.
+    std::optional<long long> number(std::string_view name, long long low, long long high);
+    // Empty while the command line is right; otherwise the message to show.
     const std::string &error() const { return error_; }
+    bool ok() const { return error_.empty(); }
+    // Records a usage error about option `name`: "option NAME <why>", or
+    // "unknown option NAME" for an empty `why`. The first one stays.
+    void reject(std::string_view name, std::string_view why);
 
   private:
+    void parse(int argc, char **argv, std::initializer_list<std::string_view> valued,
+               const std::initializer_list<std::string_view> *flags);
+    void take(std::string_view name, std::optional<std::string> value);
+
     std::vector<std::string> positional_;
     std::vector<std::pair<std::string, std::optional<std::string>>> options_;
     std::string error_;
 };
 
-// Prints "logbase: <message>" to stderr and returns `status`.
+// Prints "logbase: <message>" to stderr (clearing a progress line first)
+// and returns `status`.
 int fail(int status, const std::string &message);
-// Prints the command's usage to stderr and returns kUsage.
+// Prints "logbase CMD: <message>" and the command's usage to stderr and
+// returns kUsage.
 int usage_error(const Command &command, const std::string &message);
-// True when argv holds -h or --help; the command then prints its help.
+// True when argv holds -h or --help before any "--".
 bool wants_help(int argc, char **argv);
 // Prints "usage: logbase <synopsis>" and the help text to stdout.
 int print_help(const Command &command);
 // Parses a whole decimal integer; nullopt on anything else.
 std::optional<long long> parse_integer(std::string_view text);
+
+// Buffered output to a descriptor, for data of any size: writes go out in
+// large blocks with write(2). After a failed write the rest is dropped and
+// failed() tells loops to stop; a closed pipe ends the process at once by
+// SIGPIPE, quietly, whatever the inherited disposition of SIGPIPE.
+class Output {
+  public:
+    static constexpr size_t kDefaultCapacity = size_t{1} << 18;
+
+    explicit Output(int fd = STDOUT_FILENO, size_t capacity = kDefaultCapacity);
+    Output(const Output &) = delete;
+    Output &operator=(const Output &) = delete;
+    ~Output(); // flushes; errors are seen through finish()
+
+    void write(std::string_view bytes);
+    void put(char c) {
+        if (used_ == buffer_.size()) flush();
+        buffer_[used_++] = c;
+    }
+    void printf(const char *format, ...) __attribute__((format(printf, 2, 3)));
+    // Room for `n` bytes (n <= capacity) to fill in place, then commit(used).
+    char *reserve(size_t n);
+    void commit(size_t n) { used_ += n; }
+
+    // Writes out what is buffered; false once any write has failed.
+    bool flush();
+    bool failed() const { return error_ != 0; }
+    int error() const { return error_; } // errno of the failed write, else 0
+    // Flushes; after a failed write prints "logbase: write error: REASON"
+    // and returns kFailed, otherwise returns `status`.
+    int finish(int status);
+
+  private:
+    int fd_;
+    std::vector<char> buffer_;
+    size_t used_ = 0;
+    int error_ = 0;
+};
+
+// Ends the process as a closed pipe ends cat: by SIGPIPE, with no message.
+[[noreturn]] void die_of_closed_pipe();
+
+// A one-line progress indicator on standard error, shown only when stderr is
+// a terminal and stdout is not that same terminal, so it never lands between
+// data lines. Redrawn at most a few times a second; cleared when destroyed
+// and before cli::fail prints a message.
+class Progress {
+  public:
+    Progress(std::string what, uint64_t total);
+    Progress(const Progress &) = delete;
+    Progress &operator=(const Progress &) = delete;
+    ~Progress();
+    void update(uint64_t done);
+    void clear();
+    bool shown() const { return enabled_; }
+
+  private:
+    std::string what_;
+    uint64_t total_;
+    bool enabled_;
+    bool drawn_ = false;
+    uint32_t calls_ = 0;
+    int64_t next_ms_ = 0;
+};
+
+// The terminal rule of Progress, from the descriptors' file status.
+bool progress_wanted(int data_fd = STDOUT_FILENO, int progress_fd = STDERR_FILENO);
 
 } // namespace cli

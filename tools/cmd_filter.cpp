@@ -23,7 +23,7 @@ const cli::Command kFilter{
     run};
 
 int run(int argc, char **argv) {
-    cli::Args args(argc, argv, {});
+    cli::Args args(argc, argv, {}, {});
     if (!args.error().empty()) return cli::usage_error(kFilter, args.error());
     if (args.positional().size() != 1) return cli::usage_error(kFilter, "expected one filter text");
     const std::string &text = args.positional().front();

@@ -47,22 +47,25 @@ std::optional<uint64_t> parse_u64(std::string_view text) {
 }
 
 int run_hash(int argc, char **argv) {
-    cli::Args args(argc, argv, {"--init"});
-    if (!args.error().empty()) return cli::usage_error(kHash, args.error());
-    if (args.positional().size() != 1) return cli::usage_error(kHash, "expected one TEXT");
+    cli::Args args(argc, argv, {"--init"}, {});
     uint64_t init = 0;
     if (auto text = args.value("--init")) {
         auto parsed = parse_u64(*text);
-        if (!parsed) return cli::usage_error(kHash, "--init needs an unsigned 64-bit number");
-        init = *parsed;
+        if (!parsed)
+            args.reject("--init", "needs an unsigned 64-bit number (decimal or 0x hexadecimal), "
+                                  "not '" +
+                                      *text + "'");
+        init = parsed.value_or(0);
     }
+    if (!args.ok()) return cli::usage_error(kHash, args.error());
+    if (args.positional().size() != 1) return cli::usage_error(kHash, "expected one TEXT");
     const std::string &text = args.positional().front();
     std::printf("0x%016" PRIx64 "\n", lum_hash(text.data(), text.size(), init));
     return cli::kOk;
 }
 
 int run_lang(int argc, char **argv) {
-    cli::Args args(argc, argv, {});
+    cli::Args args(argc, argv, {}, {});
     if (!args.error().empty()) return cli::usage_error(kLang, args.error());
     const auto &pos = args.positional();
     if (pos.size() != 2 && pos.size() != 3)

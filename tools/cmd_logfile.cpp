@@ -1,16 +1,11 @@
-// logbase info / cat / pack: inspect binary log files of every version and
-// write them from text lines.
+// logbase info / cat: inspect binary log files of every version.
 #include <cstdio>
-#include <fstream>
-#include <stdexcept>
 #include <string>
 #include <unistd.h>
-#include <vector>
 
 #include "logbase.h"
 #include "tools/cli.hpp"
 #include "tools/log_reader.hpp"
-#include "tools/logfile_writer.hpp"
 
 namespace {
 
@@ -36,7 +31,6 @@ int open_log(const std::string &path, LogReader &log) {
 
 int run_info(int argc, char **argv);
 int run_cat(int argc, char **argv);
-int run_pack(int argc, char **argv);
 
 const cli::Command kInfo{
     "info", "info FILE",
@@ -51,16 +45,6 @@ const cli::Command kCat{
     "non-ASCII bytes are shown as \\xHH. --seq N prints record N only, --offset O\n"
     "the record that starts at file offset O (0 means the first record).\n",
     run_cat};
-const cli::Command kPack{
-    "pack", "pack --version V [--out FILE] LINES.txt",
-    "Writes a log file of version V from a text file holding one log line per\n"
-    "line (blank lines are skipped). Each record ends as the appliance writes it,\n"
-    "with a space and a line feed. Version 0: 1024-byte blocks, and the first line\n"
-    "must begin with 'd' (date=...). Version 1: 4096-byte blocks; a line without a\n"
-    "version text gets \"v001xxxx\" in front. Version 2 and higher: a 24-byte header\n"
-    "(version text \"vVVVxxxx\"), the index, then the records (4096 bytes at most).\n"
-    "The file goes to FILE, or to standard output when that is not a terminal.\n",
-    run_pack};
 
 int run_info(int argc, char **argv) {
     cli::Args args(argc, argv, {});
@@ -134,67 +118,7 @@ int run_cat(int argc, char **argv) {
     return cli::kOk;
 }
 
-// The records of the text file: one per non-blank line, ending in " \n".
-bool read_records(const std::string &path, std::vector<std::string> &records) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::string line;
-    while (std::getline(in, line)) {
-        while (!line.empty() && (line.back() == '\r' || line.back() == ' '))
-            line.pop_back();
-        if (!line.empty()) records.push_back(line + " \n");
-    }
-    return true;
-}
-
-bool has_version_text(const std::string &record) {
-    return record.size() >= 8 && record[0] == 'v';
-}
-
-int run_pack(int argc, char **argv) {
-    cli::Args args(argc, argv, {"--version", "--out"});
-    if (!args.error().empty() || args.positional().size() != 1)
-        return cli::usage_error(kPack,
-                                args.error().empty() ? "one LINES.txt expected" : args.error());
-    auto version_text = args.value("--version");
-    auto version = version_text ? cli::parse_integer(*version_text) : std::nullopt;
-    if (!version || *version < 0 || *version > 999)
-        return cli::usage_error(kPack, "--version needs a version from 0 to 999");
-    std::vector<std::string> records;
-    if (!read_records(args.positional()[0], records))
-        return cli::fail(cli::kFailed, "cannot read " + args.positional()[0]);
-    if (*version == 0 && !records.empty() && records[0][0] != 'd')
-        return cli::fail(cli::kFailed, "a version-0 file must begin with a line starting 'd'");
-    if (*version == 1)
-        for (std::string &record : records)
-            if (!has_version_text(record)) record = logfile_writer::version_text(1) + record;
-
-    std::string bytes;
-    try {
-        if (*version >= 2)
-            for (size_t i = 0; i < records.size(); ++i)
-                if (records[i].size() > LogReader::kRecordMax)
-                    throw std::invalid_argument("line " + std::to_string(i + 1) + " has " +
-                                                std::to_string(records[i].size()) +
-                                                " bytes, more than 4096");
-        bytes = logfile_writer::log_file(static_cast<int>(*version), records);
-    } catch (const std::invalid_argument &e) {
-        return cli::fail(cli::kFailed, std::string("cannot pack: ") + e.what());
-    }
-    auto out = args.value("--out");
-    if (out) {
-        if (!logfile_writer::save(*out, bytes))
-            return cli::fail(cli::kFailed, "cannot write " + *out);
-        return cli::kOk;
-    }
-    if (isatty(STDOUT_FILENO)) return cli::usage_error(kPack, "give --out FILE or redirect stdout");
-    if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size())
-        return cli::fail(cli::kFailed, "cannot write the log file to standard output");
-    return cli::kOk;
-}
-
 cli::Registrar info_registrar{kInfo};
 cli::Registrar cat_registrar{kCat};
-cli::Registrar pack_registrar{kPack};
 
 } // namespace

@@ -99,7 +99,7 @@ std::optional<rpt_period> parse_period(const std::vector<std::string> &words, st
 }
 
 int run(int argc, char **argv) {
-    cli::Args args(argc, argv, {});
+    cli::Args args(argc, argv, {}, {});
     if (!args.error().empty()) return cli::usage_error(kPeriod, args.error());
     std::string error;
     std::optional<rpt_period> period = parse_period(args.positional(), error);

@@ -133,7 +133,7 @@ void define_period(const cli::Args &args, Record &record) {
     if (name.empty()) throw DefineError{"--period is required"};
     uint32_t type = rptpertype_val(name.c_str());
     if (type == vocab::kCustomPeriod && name != "custom")
-        throw DefineError{"unknown period '" + name + "'"};
+        throw DefineError{"option --period: unknown period '" + name + "'"};
     put(record, rec::kPeriod + 4, type);
 
     auto count = args.value("--n");
@@ -173,7 +173,9 @@ void define_charts(std::string_view list, Record &record) {
                 known = true;
             }
         }
-        if (!known) throw DefineError{"unknown chart '" + item + "' (see: logbase report charts)"};
+        if (!known)
+            throw DefineError{"option --charts: unknown chart '" + item +
+                              "' (see: logbase report charts)"};
     }
 }
 
@@ -183,7 +185,8 @@ void define_formats(std::string_view list, Record &record) {
         std::size_t bit = 0;
         while (bit < vocab::_rptfmts.size() && item != vocab::_rptfmts[bit])
             ++bit;
-        if (bit == vocab::_rptfmts.size()) throw DefineError{"unknown format '" + item + "'"};
+        if (bit == vocab::_rptfmts.size())
+            throw DefineError{"option --formats: unknown format '" + item + "'"};
         mask |= 1U << bit;
     }
     put(record, rec::kOutputFormats, mask);
@@ -212,7 +215,8 @@ void define_schedule(const cli::Args &args, Record &record) {
     uint32_t kind = 0;
     while (kind < kScheduleKinds.size() && kind_name != kScheduleKinds[kind])
         ++kind;
-    if (kind == kScheduleKinds.size()) throw DefineError{"unknown schedule '" + kind_name + "'"};
+    if (kind == kScheduleKinds.size())
+        throw DefineError{"option --schedule: unknown schedule '" + kind_name + "'"};
     auto days = args.value("--days");
     auto time = args.value("--time");
     if (kind == 0) {
@@ -399,48 +403,58 @@ bool valid_domain(const std::string &domain) {
     return host_report_name_valid(domain.c_str()) != 0;
 }
 
-constexpr std::array<std::string_view, 11> kValued = {
-    "--period",  "--n",        "--start", "--end",  "--filter", "--charts",
-    "--formats", "--schedule", "--days",  "--time", "--domain"};
+// The options each subcommand reads; any other is a mistake, not a no-op.
+constexpr std::string_view kDefineOptions[] = {
+    "--period",  "--n",        "--start", "--end",  "--filter",         "--charts",
+    "--formats", "--schedule", "--days",  "--time", "--obfuscate-users"};
 
-// A misspelt option must not be dropped silently.
-std::optional<std::string> unknown_option(int argc, char **argv) {
-    for (int i = 1; i < argc; ++i) {
-        std::string_view arg = argv[i];
-        if (arg == "--") return std::nullopt;
-        if (std::find(kValued.begin(), kValued.end(), arg) != kValued.end()) {
-            ++i;
-        } else if (arg.size() > 1 && arg[0] == '-' && arg != "--obfuscate-users") {
-            return std::string(arg);
-        }
-    }
+bool known_action(const std::string &action) {
+    for (const char *known : {"define", "show", "settings", "schedule", "unschedule", "charts"})
+        if (action == known) return true;
+    return false;
+}
+
+std::optional<std::string> misplaced_option(const cli::Args &args, const std::string &action) {
+    bool define = action == "define";
+    bool scheduling = action == "schedule" || action == "unschedule";
+    if (!scheduling && args.value("--domain")) return "--domain";
+    if (!define)
+        for (std::string_view option : kDefineOptions)
+            if (args.value(option) || args.flag(option)) return std::string(option);
     return std::nullopt;
 }
 
 int run(int argc, char **argv) {
     cli::Args args(argc, argv,
                    {"--period", "--n", "--start", "--end", "--filter", "--charts", "--formats",
-                    "--schedule", "--days", "--time", "--domain"});
-    if (!args.error().empty()) return cli::usage_error(kReport, args.error());
-    if (auto option = unknown_option(argc, argv))
-        return cli::usage_error(kReport, "unknown option " + *option);
+                    "--schedule", "--days", "--time", "--domain"},
+                   {"--obfuscate-users"});
+    if (!args.ok()) return cli::usage_error(kReport, args.error());
     const std::vector<std::string> &words = args.positional();
-    if (words.size() == 1 && words[0] == "charts") return list_charts();
+    const std::string action = words.empty() ? "" : words[0];
+    if (!known_action(action))
+        return cli::usage_error(kReport, action.empty() ? "expected a subcommand"
+                                                        : "unknown subcommand '" + action + "'");
+    if (auto option = misplaced_option(args, action))
+        return cli::usage_error(kReport,
+                                "option " + *option + " does not apply to report " + action);
+    if (action == "charts")
+        return words.size() == 1 ? list_charts()
+                                 : cli::usage_error(kReport, "report charts takes no NAME");
     if (words.size() != 2)
         return cli::usage_error(kReport, "expected a subcommand and a report NAME");
-    const std::string &action = words[0];
     const std::string &name = words[1];
     if (!host_report_name_valid(name.c_str()))
         return cli::usage_error(kReport, "bad report name '" + name + "'");
     std::string domain = args.value("--domain").value_or(kDefaultDomain);
-    if (!valid_domain(domain)) return cli::usage_error(kReport, "bad domain '" + domain + "'");
+    if (!valid_domain(domain))
+        return cli::usage_error(kReport, "option --domain: bad domain '" + domain + "'");
 
     if (action == "define") return define(args, name);
     if (action == "show") return show(name);
     if (action == "settings") return print_report_settings(name.c_str());
     if (action == "schedule") return schedule(name, domain);
-    if (action == "unschedule") return unschedule(name, domain);
-    return cli::usage_error(kReport, "unknown subcommand '" + action + "'");
+    return unschedule(name, domain);
 }
 
 cli::Registrar reg{kReport};

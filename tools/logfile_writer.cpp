@@ -73,6 +73,20 @@ std::string indexed_file(int version, const std::vector<std::string> &records,
     return out;
 }
 
+std::string indexed_header(int version, uint32_t count) {
+    std::string out = version_text(version);
+    for (uint32_t field : {0u, count, 0u, count})
+        put_u32(out, field);
+    return out;
+}
+
+std::string index_entry(uint32_t offset, uint32_t length) {
+    std::string out;
+    put_u32(out, offset);
+    put_u32(out, length);
+    return out;
+}
+
 std::string log_file(int version, const std::vector<std::string> &records) {
     return version < 2 ? block_file(version, records) : indexed_file(version, records);
 }

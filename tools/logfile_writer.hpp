@@ -43,6 +43,11 @@ struct IndexedOptions {
 std::string indexed_file(int version, const std::vector<std::string> &records,
                          const IndexedOptions &options = {});
 
+// The 24-byte header of a well-formed indexed file of `count` records, and
+// one 8-byte index entry, for writers that stream the rest.
+std::string indexed_header(int version, uint32_t count);
+std::string index_entry(uint32_t offset, uint32_t length);
+
 // A file of any version from its records.
 std::string log_file(int version, const std::vector<std::string> &records);
 

@@ -1,0 +1,5 @@
+#include "tools/cli.hpp"
+
+int main(int argc, char **argv) {
+    return cli::dispatch(argc, argv);
+}

@@ -1,7 +1,9 @@
-// RAII guards for the resources the library holds inside one call, and the
-// barrier that keeps C++ exceptions from crossing the C interface.
+// RAII guards for the resources the library holds inside one call
+// (descriptors, streams, malloc'd blocks), and the barrier that keeps C++
+// exceptions from crossing the C interface.
 #pragma once
 
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <unistd.h>
@@ -36,6 +38,13 @@ class unique_fd {
   private:
     int fd_;
 };
+
+struct file_closer {
+    void operator()(std::FILE *file) const noexcept { std::fclose(file); }
+};
+
+// A stream the library opened itself, closed at scope exit.
+using unique_file = std::unique_ptr<std::FILE, file_closer>;
 
 struct free_deleter {
     void operator()(void *p) const noexcept { std::free(p); }

@@ -33,11 +33,6 @@ constexpr size_t kLineSize = 3072; // longer lines are read as several lines
 constexpr size_t kPathSize = 4096;
 constexpr const char *kLangRoot = "/migadmin";
 
-struct file_closer {
-    void operator()(FILE *f) const noexcept { std::fclose(f); }
-};
-using unique_file = std::unique_ptr<FILE, file_closer>;
-
 // Rearranges table[0..n) so that position i receives what was at order[i];
 // `order` is a permutation of 0..n-1. Following each cycle moves every entry
 // once, which matters for 3 KB entries.
@@ -272,7 +267,7 @@ LOGBASE_API int read_lang_table(const char *path, const char *section, void *tab
     if (path == nullptr || section == nullptr || table == nullptr || count == nullptr ||
         *count < 0 || *count > kCapacity)
         return -1;
-    unique_file file(open_language_file(path));
+    lb::unique_file file(open_language_file(path));
     if (!file) return -1;
     return lb::no_throw(-1, [&] {
         return load_section(file.get(), section, static_cast<attr_entry *>(table), count);

@@ -179,11 +179,11 @@ LB_EVT_KEYS(LB_IDX_EVT)
 
 LOGBASE_API entry_desc *_get_ed_by_cat(int cat) {
     switch (cat) {
-    case 1:
+    case LOG_CAT_EVENT:
         return ed_arr_evt.data();
-    case 2:
+    case LOG_CAT_TRAFFIC:
         return ed_arr_tfk.data();
-    case 3:
+    case LOG_CAT_ATTACK:
         return ed_arr_atk.data();
     default:
         return nullptr;

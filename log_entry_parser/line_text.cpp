@@ -1,6 +1,6 @@
 // Small text services around log lines: quoting a policy value, and the
 // diagnostic loader of the built-in sample log files.
-#include <cstdint>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "internal/files.hpp"
+#include "internal/log_file_layout.hpp"
 #include "internal/text.hpp"
 #include "logbase.h"
 
@@ -37,31 +38,27 @@ PolicySplit find_unquoted_policy(std::string_view text) {
 
 const char *sample_path(int cat) {
     switch (cat) {
-    case 1:
+    case LOG_CAT_EVENT:
         return "/var/log/znlog/root/disklog/elog(2016-01-07-06:39:25).log";
-    case 2:
+    case LOG_CAT_TRAFFIC:
         return "/var/log/znlog/root/disklog/tlog.log";
-    case 3:
+    case LOG_CAT_ATTACK:
         return "/var/log/znlog/root/disklog/alog.log";
     default:
         return nullptr;
     }
 }
 
-// 24 + 8 x the header's index_capacity (little-endian, at byte 20); 0 for
-// the block versions, which have no header. Never past the `size` bytes
+// The content offset of the file's header, read as it lies in the file; 0
+// for the block versions, which have no header. Never past the `size` bytes
 // read, whatever capacity a hostile header claims.
 int content_offset_of(const char *file, size_t size) {
-    constexpr size_t kHeaderSize = 24;
-    char verstr[5] = {};
-    std::memcpy(verstr, file, size < 4 ? size : 4);
-    const int version = parse_log_version(verstr);
+    log_header header{};
+    std::memcpy(&header, file, std::min(size, sizeof header));
+    const int version = parse_log_version(header.verstr);
     if (version == 0 || version == 1) return 0;
-    if (size < kHeaderSize) return static_cast<int>(size);
-    const auto *b = reinterpret_cast<const unsigned char *>(file + 20);
-    const uint32_t capacity = b[0] | b[1] << 8 | b[2] << 16 | static_cast<uint32_t>(b[3]) << 24;
-    const uint64_t content = kHeaderSize + uint64_t{8} * capacity;
-    return static_cast<int>(content < size ? content : size);
+    const uint64_t content = size < sizeof header ? size : lb::logfile::content_offset(header);
+    return static_cast<int>(std::min<uint64_t>(content, size));
 }
 
 } // namespace

@@ -26,6 +26,19 @@ bool read_block(int fd, int offset, void *buf, uint32_t size) {
 
 } // namespace
 
+namespace lb::logfile {
+
+bool record_arguments_valid(const report_site &site, int fd, const void *buf,
+                            const log_header *header, const unsigned int *len_out,
+                            const unsigned int *off_out) {
+    if (fd > 0 && buf != nullptr && header != nullptr && len_out != nullptr && off_out != nullptr)
+        return true;
+    LB_REPORT_AT(site, "Invalid parameter \n\n");
+    return false;
+}
+
+} // namespace lb::logfile
+
 extern "C" {
 
 LOGBASE_API int get_log_file_header(int fd, log_header *header) {
@@ -51,12 +64,11 @@ LOGBASE_API int get_file_index(int fd, log_index_entry *entry, int seq, const lo
         LB_REPORT("Invalid parameter \n\n");
         return -1;
     }
-    auto useq = static_cast<uint32_t>(seq);
-    if (useq >= header->index_capacity || useq >= header->record_count) {
+    if (!seq_in_index(*header, seq)) {
         LB_REPORT("Invalid seq number %d\n\n", seq);
         return -1;
     }
-    if (!seek_to(fd, kHeaderSize + uint64_t{kEntrySize} * useq)) {
+    if (!seek_to(fd, kHeaderSize + uint64_t{kEntrySize} * static_cast<uint32_t>(seq))) {
         LB_REPORT("lseek failed \n\n");
         return -1;
     }
@@ -90,13 +102,8 @@ LOGBASE_API int get_all_file_index(int fd, log_index_entry *index, const log_hea
 
 LOGBASE_API int get_log_data(int fd, int seq, void *buf, const log_header *header,
                              unsigned int *len_out, unsigned int *off_out) {
-    if (fd <= 0 || buf == nullptr || header == nullptr || len_out == nullptr ||
-        off_out == nullptr) {
-        LB_REPORT("Invalid parameter \n\n");
-        return -1;
-    }
-    auto useq = static_cast<uint32_t>(seq);
-    if (useq >= header->index_capacity || useq >= header->record_count) {
+    if (!record_arguments_valid(LB_HERE, fd, buf, header, len_out, off_out)) return -1;
+    if (!seq_in_index(*header, seq)) {
         LB_REPORT("Invalid seq number %d \n\n", seq);
         return -1;
     }
@@ -105,7 +112,7 @@ LOGBASE_API int get_log_data(int fd, int seq, void *buf, const log_header *heade
         LB_REPORT("get_file_index failed\n");
         return -1;
     }
-    uint64_t position = kHeaderSize + index_bytes(*header) + entry.offset;
+    uint64_t position = content_offset(*header) + entry.offset;
     if (!seek_to(fd, position)) {
         LB_REPORT("lseek failed\n");
         return -1;
@@ -127,21 +134,21 @@ LOGBASE_API int get_log_data(int fd, int seq, void *buf, const log_header *heade
 LOGBASE_API int get_log_version(int fd) {
     off_t noted = lseek(fd, 0, SEEK_CUR);
     int result;
-    char verstr[8];
+    char verstr[kVersionTextSize];
     if (lseek(fd, 0, SEEK_SET) != 0) {
         LB_REPORT("lseek faild, errno %d\n\n", errno);
-        result = -2;
+        result = LOG_VERSION_ERR_SEEK;
     } else if (read_fully(fd, verstr, sizeof verstr) != sizeof verstr) {
         LB_REPORT("read version info error\n\n");
-        result = -3;
+        result = LOG_VERSION_ERR_READ;
     } else {
         result = parse_log_version(verstr);
     }
     // Restored even when it could not be noted: that seek then fails too, so
-    // a bad descriptor gives -4 after two lines.
+    // a bad descriptor gives LOG_VERSION_ERR_RESTORE after two lines.
     if (lseek(fd, noted, SEEK_SET) != noted || noted < 0) {
         LB_REPORT("lseek faild, errno %d\n\n", errno);
-        result = -4;
+        result = LOG_VERSION_ERR_RESTORE;
     }
     return result;
 }
@@ -150,12 +157,12 @@ LOGBASE_API int get_log_version_by_path(const char *path) {
     lb::unique_fd fd(path ? open(path, O_RDONLY | O_CLOEXEC) : -1);
     if (!fd.valid()) {
         LB_REPORT("cannot open the log file '%s'\n", path ? path : "(null)");
-        return -1;
+        return LOG_PATH_ERR_OPEN;
     }
-    char verstr[8];
+    char verstr[kVersionTextSize];
     if (read_fully(fd.get(), verstr, sizeof verstr) != sizeof verstr) {
         LB_REPORT("read version info error\n\n");
-        return -2;
+        return LOG_PATH_ERR_READ;
     }
     return parse_log_version(verstr);
 }
@@ -163,38 +170,29 @@ LOGBASE_API int get_log_version_by_path(const char *path) {
 LOGBASE_API int get_log_line(int fd, int version, int offset, void *buf) {
     switch (version) {
     case 0:
-        return read_block(fd, offset, buf, kVersion0Block) ? kVersion0Block : -2;
+        return read_block(fd, offset, buf, kVersion0Block) ? kVersion0Block : LOG_LINE_ERR_BLOCK0;
     case 1:
-        return read_block(fd, offset, buf, kVersion1Block) ? kVersion1Block : -3;
+        return read_block(fd, offset, buf, kVersion1Block) ? kVersion1Block : LOG_LINE_ERR_BLOCK1;
     case 2:
         break;
     default:
-        return -1;
+        return LOG_LINE_ERR_VERSION;
     }
     // Version 2: the header and the whole index are read for this one record.
     log_header header{};
     if (get_log_file_header(fd, &header) != 0) {
         LB_REPORT("get log header failed\n\n");
-        return -4;
+        return LOG_LINE_ERR_HEADER;
     }
-    whole_index index = read_whole_index(fd, header);
-    if (index.step == index_step::no_memory) {
-        LB_REPORT("malloc log index failed\n\n");
-        return -5;
-    }
-    if (index.step == index_step::unreadable) {
-        LB_REPORT("get all log index failed\n\n");
-        return -6;
-    }
-    seq_lookup found = find_record(header, index.entries.get(), offset);
+    whole_index index = read_whole_index(LB_HERE, fd, header);
+    if (index.step == index_step::no_memory) return LOG_LINE_ERR_MEMORY;
+    if (index.step == index_step::unreadable) return LOG_LINE_ERR_INDEX;
+    int seq = lookup_record(LB_HERE, header, index.entries.get(), offset, record_part::seq);
     index.entries.reset();
-    if (!found.found) {
-        LB_REPORT("get log_seq failed, log_seq:%d offset:%d\n\n", found.seq, found.reported);
-        return -7;
-    }
+    if (seq < 0) return LOG_LINE_ERR_OFFSET;
     unsigned int length = 0; // stays 0 when the read fails
     unsigned int record_offset = 0;
-    get_log_data(fd, found.seq, buf, &header, &length, &record_offset);
+    get_log_data(fd, seq, buf, &header, &length, &record_offset);
     return static_cast<int>(length);
 }
 

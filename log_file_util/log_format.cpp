@@ -1,13 +1,12 @@
 // The binary log file layout: version text, content offset, and the lookup
 // from a file offset to a record in an index held in memory.
-#undef NDEBUG // the caller-error assertions stay in every build
-#include <cassert>
 #include <cstddef>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
 #include "diag_log/diag_log.hpp"
+#include "internal/assert.hpp"
 #include "log_file_util/log_layout.hpp"
 
 // The structures are read from disk as they lie there.
@@ -33,6 +32,20 @@ seq_lookup find_record(const log_header &header, const log_index_entry *index, i
     int seq = get_log_seq(index, searchable_entries(header), relative);
     bool found = seq >= 0 && static_cast<uint32_t>(seq) < header.record_count;
     return {seq, reported, found};
+}
+
+void report_no_record(const report_site &site, const seq_lookup &lookup) {
+    LB_REPORT_AT(site, "get log_seq failed, log_seq:%d offset:%d\n\n", lookup.seq, lookup.reported);
+}
+
+int lookup_record(const report_site &site, const log_header &header, const log_index_entry *index,
+                  int offset, record_part part) {
+    seq_lookup found = find_record(header, index, offset);
+    if (!found.found) {
+        report_no_record(site, found);
+        return -1;
+    }
+    return part == record_part::length ? static_cast<int>(index[found.seq].length) : found.seq;
 }
 
 namespace {
@@ -69,6 +82,13 @@ whole_index read_whole_index(int fd, const log_header &header) {
     return read_index_of(fd, header);
 }
 
+whole_index read_whole_index(const report_site &site, int fd, const log_header &header) {
+    whole_index index = read_whole_index(fd, header);
+    if (index.step == index_step::no_memory) LB_REPORT_AT(site, "malloc log index failed\n\n");
+    if (index.step == index_step::unreadable) LB_REPORT_AT(site, "get all log index failed\n\n");
+    return index;
+}
+
 } // namespace lb::logfile
 
 using namespace lb::logfile;
@@ -76,21 +96,21 @@ using namespace lb::logfile;
 extern "C" {
 
 LOGBASE_API int parse_log_version(const char *verstr) {
-    if (verstr == nullptr) return -1;
+    if (verstr == nullptr) return LOG_VERSION_ERR_TEXT;
     if (verstr[0] == 'd') return 0;
-    if (verstr[0] != 'v') return -1; // not a log file
+    if (verstr[0] != 'v') return LOG_VERSION_ERR_TEXT; // not a log file
     // Digits only, each checked before the next is read: a short text ends
     // at its terminator, and "vabc" is no version rather than a number.
     int version = 0;
     for (int i = 1; i <= 3; ++i) {
-        if (verstr[i] < '0' || verstr[i] > '9') return -1;
+        if (verstr[i] < '0' || verstr[i] > '9') return LOG_VERSION_ERR_TEXT;
         version = version * 10 + (verstr[i] - '0');
     }
     return version;
 }
 
 LOGBASE_API int get_log_seq(const log_index_entry *index, unsigned int count, int rel_offset) {
-    if (index == nullptr || rel_offset < 0) return -1;
+    if (index == nullptr || rel_offset < 0) return LOG_SEQ_ERR_ARG;
     int64_t low = 0;
     int64_t high = static_cast<int64_t>(count) - 1;
     auto wanted = static_cast<uint32_t>(rel_offset);
@@ -102,40 +122,30 @@ LOGBASE_API int get_log_seq(const log_index_entry *index, unsigned int count, in
         else
             low = mid + 1;
     }
-    return -2;
+    return LOG_SEQ_ERR_ABSENT;
 }
 
 LOGBASE_API int get_log_len(int fd, int offset, const log_header *log_header,
                             const log_index_entry *log_index) {
-    assert(log_header != NULL && log_index != NULL);
+    LB_ASSERT(log_header != NULL && log_index != NULL);
     (void)fd;
-    seq_lookup found = find_record(*log_header, log_index, offset);
-    if (!found.found) {
-        LB_REPORT("get log_seq failed, log_seq:%d offset:%d\n\n", found.seq, found.reported);
-        return -1;
-    }
-    return static_cast<int>(log_index[found.seq].length);
+    return lookup_record(LB_HERE, *log_header, log_index, offset, record_part::length);
 }
 
 LOGBASE_API int get_log_index(int fd, int offset, const log_header *log_header,
                               const log_index_entry *log_index) {
-    assert(log_header != NULL && log_index != NULL);
+    LB_ASSERT(log_header != NULL && log_index != NULL);
     (void)fd;
-    seq_lookup found = find_record(*log_header, log_index, offset);
-    if (!found.found) {
-        LB_REPORT("get log_seq failed, log_seq:%d offset:%d\n\n", found.seq, found.reported);
-        return -1;
-    }
-    return found.seq;
+    return lookup_record(LB_HERE, *log_header, log_index, offset, record_part::seq);
 }
 
 LOGBASE_API int get_log_content_offset(const log_header *log_header, int avail) {
-    if (avail < 8) return -1;
+    if (avail < static_cast<int>(kVersionTextSize)) return LOG_CONTENT_ERR_VERSTR;
     if (parse_log_version(log_header ? log_header->verstr : nullptr) < kFirstIndexedVersion)
         return 0;
-    if (avail < static_cast<int>(kHeaderSize)) return -2;
-    uint64_t content = kHeaderSize + index_bytes(*log_header);
-    if (static_cast<uint64_t>(avail) < content) return -3;
+    if (avail < static_cast<int>(kHeaderSize)) return LOG_CONTENT_ERR_HEADER;
+    uint64_t content = content_offset(*log_header);
+    if (static_cast<uint64_t>(avail) < content) return LOG_CONTENT_ERR_INDEX;
     return static_cast<int>(content);
 }
 

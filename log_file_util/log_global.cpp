@@ -1,14 +1,12 @@
 // One set of calls for log files of every version: the block versions (0 and
 // 1) are served by block arithmetic behind a synthesized header, the indexed
 // versions by the header and index operations.
-#undef NDEBUG // the caller-error assertion stays in every build
-#include <cassert>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <unistd.h>
 
 #include "diag_log/diag_log.hpp"
+#include "internal/assert.hpp"
 #include "internal/guards.hpp"
 #include "log_file_util/log_layout.hpp"
 
@@ -19,41 +17,44 @@ namespace {
 // Fills the header a block-version file lacks, so that parse_log_version
 // finds the version in it and the index is empty.
 void synthesize_header(log_header *header, int version, off_t file_length) {
-    // "v%03dxxxx" and its terminating zero: the zero lands on the first byte
-    // of `reserved`, the rest of `reserved` is left as it was.
+    // The version text and its terminating zero: the zero lands on the first
+    // byte of `reserved`, the rest of `reserved` is left as it was.
     char text[12];
-    int n = std::snprintf(text, sizeof text, "v%03dxxxx", version);
+    int n = format_version_text(text, version);
     std::memcpy(header, text, static_cast<size_t>(n) + 1);
     header->record_count = static_cast<uint32_t>(file_length / block_size(version));
     header->file_length = static_cast<uint32_t>(file_length);
     header->index_capacity = 0;
 }
 
-// Looks up the record at `offset` of an indexed file through its whole
-// index, read for this one call. The exported callers write the diagnostic
-// line of the step that failed, so the line names them.
-struct indexed_record {
-    index_step step;
-    seq_lookup lookup;
-    log_index_entry entry;
-};
-
-indexed_record find_in_file(int fd, int offset, const log_header &header) {
-    whole_index index = read_whole_index(fd, header);
-    if (index.step != index_step::found) return {index.step, {}, {}};
-    seq_lookup lookup = find_record(header, index.entries.get(), offset);
-    if (!lookup.found) return {index_step::no_record, lookup, {}};
-    return {index_step::found, lookup, index.entries.get()[lookup.seq]};
-}
-
-// The block that holds `offset`, refused when the offset lies before the
-// file or past the header's last block (codes as get_log_seq's).
-indexed_record find_block(int offset, const log_header &header) {
+// The block that holds `offset`; -1 after the line naming `site` when the
+// offset lies before the file or past the header's last block (log_seq as
+// get_log_seq's codes would give it).
+int block_at(const report_site &site, int offset, const log_header &header) {
     int block = static_cast<int>(block_size(parse_log_version(header.verstr)));
     int seq = offset < 0 ? -1 : offset / block;
-    if (seq >= 0 && static_cast<uint32_t>(seq) < header.record_count)
-        return {index_step::found, {seq, offset, true}, {}};
-    return {index_step::no_record, {seq < 0 ? -1 : -2, offset, false}, {}};
+    if (seq >= 0 && static_cast<uint32_t>(seq) < header.record_count) return seq;
+    report_no_record(site, {seq < 0 ? LOG_SEQ_ERR_ARG : LOG_SEQ_ERR_ABSENT, offset, false});
+    return -1;
+}
+
+// get_log_len_global and get_log_index_global: the length or sequence number
+// of the record at `offset` of a file of any version. An indexed file's
+// whole index is read for this one lookup.
+int lookup_any_version(const report_site &site, int fd, int offset, const log_header &header,
+                       record_part part) {
+    if (fd <= 0) {
+        LB_REPORT_AT(site, "Invalid parameter \n\n");
+        return -1;
+    }
+    int version = parse_log_version(header.verstr);
+    if (version < 0) return -1;
+    if (version < kFirstIndexedVersion)
+        return part == record_part::length ? static_cast<int>(block_size(version))
+                                           : block_at(site, offset, header);
+    whole_index index = read_whole_index(site, fd, header);
+    if (index.step != index_step::found) return -1;
+    return lookup_record(site, header, index.entries.get(), offset, part);
 }
 
 } // namespace
@@ -79,11 +80,7 @@ LOGBASE_API int get_log_file_header_global(int fd, log_header *header) {
 
 LOGBASE_API int get_log_data_global(int fd, int seq, void *buf, const log_header *header,
                                     unsigned int *len_out, unsigned int *off_out) {
-    if (fd <= 0 || buf == nullptr || header == nullptr || len_out == nullptr ||
-        off_out == nullptr) {
-        LB_REPORT("Invalid parameter \n\n");
-        return -1;
-    }
+    if (!record_arguments_valid(LB_HERE, fd, buf, header, len_out, off_out)) return -1;
     int version = parse_log_version(header->verstr);
     if (version < 0) return -1;
     if (version >= kFirstIndexedVersion)
@@ -108,56 +105,17 @@ LOGBASE_API int get_log_data_global(int fd, int seq, void *buf, const log_header
 }
 
 LOGBASE_API int get_log_len_global(int fd, int offset, const log_header *log_header) {
-    assert(log_header != NULL);
-    if (fd <= 0) {
-        LB_REPORT("Invalid parameter \n\n");
-        return -1;
-    }
-    int version = parse_log_version(log_header->verstr);
-    if (version < 0) return -1;
-    if (version < kFirstIndexedVersion) return static_cast<int>(block_size(version));
-    indexed_record record = find_in_file(fd, offset, *log_header);
-    switch (record.step) {
-    case index_step::no_memory:
-        LB_REPORT("malloc log index failed\n\n");
-        return -1;
-    case index_step::unreadable:
-        LB_REPORT("get all log index failed\n\n");
-        return -1;
-    case index_step::no_record:
-        LB_REPORT("get log_seq failed, log_seq:%d offset:%d\n\n", record.lookup.seq,
-                  record.lookup.reported);
-        return -1;
-    case index_step::found:
-        break;
-    }
-    return static_cast<int>(record.entry.length);
+    LB_ASSERT(log_header != NULL);
+    return lookup_any_version(LB_HERE, fd, offset, *log_header, record_part::length);
 }
 
+// Unlike get_log_len_global, a missing header is reported, not asserted.
 LOGBASE_API int get_log_index_global(int fd, int offset, const log_header *header) {
-    if (fd <= 0 || header == nullptr) {
+    if (header == nullptr) {
         LB_REPORT("Invalid parameter \n\n");
         return -1;
     }
-    int version = parse_log_version(header->verstr);
-    if (version < 0) return -1;
-    indexed_record record = version < kFirstIndexedVersion ? find_block(offset, *header)
-                                                           : find_in_file(fd, offset, *header);
-    switch (record.step) {
-    case index_step::no_memory:
-        LB_REPORT("malloc log index failed\n\n");
-        return -1;
-    case index_step::unreadable:
-        LB_REPORT("get all log index failed\n\n");
-        return -1;
-    case index_step::no_record:
-        LB_REPORT("get log_seq failed, log_seq:%d offset:%d\n\n", record.lookup.seq,
-                  record.lookup.reported);
-        return -1;
-    case index_step::found:
-        break;
-    }
-    return record.lookup.seq;
+    return lookup_any_version(LB_HERE, fd, offset, *header, record_part::seq);
 }
 
 } // extern "C"

@@ -1,41 +1,19 @@
-// Arithmetic and lookups on the binary log file layout shared by the
-// header/index operations, the record readers and the version-independent
-// readers. Sizes are computed in 64 bits: header fields come from files and
-// may be hostile.
+// Lookups on the binary log file layout shared by the header/index
+// operations, the record readers and the version-independent readers.
 #pragma once
 
 #include <cstdint>
 #include <sys/types.h>
 
+#include "diag_log/diag_log.hpp"
 #include "internal/files.hpp"
+#include "internal/log_file_layout.hpp"
 #include "logbase.h"
 
 namespace lb::logfile {
 
 using lb::read_fully;
-
-inline constexpr uint32_t kHeaderSize = 24;
-inline constexpr uint32_t kEntrySize = 8;
-inline constexpr uint32_t kMaxRecordLength = 4096;
-inline constexpr uint32_t kVersion0Block = 1024;
-inline constexpr uint32_t kVersion1Block = 4096;
-inline constexpr int kFirstIndexedVersion = 2;
-
-// Block size of a block version (0 or 1).
-constexpr uint32_t block_size(int version) {
-    return version == 0 ? kVersion0Block : kVersion1Block;
-}
-
-// Bytes of the index that follows the header.
-constexpr uint64_t index_bytes(const log_header &header) {
-    return uint64_t{kEntrySize} * header.index_capacity;
-}
-
-// Where the content region starts, in the file's own 32-bit arithmetic (the
-// value the offset lookups compare against and report).
-constexpr uint32_t content_offset32(const log_header &header) {
-    return kHeaderSize + kEntrySize * header.index_capacity;
-}
+using lb::report_site;
 
 // Entries that may be searched: never more than the index holds, even when
 // a malformed header claims more records than index slots.
@@ -55,6 +33,30 @@ struct seq_lookup {
 // below record_count, as the offset lookups do; writes no diagnostic line.
 seq_lookup find_record(const log_header &header, const log_index_entry *index, int offset);
 
+// What an offset lookup answers with.
+enum class record_part { length, seq };
+
+// The length or sequence number of the record at `offset` in an index held
+// in memory; -1 after the "get log_seq failed" line naming `site`.
+int lookup_record(const report_site &site, const log_header &header, const log_index_entry *index,
+                  int offset, record_part part);
+
+// Writes the "get log_seq failed" line of a failed lookup, naming `site`.
+void report_no_record(const report_site &site, const seq_lookup &lookup);
+
+// A sequence number the index describes: below both record_count and
+// index_capacity (taken unsigned, so a negative one is not).
+constexpr bool seq_in_index(const log_header &header, int seq) {
+    auto useq = static_cast<uint32_t>(seq);
+    return useq < header.index_capacity && useq < header.record_count;
+}
+
+// The argument check of the record readers (get_log_data and its any-version
+// twin); false after the "Invalid parameter" line naming `site`.
+bool record_arguments_valid(const report_site &site, int fd, const void *buf,
+                            const log_header *header, const unsigned int *len_out,
+                            const unsigned int *off_out);
+
 // How reading and searching a whole index for one lookup ended.
 enum class index_step { found, no_memory, unreadable, no_record };
 
@@ -68,5 +70,9 @@ struct whole_index {
 // can hold is not allocated: the read is tried into a buffer one entry
 // larger than the file holds, and fails short as the full read would.
 whole_index read_whole_index(int fd, const log_header &header);
+
+// The same, writing the line of a step that failed ("malloc log index
+// failed", "get all log index failed") naming `site`.
+whole_index read_whole_index(const report_site &site, int fd, const log_header &header);
 
 } // namespace lb::logfile

@@ -1,5 +1,6 @@
 // Log file names (current and numbered files of each log type), file sizes,
 // and in-place rewriting of one key's value in a log line.
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
@@ -12,9 +13,13 @@
 namespace {
 
 // Log category by type letter, for 'a' to 't'.
-constexpr int kTypeByLetter[20] = {
-    3, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2,
-};
+constexpr std::array<int, 20> kTypeByLetter = [] {
+    std::array<int, 20> table{}; // LOG_CAT_NONE
+    table['a' - 'a'] = LOG_CAT_ATTACK;
+    table['e' - 'a'] = LOG_CAT_EVENT;
+    table['t' - 'a'] = LOG_CAT_TRAFFIC;
+    return table;
+}();
 
 // Index and binary companions share the log file's prefix but are not logs.
 bool names_companion_file(const char *name) {
@@ -64,9 +69,9 @@ LOGBASE_API int match_logfname(const char *name, char *type_out, unsigned int *n
 }
 
 LOGBASE_API int get_log_type_by_filename(const char *name) {
-    if (name == nullptr || std::strlen(name) < 8) return 0;
+    if (name == nullptr || std::strlen(name) < 8) return LOG_CAT_NONE;
     unsigned char letter = static_cast<unsigned char>(name[0]);
-    if (letter < 'a' || letter > 't') return 0;
+    if (letter < 'a' || letter > 't') return LOG_CAT_NONE;
     return kTypeByLetter[letter - 'a'];
 }
 
@@ -75,31 +80,32 @@ LOGBASE_API int log_line_replace_tag(char *line, int size, char *end, const char
     if (line == nullptr || end == nullptr || tag == nullptr || value == nullptr ||
         new_end == nullptr || size <= 0 || value_len < 0 || tag_len < 0 ||
         static_cast<size_t>(tag_len) > std::strlen(tag))
-        return -1;
+        return LOG_TAG_ERR_FIT;
     // The search stays inside the buffer even if the line lacks its zero.
     std::string_view text(line, lb::length_bounded(line, static_cast<size_t>(size)));
     size_t found = text.find(tag);
-    if (found == std::string_view::npos) return 2;
+    if (found == std::string_view::npos) return LOG_TAG_ABSENT;
 
     char *val = line + found + tag_len;
     const char *val_end = value_end(val, line + size);
-    if (val_end == nullptr || val_end > end) return -1;
+    if (val_end == nullptr || val_end > end) return LOG_TAG_ERR_FIT;
     auto current_len = static_cast<int64_t>(val_end - val);
     int64_t new_len = (end - line) - current_len + value_len;
     // Refused when the zero byte would no longer fit, rather than dropping
     // the line's last character.
-    if (new_len >= size) return -1;
-    if (current_len == value_len && std::memcmp(val, value, current_len) == 0) return 1;
+    if (new_len >= size) return LOG_TAG_ERR_FIT;
+    if (current_len == value_len && std::memcmp(val, value, current_len) == 0)
+        return LOG_TAG_UNCHANGED;
 
     auto scratch = lb::malloc_array<char>(static_cast<size_t>(size));
-    if (!scratch) return -1;
+    if (!scratch) return LOG_TAG_ERR_FIT;
     int formatted = std::snprintf(scratch.get(), static_cast<size_t>(size), "%.*s%s", value_len,
                                   value, val_end);
-    if (formatted < 0) return -1;
+    if (formatted < 0) return LOG_TAG_ERR_FIT;
     *val = '\0';
     lb::append_bounded(val, static_cast<size_t>(size - (val - line)), scratch.get());
     *new_end = val + formatted;
-    return 0;
+    return LOG_TAG_REPLACED;
 }
 
 } // extern "C"

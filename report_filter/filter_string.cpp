@@ -11,6 +11,7 @@
 #include <string_view>
 #include <strings.h>
 
+#include "internal/calendar.hpp"
 #include "internal/guards.hpp"
 #include "internal/report_record.hpp"
 #include "internal/text.hpp"
@@ -26,14 +27,9 @@ constexpr size_t kServiceTextSize = 128;
 constexpr size_t kTermSize = 16;
 constexpr size_t kMaxLookupScratch = 1 << 20; // a host entry beyond 1 MiB is not resolved
 
-constexpr int kProtoUdp = 0;
-constexpr int kProtoTcp = 1;
-constexpr int kProtoBoth = 3;
-
 constexpr const char *kSeverityNames[] = {"emergency", "alert",  "critical",    "error",
                                           "warning",   "notice", "information", "debug"};
 constexpr std::int32_t kLowestSeverity = 7;
-constexpr const char *kDayNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
 constexpr const char *kSourceFields[] = {"src", "laddr", "loc_ip", "client"};
 constexpr const char *kDestinationFields[] = {"dst", "raddr", "rem_ip", "server"};
 constexpr const char *kSimpleKeys[] = {"http_method", "user", "action", "subtype", "policy"};
@@ -113,8 +109,9 @@ void build_severity(const Clause &clause, Group &group) {
 // The operator is not consulted: a weekday clause always selects its days.
 void build_weekday(Clause &clause, Group &group) {
     for_each_token(clause.value, ",", [&](char *token) {
-        for (std::uint8_t day = 0; day < std::size(kDayNames); ++day) {
-            if (std::strcmp(token, kDayNames[day]) != 0) continue;
+        const auto &days = lb::calendar::kDayNames;
+        for (std::uint8_t day = 0; day < days.size(); ++day) {
+            if (std::strcmp(token, days[day]) != 0) continue;
             char term[kTermSize];
             std::snprintf(term, sizeof term, "iwday=%d", day);
             append_or_term(group, term);
@@ -148,7 +145,7 @@ void format_service(char *token, const Clause &clause, char (&text)[kServiceText
     const char *first = negated ? "-" : "";
     const char *second = negated ? "-" : "OR ";
     if (char *slash = std::strchr(token, '/')) {
-        int proto = strncasecmp(slash + 1, "tcp", 3) == 0 ? kProtoTcp : kProtoUdp;
+        int proto = strncasecmp(slash + 1, "tcp", 3) == 0 ? SVC_PROTO_TCP : SVC_PROTO_UDP;
         *slash = '\0';
         const char *name = fn_getservbyport_3(proto, 0, token);
         *slash = '/';
@@ -159,16 +156,16 @@ void format_service(char *token, const Clause &clause, char (&text)[kServiceText
             std::snprintf(text, sizeof text, "%sservice=%s", first, token);
         return;
     }
-    int proto = kProtoUdp;
+    int proto = SVC_PROTO_UDP;
     int port = fn_getportbyname_3(&proto, token);
     if (port < 0)
         std::snprintf(text, sizeof text, "%sservice=%s", first, token);
-    else if (proto == kProtoBoth)
+    else if (proto == SVC_PROTO_BOTH)
         std::snprintf(text, sizeof text, "%sservice=%s %sservice=%d/tcp %sservice=%d/udp", first,
                       token, second, port, second, port);
     else
         std::snprintf(text, sizeof text, "%sservice=%s %sservice=%d/%s", first, token, second, port,
-                      proto == kProtoTcp ? "tcp" : "udp");
+                      proto == SVC_PROTO_TCP ? "tcp" : "udp");
 }
 
 void build_service(Clause &clause, Group &group) {

@@ -57,27 +57,28 @@ extern "C" LOGBASE_API int regex_match(const char *pattern, const char *text, ch
 
 extern "C" LOGBASE_API int regex_match_multi(const char *pattern, const char *text,
                                              char **group_out, int count) {
-    if (pattern == nullptr || text == nullptr) return 0;
-    return lb::no_throw(0, [&] {
+    if (pattern == nullptr || text == nullptr) return REGEX_NO_MATCH;
+    return lb::no_throw(REGEX_NO_MATCH, [&] {
         CompiledRegex re(pattern);
         if (re.error() != 0) return -re.error();
         std::vector<regmatch_t> slots(count > 0 ? static_cast<size_t>(count) : 0);
-        if (!re.find(text, slots.size(), slots.data())) return 0;
+        if (!re.find(text, slots.size(), slots.data())) return REGEX_NO_MATCH;
         if (group_out != nullptr) {
             for (size_t k = 0; k < slots.size(); ++k)
                 if (group_out[k] != nullptr) copy_span(text, slots[k], group_out[k]);
         }
-        return 1;
+        return REGEX_MATCHED;
     });
 }
 
 extern "C" LOGBASE_API int regex_replace(const char *pattern, const char *text, char *out,
                                          int out_size, const char *replacement) {
-    if (pattern == nullptr || text == nullptr || out == nullptr || replacement == nullptr) return 0;
+    if (pattern == nullptr || text == nullptr || out == nullptr || replacement == nullptr)
+        return REGEX_NO_MATCH;
     CompiledRegex re(pattern);
     if (re.error() != 0) return -re.error();
     regmatch_t slots[2];
-    if (!re.find(text, 2, slots)) return 0;
+    if (!re.find(text, 2, slots)) return REGEX_NO_MATCH;
     // An optional group that took no part leaves nothing to replace inside,
     // so the whole match is replaced instead.
     const regmatch_t &part = replaces_group(pattern) && took_part(slots[1]) ? slots[1] : slots[0];
@@ -85,5 +86,5 @@ extern "C" LOGBASE_API int regex_replace(const char *pattern, const char *text, 
     lb::copy_bounded(out, size, std::string_view(text, static_cast<size_t>(part.rm_so)));
     lb::append_bounded(out, size, replacement);
     lb::append_bounded(out, size, text + part.rm_eo);
-    return 1;
+    return REGEX_MATCHED;
 }

@@ -11,9 +11,6 @@
 
 namespace {
 
-constexpr int kProtoUdp = 0;
-constexpr int kProtoTcp = 1;
-constexpr int kProtoBoth = 3;
 constexpr int kPortCount = 1024;
 
 struct SharedName {
@@ -225,7 +222,7 @@ LOGBASE_API const char *fn_getservbyport_3(int proto, int port, const char *port
         if (!is_well_known(number)) return nullptr;
     }
     const ServiceRow &row = svc_names[number];
-    return proto >= kProtoTcp ? row.tcp : row.udp;
+    return proto >= SVC_PROTO_TCP ? row.tcp : row.udp;
 }
 
 LOGBASE_API int fn_getportbyname_3(int *proto_out, const char *name) {
@@ -235,7 +232,7 @@ LOGBASE_API int fn_getportbyname_3(int *proto_out, const char *name) {
         bool udp = row.udp != nullptr && strcasecmp(row.udp, name) == 0;
         bool tcp = !udp && row.tcp != nullptr && strcasecmp(row.tcp, name) == 0;
         if (!udp && !tcp) continue;
-        *proto_out = same_name(row) ? kProtoBoth : udp ? kProtoUdp : kProtoTcp;
+        *proto_out = same_name(row) ? SVC_PROTO_BOTH : udp ? SVC_PROTO_UDP : SVC_PROTO_TCP;
         return port;
     }
     return -1;

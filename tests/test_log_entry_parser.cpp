@@ -141,15 +141,22 @@ TEST(LineParser, WholeLinesResultCodesAndEarlyEnd) {
     EXPECT_EQ(parse(3, lured, e), static_cast<int>(lured.size()));
     EXPECT_EQ(value_of(e, "http_url"), "x");
     lured.back() = '!';
-    EXPECT_EQ(parse(3, lured, e), -4);
+    EXPECT_EQ(parse(3, lured, e), KV_ERR_END);
 
     // Only layout 0 ends early, and only after its 26th item.
     const std::string atk25 = make_line(3, 0, "", {}, 25), evt15 = make_line(1, 0, "", {}, 15);
     const std::string atk30 = make_line(3, 1, "v003abcd", {}, 30);
+    const int attack = LOG_CAT_ATTACK;
     const std::tuple<int, const char *, int> cases[] = {
-        {0, "date=1 \n", -1},   {3, "v013abcd", -2},    {3, "", -2},
-        {3, "time=1 \n", -3},   {3, "date:1 \n", -5},   {3, "v014abcddate=1 \n", -3},
-        {3, atk25.c_str(), -4}, {3, atk30.c_str(), -4}, {1, evt15.c_str(), -4}};
+        {LOG_CAT_NONE, "date=1 \n", KV_ERR_CATEGORY},
+        {attack, "v013abcd", KV_ERR_EMPTY},
+        {attack, "", KV_ERR_EMPTY},
+        {attack, "time=1 \n", KV_ERR_KEY},
+        {attack, "date:1 \n", KV_ERR_EQUALS},
+        {attack, "v014abcddate=1 \n", KV_ERR_KEY},
+        {attack, atk25.c_str(), KV_ERR_END},
+        {attack, atk30.c_str(), KV_ERR_END},
+        {LOG_CAT_EVENT, evt15.c_str(), KV_ERR_END}};
     for (const auto &[cat, line, result] : cases) {
         EXPECT_EQ(parse(cat, line, e), result) << line;
         EXPECT_EQ(e.count, -7) << line;
@@ -157,18 +164,18 @@ TEST(LineParser, WholeLinesResultCodesAndEarlyEnd) {
     const std::string after26 = make_line(3, 0, "", {}, 26);
     EXPECT_EQ(parse(3, after26, e), static_cast<int>(after26.size()));
     EXPECT_EQ(e.count, 26);
-    EXPECT_EQ(parse_disk_log_entry(3, nullptr, 4, &e), -1);
-    kv_parse_ctx ctx{_get_ed_by_cat(3), 0, 0, 0};
+    EXPECT_EQ(parse_disk_log_entry(attack, nullptr, 4, &e), KV_ERR_CATEGORY);
+    kv_parse_ctx ctx{_get_ed_by_cat(attack), 0, 0, 0};
     char vd[] = "vd=root \n";
-    EXPECT_EQ(_parse_log_kv_pair(idx_atk_vd, 1, vd, 9, &e, &ctx), -6);
-    EXPECT_EQ(_parse_log_kv_pair(idx_atk_vd, 0, vd, 9, &e, &ctx), -1);
-    EXPECT_EQ(_parse_log_kv_pair(idx_atk_vd, 1, vd, 9, &e, nullptr), -1);
+    EXPECT_EQ(_parse_log_kv_pair(idx_atk_vd, 1, vd, 9, &e, &ctx), KV_ERR_QUOTE);
+    EXPECT_EQ(_parse_log_kv_pair(idx_atk_vd, 0, vd, 9, &e, &ctx), KV_ERR_CATEGORY);
+    EXPECT_EQ(_parse_log_kv_pair(idx_atk_vd, 1, vd, 9, &e, nullptr), KV_ERR_CATEGORY);
     // A layout-1 traffic line has 36 items: one slot short, it cannot end.
     std::string tfk = make_line(2, 1);
-    ctx = {_get_ed_by_cat(2), 1, 0, 0};
+    ctx = {_get_ed_by_cat(LOG_CAT_TRAFFIC), 1, 0, 0};
     for (int depth : {35, 36})
         EXPECT_EQ(_parse_log_kv_pair(0, depth, tfk.data(), static_cast<int>(tfk.size()), &e, &ctx),
-                  depth == 36 ? static_cast<int>(tfk.size()) : -4);
+                  depth == 36 ? static_cast<int>(tfk.size()) : KV_ERR_END);
 }
 
 TEST(CsvConversion, ConvertsLinesInPlace) {
@@ -178,7 +185,7 @@ TEST(CsvConversion, ConvertsLinesInPlace) {
     ASSERT_EQ(convert_csv_log(3, buf.data(), static_cast<int>(buf.size())), 0);
     EXPECT_NE(buf.find(",\"timezone=GMT+1, Paris\",timezone_dayst="), std::string::npos);
     EXPECT_EQ(buf.substr(first.size(), 8), tag);
-    EXPECT_EQ(convert_csv_log(9, buf.data(), static_cast<int>(buf.size())), -1);
+    EXPECT_EQ(convert_csv_log(9, buf.data(), static_cast<int>(buf.size())), KV_ERR_CATEGORY);
 
     // Only the first occurrence of each pattern is rewritten.
     std::string line = "a,timezone=\"x\",timezone=\"y\",ml_allow_method=\"z\" \n";
@@ -211,11 +218,11 @@ TEST(ReadLogFile, LoadsTheSampleOfACategory) {
         'v' + std::string(19, '\0') + '\2' + std::string(19, '\0') + "date=1 \n";
     ASSERT_TRUE(testkit::write_file("/var/log/znlog/root/disklog/alog.log", file));
     int size = 0, offset = 0;
-    char *buf = read_log_file(3, &size, &offset);
+    char *buf = read_log_file(LOG_CAT_ATTACK, &size, &offset);
     ASSERT_NE(buf, nullptr);
     EXPECT_EQ(std::pair(offset, std::string(buf, size)), std::pair(40, file));
     free(buf);
-    EXPECT_EQ(read_log_file(2, &size, &offset), nullptr); // no traffic sample
+    EXPECT_EQ(read_log_file(LOG_CAT_TRAFFIC, &size, &offset), nullptr); // no traffic sample
     EXPECT_EQ(read_log_file(7, &size, &offset), nullptr);
 }
 

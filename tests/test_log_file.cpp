@@ -69,17 +69,20 @@ class LogFile : public ::testing::Test {
 };
 
 TEST_F(LogFile, FormatOperationsInMemory) {
-    const std::pair<const char *, int> versions[] = {{"date=1", 0}, {"v001xxxx", 1}, {"v010", 10},
-                                                     {"v1:0", -1},  {"vabc", -1},    {"v", -1}};
+    const int none = LOG_VERSION_ERR_TEXT;
+    const std::pair<const char *, int> versions[] = {{"date=1", 0},  {"v001xxxx", 1}, {"v010", 10},
+                                                     {"v1:0", none}, {"vabc", none},  {"v", none}};
     for (auto [text, version] : versions)
         EXPECT_EQ(parse_log_version(text), version) << text;
-    EXPECT_EQ(parse_log_version(nullptr), -1);
+    EXPECT_EQ(parse_log_version(nullptr), none);
     EXPECT_LT(parse_log_version("xlog"), 0);
 
     // Exact binary search over the first `count` entries only: {count, offset, result}.
     const log_index_entry three[] = {{0, 120}, {120, 180}, {300, 40}};
-    const int searches[][3] = {{3, 0, 0},    {3, 120, 1}, {3, 300, 2}, {3, 121, -2},
-                               {3, 500, -2}, {3, -5, -1}, {0, 0, -2},  {2, 300, -2}};
+    const int absent = LOG_SEQ_ERR_ABSENT;
+    const int searches[][3] = {{3, 0, 0},        {3, 120, 1},      {3, 300, 2},
+                               {3, 121, absent}, {3, 500, absent}, {3, -5, LOG_SEQ_ERR_ARG},
+                               {0, 0, absent},   {2, 300, absent}};
     for (auto [count, offset, seq] : searches)
         EXPECT_EQ(get_log_seq(three, count, offset), seq) << count << " " << offset;
 
@@ -87,8 +90,13 @@ TEST_F(LogFile, FormatOperationsInMemory) {
     const log_header v1{"v001xxx"}, v2{"v002xxx", 0, 0, 0, 1000},
         wraps{"v002xxx", 0, 0, 0, 0xFFFFFFFFu};
     const std::tuple<const log_header *, int, int> contents[] = {
-        {&v1, 7, -1},    {&v1, 8, 0},       {nullptr, 8, 0},         {&v2, 20, -2},
-        {&v2, 4096, -3}, {&v2, 8024, 8024}, {&wraps, 0x7FFFFFFF, -3}};
+        {&v1, 7, LOG_CONTENT_ERR_VERSTR},
+        {&v1, 8, 0},
+        {nullptr, 8, 0},
+        {&v2, 20, LOG_CONTENT_ERR_HEADER},
+        {&v2, 4096, LOG_CONTENT_ERR_INDEX},
+        {&v2, 8024, 8024},
+        {&wraps, 0x7FFFFFFF, LOG_CONTENT_ERR_INDEX}};
     for (auto [header, avail, result] : contents)
         EXPECT_EQ(get_log_content_offset(header, avail), result) << avail;
 
@@ -144,20 +152,22 @@ TEST_F(LogFile, IndexedFileHeaderIndexRecordsAndLengthLimits) {
 TEST_F(LogFile, LineByOffsetInEveryVersion) {
     int v0 = open_bytes(block_file(0, {"date=0 \n", "date=1 \n"}), "v0.log");
     EXPECT_EQ(get_log_line(v0, 0, 1024, buf_), 1024);
-    EXPECT_EQ(get_log_line(v0, 0, 1500, buf_), -2) << "not a whole block left";
+    EXPECT_EQ(get_log_line(v0, 0, 1500, buf_), LOG_LINE_ERR_BLOCK0) << "not a whole block left";
 
     int v1 = open_bytes(block_file(1, {"v001xxxxdate=0 \n"}), "v1.log");
     EXPECT_EQ(get_log_line(v1, 1, 0, buf_), 4096);
-    EXPECT_EQ(get_log_line(v1, 1, 4096, buf_), -3);
+    EXPECT_EQ(get_log_line(v1, 1, 4096, buf_), LOG_LINE_ERR_BLOCK1);
 
     std::string bytes = indexed_file(2, kThree);
     int v2 = open_bytes(bytes, "v2.log");
     EXPECT_EQ(get_log_line(v2, 2, 24 + 24 + 120, buf_), 180);
     EXPECT_EQ(std::string(buf_, 180), kThree[1]);
-    EXPECT_EQ(get_log_line(v2, 3, 0, buf_), -1);
-    EXPECT_EQ(get_log_line(v2, 2, 30, buf_), -7);
-    EXPECT_EQ(get_log_line(open_bytes(bytes.substr(0, 20), "h.log"), 2, 0, buf_), -4);
-    EXPECT_EQ(get_log_line(open_bytes(bytes.substr(0, 40), "i.log"), 2, 0, buf_), -6);
+    EXPECT_EQ(get_log_line(v2, 3, 0, buf_), LOG_LINE_ERR_VERSION);
+    EXPECT_EQ(get_log_line(v2, 2, 30, buf_), LOG_LINE_ERR_OFFSET);
+    EXPECT_EQ(get_log_line(open_bytes(bytes.substr(0, 20), "h.log"), 2, 0, buf_),
+              LOG_LINE_ERR_HEADER);
+    EXPECT_EQ(get_log_line(open_bytes(bytes.substr(0, 40), "i.log"), 2, 0, buf_),
+              LOG_LINE_ERR_INDEX);
     // A record cut short: the read fails after its own line and the result is 0.
     int cut_record = open_bytes(bytes.substr(0, bytes.size() - 1), "r.log");
     EXPECT_EQ(get_log_line(cut_record, 2, 24 + 24 + 300, buf_), 0);
@@ -213,11 +223,11 @@ TEST_F(LogFile, UnreadableFilesAndHostileHeaders) {
     int empty = open_bytes("", "elog.log");
     int pipe_fds[2];
     ASSERT_EQ(pipe(pipe_fds), 0);
-    EXPECT_EQ(get_log_version(empty), -3);
-    EXPECT_EQ(get_log_version_by_path(dir_.file("missing.log").c_str()), -1);
+    EXPECT_EQ(get_log_version(empty), LOG_VERSION_ERR_READ);
+    EXPECT_EQ(get_log_version_by_path(dir_.file("missing.log").c_str()), LOG_PATH_ERR_OPEN);
     // Neither the seek to the start nor the one back can succeed.
-    EXPECT_EQ(get_log_version(pipe_fds[0]), -4);
-    EXPECT_EQ(get_log_version(-1), -4);
+    EXPECT_EQ(get_log_version(pipe_fds[0]), LOG_VERSION_ERR_RESTORE);
+    EXPECT_EQ(get_log_version(-1), LOG_VERSION_ERR_RESTORE);
     EXPECT_EQ(get_log_file_header(empty, &header), -1);
     std::string no_seek = "get_log_version: lseek faild, errno " + std::to_string(ESPIPE) + "\n\n",
                 bad_fd = "get_log_version: lseek faild, errno " + std::to_string(EBADF) + "\n\n";
@@ -247,7 +257,7 @@ TEST_F(LogFile, UnreadableFilesAndHostileHeaders) {
                     "huge.log");
     ASSERT_EQ(get_log_file_header_global(fd, &header), 0);
     EXPECT_EQ(get_log_len_global(fd, 0, &header), -1);
-    EXPECT_EQ(get_log_line(fd, 2, 0, buf_), -6);
+    EXPECT_EQ(get_log_line(fd, 2, 0, buf_), LOG_LINE_ERR_INDEX);
     // The content region starts beyond 32 bits, far past the end of the file.
     EXPECT_EQ(get_log_data_global(fd, 0, buf_, &header, &len_, &off_), -1);
     const std::string short_index = "get_all_file_index: read file failed \n\n";
@@ -344,8 +354,11 @@ TEST(LogNames, NamesFileSizeAndTagRewriting) {
                              "/var/log/alog.log", "alog.-2.log", "alog.7.lo", "alog", ""})
         EXPECT_EQ(match_logfname(name, &letter, &number), 0) << name;
 
-    const std::pair<const char *, int> types[] = {
-        {"alog.log", 3}, {"elog.log", 1}, {"tlog.12.log", 2}, {"slog.log", 0}, {"\xe1log.log", 0}};
+    const std::pair<const char *, int> types[] = {{"alog.log", LOG_CAT_ATTACK},
+                                                  {"elog.log", LOG_CAT_EVENT},
+                                                  {"tlog.12.log", LOG_CAT_TRAFFIC},
+                                                  {"slog.log", LOG_CAT_NONE},
+                                                  {"\xe1log.log", LOG_CAT_NONE}};
     for (auto [name, type] : types)
         EXPECT_EQ(get_log_type_by_filename(name), type) << name;
 
@@ -357,22 +370,25 @@ TEST(LogNames, NamesFileSizeAndTagRewriting) {
     // Tag values replaced in place.
     char line[64] = "devid=A1 vd=root msg=x";
     char *end = nullptr;
-    ASSERT_EQ(log_line_replace_tag(line, 64, line + 22, "vd=", 3, "dmz", 3, &end), 0);
-    EXPECT_EQ(log_line_replace_tag(line, 64, end, "vd=", 3, "dmz", 3, &end), 1);
-    EXPECT_EQ(log_line_replace_tag(line, 64, end, "pri=", 4, "x", 1, &end), 2);
+    ASSERT_EQ(log_line_replace_tag(line, 64, line + 22, "vd=", 3, "dmz", 3, &end),
+              LOG_TAG_REPLACED);
+    EXPECT_EQ(log_line_replace_tag(line, 64, end, "vd=", 3, "dmz", 3, &end), LOG_TAG_UNCHANGED);
+    EXPECT_EQ(log_line_replace_tag(line, 64, end, "pri=", 4, "x", 1, &end), LOG_TAG_ABSENT);
     // A longer value that merely begins with the current one is a change; the
     // last field made shorter.
-    ASSERT_EQ(log_line_replace_tag(line, 64, end, "vd=", 3, "dmz2", 4, &end), 0);
-    ASSERT_EQ(log_line_replace_tag(line, 64, end, "msg=", 4, "", 0, &end), 0);
+    ASSERT_EQ(log_line_replace_tag(line, 64, end, "vd=", 3, "dmz2", 4, &end), LOG_TAG_REPLACED);
+    ASSERT_EQ(log_line_replace_tag(line, 64, end, "msg=", 4, "", 0, &end), LOG_TAG_REPLACED);
     EXPECT_STREQ(line, "devid=A1 vd=dmz2 msg=");
     EXPECT_EQ(end, line + std::strlen(line));
 
     // Too long for the buffer by only the terminating zero: refused, the line
     // unchanged; one byte shorter fits.
     char small[16] = "a=1 b=2";
-    EXPECT_EQ(log_line_replace_tag(small, 16, small + 7, "b=", 2, "123456789x", 10, &end), -1);
+    EXPECT_EQ(log_line_replace_tag(small, 16, small + 7, "b=", 2, "123456789x", 10, &end),
+              LOG_TAG_ERR_FIT);
     EXPECT_STREQ(small, "a=1 b=2");
-    EXPECT_EQ(log_line_replace_tag(small, 16, small + 7, "b=", 2, "123456789", 9, &end), 0);
+    EXPECT_EQ(log_line_replace_tag(small, 16, small + 7, "b=", 2, "123456789", 9, &end),
+              LOG_TAG_REPLACED);
     EXPECT_STREQ(small, "a=1 b=123456789");
 }
 

@@ -93,15 +93,15 @@ TEST(Parsing, TokenizersClausesBooleansAndRegex) {
               std::string(127, 'k') + "=" + std::string(511, 'v'));
 
     char match[32] = "untouched";
-    EXPECT_EQ(regex_match("B", "abc", match), 0);
+    EXPECT_EQ(regex_match("B", "abc", match), REGEX_NO_MATCH);
     EXPECT_LT(regex_match("a[", "a[", match), 0);
     EXPECT_STREQ(match, "untouched");
-    EXPECT_EQ(regex_match("b+c", "abbcd", match), 1);
+    EXPECT_EQ(regex_match("b+c", "abbcd", match), REGEX_MATCHED);
     EXPECT_STREQ(match, "bbc");
 
     char g0[16], g1[16] = "old", g2[16] = "old";
     char *groups[] = {g0, g1, nullptr, g2};
-    EXPECT_EQ(regex_match_multi("(a)(x)?(z)?c", "bac", groups, 4), 1);
+    EXPECT_EQ(regex_match_multi("(a)(x)?(z)?c", "bac", groups, 4), REGEX_MATCHED);
     EXPECT_EQ(std::string(g0) + "," + g1 + "," + g2, "ac,a,"); // group 3 took no part
 
     EXPECT_EQ(replaced("a(b+)c", "xabbcx"), "1:xaZcx");
@@ -188,16 +188,16 @@ TEST(ServiceTable, EveryPortNameAndProtocolMatchesThePublishedListAndLookupRules
             rows[next++] = {t.substr(0, t.find('|')), t.substr(t.find('|') + 1)};
     std::map<std::string, std::pair<int, int>> lowest; // name -> lowest port, protocol code
     for (const auto &[port, n] : rows)
-        for (int proto : {0, 1})
+        for (int proto : {SVC_PROTO_UDP, SVC_PROTO_TCP})
             if (n[proto] != "-")
-                lowest.emplace(n[proto], std::pair(port, n[0] == n[1] ? 3 : proto));
+                lowest.emplace(n[proto], std::pair(port, n[0] == n[1] ? SVC_PROTO_BOTH : proto));
     for (const auto &[name, want] : lowest) { // port 0 is reachable only so
         int proto = -1;
         EXPECT_EQ(fn_getportbyname_3(&proto, name.c_str()), want.first) << name;
         EXPECT_EQ(proto, want.second) << name;
     }
     for (int port = 1; port < 1024; ++port)
-        for (int proto : {0, 1}) {
+        for (int proto : {SVC_PROTO_UDP, SVC_PROTO_TCP}) {
             const char *got = fn_getservbyport_3(proto, port, nullptr);
             EXPECT_EQ(got ? got : "-", rows[port][proto].empty() ? "-" : rows[port][proto])
                 << "port " << port << " proto " << proto;

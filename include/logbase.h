@@ -618,10 +618,13 @@ LOGBASE_API int valid_section_title_string_charset(const char *text);
 LOGBASE_API const void *rpt_get(const char *name);
 /* Installs or replaces the crontab entry that runs the report on its
  * schedule, or removes it when the report has no schedule. Does nothing for
- * a NULL or empty name or domain, or a report the store does not hold. */
-LOGBASE_API void add_report_to_cron(const char *name, const char *domain);
-/* Removes the report's crontab entry. */
-LOGBASE_API void delete_report_from_cron(const char *name, const char *domain);
+ * a NULL or empty name or domain, or a report the store does not hold.
+ * Returns 0 when the crontab was updated, -2 when the scheduled command
+ * "/bin/run_sch_rpt add NAME DOMAIN" would exceed 127 characters (nothing is
+ * changed), -1 on any other failure. */
+LOGBASE_API int add_report_to_cron(const char *name, const char *domain);
+/* Removes the report's crontab entry; results as add_report_to_cron. */
+LOGBASE_API int delete_report_from_cron(const char *name, const char *domain);
 /* Sends SIGINT to the processes named in
  * "/var/log/tmprpts_adom/<first>/<second>/pid". 0 when a signal was sent,
  * -1 otherwise. The two functions behave the same. */

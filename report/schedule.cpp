@@ -29,13 +29,19 @@ bool is_empty(const char *text) {
     return text == nullptr || text[0] == '\0';
 }
 
+// Result of a scheduling call whose command does not fit.
+constexpr int kCommandTooLong = -2;
+
 struct Command {
     char text[128];
+    bool fits; // a cut command would run, or remove, another report's entry
 };
 
 Command scheduled_command(const char *name, const char *domain) {
     Command command;
-    std::snprintf(command.text, sizeof command.text, "%s %s %s", kRunCommand, name, domain);
+    int length =
+        std::snprintf(command.text, sizeof command.text, "%s %s %s", kRunCommand, name, domain);
+    command.fits = length >= 0 && static_cast<std::size_t>(length) < sizeof command.text;
     return command;
 }
 
@@ -102,23 +108,23 @@ LOGBASE_API const void *rpt_get(const char *name) {
     return cmf_query_do_table_find(reports, 0, name, 2);
 }
 
-LOGBASE_API void delete_report_from_cron(const char *name, const char *domain) {
-    if (is_empty(name) || is_empty(domain)) return;
+LOGBASE_API int delete_report_from_cron(const char *name, const char *domain) {
+    if (is_empty(name) || is_empty(domain)) return -1;
     Command command = scheduled_command(name, domain);
+    if (!command.fits) return kCommandTooLong;
     const cron_entry none = {"", "", "", "", ""};
-    update_crontab(CRON_REMOVE, &none, command.text);
+    return update_crontab(CRON_REMOVE, &none, command.text);
 }
 
-LOGBASE_API void add_report_to_cron(const char *name, const char *domain) {
-    if (is_empty(name) || is_empty(domain)) return;
+LOGBASE_API int add_report_to_cron(const char *name, const char *domain) {
+    if (is_empty(name) || is_empty(domain)) return -1;
     const void *report = rpt_get(name);
-    if (report == nullptr) return;
+    if (report == nullptr) return -1;
 
     auto kind = rec::field<uint32_t>(report, rec::kScheduleKind);
-    if (kind == kNone) {
-        delete_report_from_cron(name, domain);
-        return;
-    }
+    if (kind == kNone) return delete_report_from_cron(name, domain);
+    Command command = scheduled_command(name, domain);
+    if (!command.fits) return kCommandTooLong;
     auto hour = rec::field<int16_t>(report, rec::kScheduleHour);
     char minute_text[4];
     char hour_text[4];
@@ -142,8 +148,7 @@ LOGBASE_API void add_report_to_cron(const char *name, const char *domain) {
                        rec::field<uint64_t>(report, rec::kScheduleMonthDays));
 
     const cron_entry entry = {minute_text, hour_text, day_of_month, "*", day_of_week};
-    Command command = scheduled_command(name, domain);
-    update_crontab(CRON_ADD_OR_REPLACE, &entry, command.text);
+    return update_crontab(CRON_ADD_OR_REPLACE, &entry, command.text);
 }
 
 LOGBASE_API int kill_running_report_process_ex(const char *first, const char *second) {

@@ -157,10 +157,17 @@ std::optional<std::string> crontab_file() {
     return host::final_target(host_crontab_path());
 }
 
+// A command with a blank at either end could not be told apart from the
+// line's separators, so its line would never be found again.
+bool has_no_outer_blanks(std::string_view command) {
+    return kBlanks.find(command.front()) == std::string_view::npos &&
+           kBlanks.find(command.back()) == std::string_view::npos;
+}
+
 int update(int op, const cron_entry *entry, std::string_view raw_command) {
     if ((op != CRON_ADD_OR_REPLACE && op != CRON_REMOVE) || raw_command.empty() ||
         raw_command.find_first_of("\r\n") != std::string_view::npos ||
-        skip_blanks(raw_command) != raw_command)
+        !has_no_outer_blanks(raw_command))
         return -1;
     std::string command = escaped(raw_command);
     // An entry cron could not read (an empty or out-of-range field) leaves

@@ -210,6 +210,9 @@ TEST_F(CrontabFile, LongCommandChangesNothing) {
     ASSERT_NE(before.find(" " + name + " root-\n"), std::string::npos);
     EXPECT_EQ(add_report_to_cron(name.c_str(), "root-ab"), -2);
     EXPECT_EQ(delete_report_from_cron(name.c_str(), "root-ab"), -2);
+    // A command ending in a blank could never be found again to replace.
+    store("wk", 1, 0, 0, 3, 4);
+    EXPECT_EQ(add_report_to_cron("wk", "root "), -1);
     EXPECT_EQ(crontab(), before);
 }
 

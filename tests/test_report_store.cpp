@@ -233,10 +233,13 @@ TEST_F(CrontabFile, LinkIsWrittenThrough) {
     ASSERT_EQ(rename(crontab_.c_str(), target.c_str()), 0);
     ASSERT_EQ(symlink("real", link.c_str()), 0);
     ASSERT_EQ(symlink("link", crontab_.c_str()), 0); // a chain of two
+    ASSERT_EQ(chmod(target.c_str(), 0600), 0);
     schedule("wk", 1, 0, 0, 3, 4);
     struct stat st;
     ASSERT_EQ(lstat(crontab_.c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ASSERT_EQ(stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
     EXPECT_EQ(testkit::read_file(target),
               std::string(kKept) + "4 3 * * * /bin/run_sch_rpt add wk root\n");
 }

@@ -81,13 +81,19 @@ struct Files {
 };
 
 const Files &files() {
-    static const Files f = [] {
+    // Never destroyed: the exit handler below still needs the paths.
+    static const Files &f = *[] {
         char path[] = "/dev/shm/fuzz-crontab.XXXXXX";
         if (mkdtemp(path) == nullptr) std::abort();
-        Files made{path, std::string(path) + "/real", std::string(path) + "/link"};
-        if (symlink("real", made.link.c_str()) != 0) std::abort();
+        auto *made = new Files{path, std::string(path) + "/real", std::string(path) + "/link"};
+        if (symlink("real", made->link.c_str()) != 0) std::abort();
         setenv("LOGBASE_HOST_DIR", path, 1);
-        setenv("LOGBASE_CRONTAB", made.link.c_str(), 1);
+        setenv("LOGBASE_CRONTAB", made->link.c_str(), 1);
+        std::atexit([] {
+            for (const char *name : {"real", "link", "crontab.lock"})
+                unlink((files().dir + "/" + name).c_str());
+            rmdir(files().dir.c_str());
+        });
         return made;
     }();
     return f;

@@ -3,6 +3,7 @@
 // plus the small file services the report code relies on.
 #include "host/file_io.hpp"
 #include "host/host_store.h"
+#include "internal/files.hpp"
 #include "report/host_api.h"
 
 #include <array>
@@ -11,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <strings.h>
@@ -18,6 +20,8 @@
 namespace {
 
 constexpr const char *kDefaultStoreDir = "/var/lib/logbase";
+// copy_file carries logo images; nothing bigger is one.
+constexpr size_t kMaxCopySize = size_t{64} << 20;
 
 // Zone numbers of the time settings; the number is the index.
 constexpr std::array<const char *, 24> kZones = {"UTC",
@@ -66,9 +70,12 @@ std::string report_path(const char *name) {
     return store_path("reports/") + name;
 }
 
+// A record file is a regular file of exactly the record's size; a link to
+// a device or a FIFO in its place is refused before it is read.
 std::optional<std::string> read_record(const std::string &path, size_t size) {
-    std::optional<std::string> bytes = host::read_whole(path);
-    if (!bytes || bytes->size() != size) return std::nullopt;
+    std::string bytes;
+    if (!lb::read_regular_file(path.c_str(), size, bytes) || bytes.size() != size)
+        return std::nullopt;
     return bytes;
 }
 
@@ -207,8 +214,10 @@ const char *get_zoneinfo(uint32_t zone) {
 int copy_file(const char *src, const char *dst) {
     if (src == nullptr || dst == nullptr) return -1;
     try {
-        std::optional<std::string> content = host::read_whole(src);
-        return content && host::replace_file(dst, *content) ? 0 : -1;
+        std::string content;
+        return lb::read_regular_file(src, kMaxCopySize, content) && host::replace_file(dst, content)
+                   ? 0
+                   : -1;
     } catch (...) {
         return -1;
     }

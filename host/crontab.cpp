@@ -3,10 +3,14 @@
 // does not manage (comments, variables, other commands) are kept as they are.
 #include "host/file_io.hpp"
 #include "host/host_store.h"
+#include "internal/files.hpp"
 #include "internal/guards.hpp"
 #include "report/host_api.h"
 
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <sys/file.h>
@@ -15,6 +19,8 @@
 namespace {
 
 constexpr std::string_view kBlanks = " \t";
+// Far beyond any real crontab; a bigger file is not one.
+constexpr size_t kMaxCrontabSize = size_t{16} << 20;
 
 struct FieldRange {
     int low;
@@ -134,12 +140,35 @@ lb::unique_fd lock_crontab() {
     return lock;
 }
 
+// The crontab's text, "" when there is none yet. Any other failure to read
+// it (no permission, an I/O error, a FIFO or folder in its place, a size no
+// crontab has) stops the caller: rewriting from a partial view would lose
+// the lines it did not see.
+std::optional<std::string> read_crontab(const std::string &path) {
+    std::string text;
+    if (lb::read_regular_file(path.c_str(), kMaxCrontabSize, text)) return text;
+    if (errno == ENOENT) return std::string();
+    return std::nullopt;
+}
+
+// The crontab file itself: a symbolic link is followed to its end, so the
+// link stays and its target gets the entry.
+std::optional<std::string> crontab_file() {
+    return host::final_target(host_crontab_path());
+}
+
+// A command with a blank at either end could not be told apart from the
+// line's separators, so its line would never be found again.
+bool has_no_outer_blanks(std::string_view command) {
+    return kBlanks.find(command.front()) == std::string_view::npos &&
+           kBlanks.find(command.back()) == std::string_view::npos;
+}
+
 int update(int op, const cron_entry *entry, std::string_view raw_command) {
     if ((op != CRON_ADD_OR_REPLACE && op != CRON_REMOVE) || raw_command.empty() ||
         raw_command.find_first_of("\r\n") != std::string_view::npos ||
-        skip_blanks(raw_command) != raw_command)
+        !has_no_outer_blanks(raw_command))
         return -1;
-    std::string path = host_crontab_path();
     std::string command = escaped(raw_command);
     // An entry cron could not read (an empty or out-of-range field) leaves
     // the command unscheduled rather than on an old schedule.
@@ -147,10 +176,14 @@ int update(int op, const cron_entry *entry, std::string_view raw_command) {
 
     lb::unique_fd lock = lock_crontab();
     if (!lock.valid()) return -1;
+    std::optional<std::string> path = crontab_file();
+    if (!path) return -1;
+    std::optional<std::string> old = read_crontab(*path);
+    if (!old) return -1;
 
     std::string kept;
     bool placed = false;
-    for (const std::string &line : lines_of(host::read_whole(path).value_or(""))) {
+    for (const std::string &line : lines_of(*old)) {
         if (command_of(line) != command) {
             kept += line + "\n";
         } else if (add && !placed) {
@@ -159,8 +192,18 @@ int update(int op, const cron_entry *entry, std::string_view raw_command) {
         }
     }
     if (add && !placed) kept += entry_line(*entry, command) + "\n";
-    if (!host::replace_file(path, kept)) return -1;
+    if (!host::replace_file(*path, kept)) return -1;
     return op == CRON_ADD_OR_REPLACE && !add ? -1 : 0;
+}
+
+char *find_entry(std::string_view raw_command) {
+    std::optional<std::string> path = crontab_file();
+    std::optional<std::string> text = path ? read_crontab(*path) : std::nullopt;
+    if (!text) return nullptr;
+    std::string command = escaped(raw_command);
+    for (const std::string &line : lines_of(*text))
+        if (!command.empty() && command_of(line) == command) return ::strdup(line.c_str());
+    return nullptr;
 }
 
 } // namespace
@@ -171,5 +214,14 @@ extern "C" int update_crontab(int op, const cron_entry *entry, const char *comma
         return update(op, entry, command);
     } catch (...) {
         return -1;
+    }
+}
+
+extern "C" char *host_crontab_entry(const char *command) {
+    if (command == nullptr) return nullptr;
+    try {
+        return find_entry(command);
+    } catch (...) {
+        return nullptr;
     }
 }

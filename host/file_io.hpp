@@ -1,4 +1,6 @@
-// File helpers of the reference host layer.
+// File helpers of the reference host layer. Reading goes through
+// lb::read_regular_file (internal/files.hpp), which refuses anything but a
+// bounded regular file.
 #pragma once
 
 #include <optional>
@@ -6,13 +8,16 @@
 
 namespace host {
 
-// Whole contents of a regular file; nullopt when it cannot be read.
-std::optional<std::string> read_whole(const std::string &path);
-
-// Replaces `path` with `content` through a temporary file and a rename, so
-// readers see the old or the new file, never a partial one. Creates missing
-// parent directories. False on failure.
+// Replaces `path` with `content` through a temporary file in the same folder
+// and a rename, so readers see the old or the new file, never a partial one.
+// An existing file keeps its mode and owner. Creates missing parent
+// directories. False on failure.
 bool replace_file(const std::string &path, const std::string &content);
+
+// The path a chain of symbolic links starting at `path` ends at (`path`
+// itself when it is no link; the end may not exist yet); nullopt for a loop
+// or a link that cannot be read.
+std::optional<std::string> final_target(std::string path);
 
 // Creates the parent directories of `path` that are missing. False on failure.
 bool make_parent_directories(const std::string &path);

@@ -39,6 +39,11 @@ int64_t host_zone_number(const char *zone_name);
  * saving is off (dst == 0). 0, or -1 on an unknown zone, a TZ text of 64
  * characters or more, or a failed write. */
 int host_time_settings_store(const char *zone_name, const char *tz_text, int dst);
+/* The crontab line that runs `command` (as update_crontab wrote it), in
+ * memory from malloc that the caller frees; NULL when there is none or the
+ * crontab cannot be read. */
+char *host_crontab_entry(const char *command);
+
 /* Removes the time settings, so the machine counts as unconfigured. */
 int host_time_settings_remove(void);
 

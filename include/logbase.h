@@ -554,9 +554,13 @@ enum rpt_schedule_kind {
 };
 /* Installs or replaces the crontab entry that runs the report on its
  * schedule, or removes it for RPT_SCHED_NONE. Does nothing for a NULL or empty
- * name or domain, or a report the store does not hold. */
+ * name or domain, or a report the store does not hold, and nothing either
+ * when the scheduled command "/bin/run_sch_rpt add NAME DOMAIN" would be
+ * longer than 127 characters (a cut command would run, or remove, another
+ * report's entry). */
 LOGBASE_API void add_report_to_cron(const char *name, const char *domain);
-/* Removes the report's crontab entry. */
+/* Removes the report's crontab entry (nothing for a command that would be
+ * cut, as above). */
 LOGBASE_API void delete_report_from_cron(const char *name, const char *domain);
 /* Sends SIGINT to the processes named in
  * "/var/log/tmprpts_adom/<first>/<second>/pid". 0 when a signal was sent,

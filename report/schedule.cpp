@@ -31,11 +31,14 @@ bool is_empty(const char *text) {
 
 struct Command {
     char text[128];
+    bool fits; // a cut command would run, or remove, another report's entry
 };
 
 Command scheduled_command(const char *name, const char *domain) {
     Command command;
-    std::snprintf(command.text, sizeof command.text, "%s %s %s", kRunCommand, name, domain);
+    int length =
+        std::snprintf(command.text, sizeof command.text, "%s %s %s", kRunCommand, name, domain);
+    command.fits = length >= 0 && static_cast<std::size_t>(length) < sizeof command.text;
     return command;
 }
 
@@ -105,6 +108,7 @@ LOGBASE_API const void *rpt_get(const char *name) {
 LOGBASE_API void delete_report_from_cron(const char *name, const char *domain) {
     if (is_empty(name) || is_empty(domain)) return;
     Command command = scheduled_command(name, domain);
+    if (!command.fits) return;
     const cron_entry none = {"", "", "", "", ""};
     update_crontab(CRON_REMOVE, &none, command.text);
 }
@@ -119,6 +123,8 @@ LOGBASE_API void add_report_to_cron(const char *name, const char *domain) {
         delete_report_from_cron(name, domain);
         return;
     }
+    Command command = scheduled_command(name, domain);
+    if (!command.fits) return;
     auto hour = rec::field<int16_t>(report, rec::kScheduleHour);
     char minute_text[4];
     char hour_text[4];
@@ -142,7 +148,6 @@ LOGBASE_API void add_report_to_cron(const char *name, const char *domain) {
                        rec::field<uint64_t>(report, rec::kScheduleMonthDays));
 
     const cron_entry entry = {minute_text, hour_text, day_of_month, "*", day_of_week};
-    Command command = scheduled_command(name, domain);
     update_crontab(CRON_ADD_OR_REPLACE, &entry, command.text);
 }
 

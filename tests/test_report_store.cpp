@@ -69,9 +69,9 @@ class HostStore : public ::testing::Test {
         setenv("LOGBASE_CRONTAB", crontab_.c_str(), 1);
     }
 
-    // Stores a report with this schedule and adds it to cron.
-    void schedule(const char *name, uint32_t kind, uint32_t weekdays, uint64_t month_days,
-                  int16_t hour, int16_t minute, const char *domain = "root") {
+    // Stores a report with this schedule (and adds it to cron).
+    static void store(const char *name, uint32_t kind, uint32_t weekdays, uint64_t month_days,
+                      int16_t hour, int16_t minute) {
         Record record(HOST_REPORT_RECORD_SIZE);
         put(record, rec::kScheduleKind, kind);
         put(record, rec::kScheduleWeekdays, weekdays);
@@ -79,6 +79,10 @@ class HostStore : public ::testing::Test {
         put(record, rec::kScheduleHour, hour);
         put(record, rec::kScheduleMinute, minute);
         ASSERT_EQ(host_report_store(name, record.data(), record.size()), 0);
+    }
+    void schedule(const char *name, uint32_t kind, uint32_t weekdays, uint64_t month_days,
+                  int16_t hour, int16_t minute, const char *domain = "root") {
+        store(name, kind, weekdays, month_days, hour, minute);
         add_report_to_cron(name, domain);
     }
 
@@ -181,6 +185,104 @@ TEST_F(HostStore, UnschedulableEntriesLeaveNoLine) {
     // The check itself refuses what cron cannot read.
     ASSERT_TRUE(testkit::write_file(dir_.file("bad"), "61 * * * * /bin/true\n"));
     EXPECT_NE(crontab_check(dir_.file("bad")), 0);
+}
+
+// Crontab files the service must not damage, and store files that are not
+// regular files. A hang would be a failure: each case has 5 s.
+class CrontabFile : public HostStore {
+  protected:
+    void SetUp() override {
+        HostStore::SetUp();
+        alarm(5);
+        ASSERT_EQ(mkdir(dir_.file("spool").c_str(), 0755), 0);
+        ASSERT_TRUE(testkit::write_file(crontab_, kKept));
+    }
+    void TearDown() override { alarm(0); }
+    static constexpr const char *kKept = "# 1 2 * * * /bin/run_sch_rpt add wk root\nMAILTO=ops\n";
+};
+
+TEST_F(CrontabFile, LongCommandChangesNothing) {
+    // 127 characters fit; the domain "root-ab" would be cut to "root-",
+    // the command of the other entry.
+    const std::string name(100, 'n');
+    schedule(name.c_str(), 1, 0, 0, 2, 0, "root-");
+    const std::string before = crontab();
+    ASSERT_NE(before.find(" " + name + " root-\n"), std::string::npos);
+    add_report_to_cron(name.c_str(), "root-ab");
+    delete_report_from_cron(name.c_str(), "root-ab");
+    // A command ending in a blank could never be found again to replace.
+    store("wk", 1, 0, 0, 3, 4);
+    add_report_to_cron("wk", "root ");
+    EXPECT_EQ(crontab(), before);
+}
+
+TEST_F(CrontabFile, CommentsAreNoEntries) {
+    const char *command = "/bin/run_sch_rpt add wk root";
+    EXPECT_EQ(host_crontab_entry(command), nullptr);
+    schedule("wk", 1, 0, 0, 3, 4);
+    char *line = host_crontab_entry(command);
+    ASSERT_NE(line, nullptr);
+    EXPECT_STREQ(line, "4 3 * * * /bin/run_sch_rpt add wk root");
+    free(line);
+    delete_report_from_cron("wk", "root");
+    EXPECT_EQ(crontab(), kKept);
+}
+
+TEST_F(CrontabFile, LinkIsWrittenThrough) {
+    const std::string target = dir_.file("spool/real"), link = dir_.file("spool/link");
+    ASSERT_EQ(rename(crontab_.c_str(), target.c_str()), 0);
+    ASSERT_EQ(symlink("real", link.c_str()), 0);
+    ASSERT_EQ(symlink("link", crontab_.c_str()), 0); // a chain of two
+    ASSERT_EQ(chmod(target.c_str(), 0600), 0);
+    schedule("wk", 1, 0, 0, 3, 4);
+    struct stat st;
+    ASSERT_EQ(lstat(crontab_.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ASSERT_EQ(stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(testkit::read_file(target),
+              std::string(kKept) + "4 3 * * * /bin/run_sch_rpt add wk root\n");
+}
+
+// Run as a user that may write but not read the file (root reads anything).
+TEST_F(CrontabFile, UnreadableOrOddFileIsLeftAlone) {
+    store("wk", 1, 0, 0, 3, 4);
+    ASSERT_EQ(chmod(crontab_.c_str(), 0200), 0);
+    ASSERT_EQ(system(("chown -R 65534 " + dir_.path()).c_str()), 0);
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (setuid(65534) != 0) _exit(1);
+        add_report_to_cron("wk", "root");
+        _exit(0);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(crontab(), kKept);
+
+    // A FIFO (no writer) or a folder is refused rather than waited on or replaced.
+    ASSERT_EQ(unlink(crontab_.c_str()), 0);
+    ASSERT_EQ(mkfifo(crontab_.c_str(), 0644), 0);
+    add_report_to_cron("wk", "root"); // the alarm ends a wait
+    struct stat st;
+    ASSERT_EQ(lstat(crontab_.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    ASSERT_EQ(unlink(crontab_.c_str()), 0);
+    ASSERT_EQ(mkdir(crontab_.c_str(), 0755), 0);
+    add_report_to_cron("wk", "root");
+    ASSERT_EQ(lstat(crontab_.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+}
+
+TEST_F(CrontabFile, StoreRefusesFilesThatAreNotRecords) {
+    ASSERT_EQ(mkdir(dir_.file("reports").c_str(), 0755), 0);
+    ASSERT_EQ(symlink("/dev/zero", dir_.file("reports/zero").c_str()), 0);
+    EXPECT_EQ(rpt_get("zero"), nullptr);
+    ASSERT_EQ(mkfifo(dir_.file("time_settings").c_str(), 0644), 0);
+    EXPECT_EQ(cmf_query_update(nCfg_query(CFG_TABLE_TIME_SETTINGS)), nullptr);
+    ASSERT_TRUE(testkit::write_file(dir_.file("reports/long"), std::string(1 << 20, 'x')));
+    EXPECT_EQ(rpt_get("long"), nullptr);
+    EXPECT_EQ(copy_file("/dev/zero", dir_.file("copy").c_str()), -1);
 }
 
 // Children that live until a signal ends them.

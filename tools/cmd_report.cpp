@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 #include <optional>
@@ -349,17 +350,10 @@ int show(const std::string &name) {
 // The crontab line that runs the report, or nothing.
 std::optional<std::string> crontab_line(const std::string &name, const std::string &domain) {
     std::string command = "/bin/run_sch_rpt add " + name + " " + domain;
-    std::FILE *file = std::fopen(host_crontab_path(), "r");
-    if (file == nullptr) return std::nullopt;
-    std::optional<std::string> found;
-    char line[1024];
-    while (!found && std::fgets(line, sizeof line, file) != nullptr) {
-        std::string_view text = line;
-        if (!text.empty() && text.back() == '\n') text.remove_suffix(1);
-        if (text.size() > command.size() && text.ends_with(" " + command))
-            found = std::string(text);
-    }
-    std::fclose(file);
+    char *line = host_crontab_entry(command.c_str());
+    if (line == nullptr) return std::nullopt;
+    std::string found = line;
+    std::free(line);
     return found;
 }
 
@@ -367,6 +361,12 @@ int schedule(const std::string &name, const std::string &domain) {
     const void *record = rpt_get(name.c_str());
     if (record == nullptr)
         return cli::fail(cli::kFailed, "no report " + name + " in " + host_store_dir());
+    // The library refuses, silently, a command it would have to cut.
+    const std::string command = "/bin/run_sch_rpt add " + name + " " + domain;
+    if (command.size() > 127)
+        return cli::fail(cli::kFailed, "the scheduled command \"" + command +
+                                           "\" is longer than 127 characters; " +
+                                           host_crontab_path() + " is unchanged");
     add_report_to_cron(name.c_str(), domain.c_str());
     std::optional<std::string> line = crontab_line(name, domain);
     if (rec::field<uint32_t>(record, rec::kScheduleKind) == 0) {

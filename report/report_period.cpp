@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 #include <string_view>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "internal/format.hpp"
@@ -216,6 +217,34 @@ rpt_window window_of(const rpt_period &period, int64_t now) noexcept {
     }
 }
 
+// The zone file `zone` names under /etc/zoneinfo, into `path`. False when
+// there is none: no name (the link would point at the directory), a name
+// that leaves the directory, a path too long for `path` (a cut one would
+// name some other file) or no regular file there. Relinking to a missing
+// file would leave every program on the machine in UTC.
+bool zone_file(const char *zone, char *path, size_t size) noexcept {
+    if (zone == nullptr || *zone == '\0' || *zone == '/') return false;
+    for (std::string_view rest = zone; !rest.empty();) {
+        size_t slash = rest.find('/');
+        if (rest.substr(0, slash) == "..") return false;
+        rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+    }
+    int length = lb::format_bounded(path, size, "/etc/zoneinfo/%s", zone);
+    struct stat st;
+    return length > 0 && static_cast<size_t>(length) < size && stat(path, &st) == 0 &&
+           S_ISREG(st.st_mode);
+}
+
+// Points /etc/localtime at `target` with no moment in which it is missing:
+// the link is made under a temporary name in /etc and renamed over it.
+void relink_localtime(const char *target) noexcept {
+    char temp[64];
+    lb::format_bounded(temp, sizeof temp, "/etc/.localtime.%ld", static_cast<long>(getpid()));
+    unlink(temp);                           // left by an earlier process of the same id
+    if (symlink(target, temp) != 0) return; // the process keeps working in the zone TZ names
+    if (rename(temp, "/etc/localtime") != 0) unlink(temp);
+}
+
 } // namespace
 
 namespace lb::report {
@@ -233,17 +262,9 @@ void refresh_time_zone() noexcept {
         copy_bounded(tz, sizeof tz, {text, length_bounded(text, TIME_SETTINGS_TZ_TEXT_SIZE)});
         setenv("TZ", tz, 1);
     }
-    // Without a zone file name the link would point at the zone directory
-    // itself; keeping the old link is the lesser harm.
     const char *zone = get_zoneinfo(field<uint32_t>(settings, TIME_SETTINGS_ZONE));
-    if (zone != nullptr && *zone != '\0') {
-        char target[1024];
-        lb::format_bounded(target, sizeof target, "/etc/zoneinfo/%s", zone);
-        unlink("/etc/localtime");
-        if (symlink(target, "/etc/localtime") != 0) {
-            // Ignored: the process keeps working in the zone TZ names.
-        }
-    }
+    char target[1024];
+    if (zone_file(zone, target, sizeof target)) relink_localtime(target);
     tzset();
 }
 

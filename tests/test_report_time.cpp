@@ -16,6 +16,8 @@
 #include <random>
 #include <span>
 #include <string>
+#include <sys/stat.h>
+#include <thread>
 #include <tuple>
 #include <unistd.h>
 #include <vector>
@@ -336,6 +338,32 @@ TEST_F(ReportTime, ZoneRefreshFollowsTheStore) {
     fixed_now = at({2025, 7, 4, 3});
     EXPECT_EQ(window(0).begin, at({2025, 7, 4}));
     EXPECT_EQ(link_target(), "/etc/zoneinfo/America/New_York");
+}
+
+TEST_F(ReportTime, ZoneRelinkKeepsAWorkingLink) {
+    use_zone("Europe/Berlin");
+    window(0);
+    ASSERT_EQ(link_target(), "/etc/zoneinfo/Europe/Berlin");
+    // A zone file that is not there leaves the old link.
+    ASSERT_EQ(host_time_settings_store("Asia/Tokyo", "Asia/Tokyo", 0), 0);
+    fs::rename("/etc/zoneinfo", "/etc/zoneinfo.away");
+    window(0);
+    EXPECT_EQ(link_target(), "/etc/zoneinfo/Europe/Berlin");
+    fs::rename("/etc/zoneinfo.away", "/etc/zoneinfo");
+
+    // The link is replaced, never removed: a watcher never finds it missing.
+    std::atomic<bool> done{false};
+    std::atomic<int> missing{0};
+    std::thread watcher([&] {
+        for (struct stat st; !done;)
+            missing += lstat("/etc/localtime", &st) != 0;
+    });
+    for (int i = 0; i < 1000; ++i)
+        window(0);
+    done = true;
+    watcher.join();
+    EXPECT_EQ(missing, 0);
+    EXPECT_EQ(link_target(), "/etc/zoneinfo/Asia/Tokyo");
 }
 
 TEST_F(ReportTime, SettingsAssembly) {

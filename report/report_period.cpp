@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "internal/files.hpp"
 #include "internal/format.hpp"
 #include "internal/report_record.hpp"
 #include "internal/text.hpp"
@@ -313,8 +314,11 @@ LOGBASE_API int get_start_end_percent(const char *dir, const void * /*reserved*/
     if (dir == nullptr || start == nullptr || end == nullptr || percent == nullptr) return 0;
     char path[4096];
     lb::format_bounded(path, sizeof path, "%s/.status", dir);
-    FILE *file = std::fopen(path, "r");
+    // A FIFO or a device in its place would block the read or never end it.
+    lb::unique_fd fd = lb::open_regular(path, O_RDONLY);
+    FILE *file = fd.valid() ? fdopen(fd.get(), "r") : nullptr;
     if (file == nullptr) return 0;
+    fd.release();
     char *line = nullptr, *last = nullptr;
     size_t line_size = 0, last_size = 0;
     bool first = true, waiting = false;

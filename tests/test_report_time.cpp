@@ -6,9 +6,11 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -454,8 +456,8 @@ TEST_F(ReportNames, NoFreeNameGivesNull) {
 TEST(ReportText, ProgressFileAndFileNames) {
     testkit::TempDir dir;
     using R = std::tuple<int, uint64_t, uint64_t, int32_t>;
-    auto read = [&](const std::string &content, const char *at = nullptr) {
-        EXPECT_TRUE(testkit::write_file(dir.file(".status"), content));
+    auto read = [&](const char *content, const char *at = nullptr) {
+        EXPECT_TRUE(content == nullptr || testkit::write_file(dir.file(".status"), content));
         uint64_t start = 11, end = 22;
         int32_t percent = 33;
         const char *from = at != nullptr ? at : dir.path().c_str();
@@ -465,6 +467,26 @@ TEST(ReportText, ProgressFileAndFileNames) {
     EXPECT_EQ(read("1700000000\nscanning\nsecs: 12, 40% done\n"), R(1, 1700000000, 22, 40));
     EXPECT_EQ(read("1700000000\nsecs: 3\n1700000077\n"), R(1, 1700000000, 1700000077, 33));
     EXPECT_EQ(read("", "/nonexistent"), R(0, 11, 22, 33));
+    // Not a regular file: a device is refused; a FIFO neither blocks nor is read, though a
+    // writer here feeds whoever opens it.
+    const std::string status = dir.file(".status");
+    fs::remove(status);
+    fs::create_symlink("/dev/null", status);
+    EXPECT_EQ(read(nullptr), R(0, 11, 22, 33));
+    fs::remove(status);
+    ASSERT_EQ(mkfifo(status.c_str(), 0600), 0);
+    std::signal(SIGPIPE, SIG_IGN);
+    std::atomic<bool> over{false};
+    std::thread writer([&] {
+        for (int fd; !over; usleep(1000))
+            if ((fd = open(status.c_str(), O_WRONLY | O_NONBLOCK)) >= 0) {
+                [[maybe_unused]] ssize_t written = write(fd, "1700000000\n", 11);
+                close(fd);
+            }
+    });
+    EXPECT_EQ(read(nullptr), R(0, 11, 22, 33));
+    over = true;
+    writer.join();
 
     const char src[] = "a b\"c\\d!#$%&'()*,/;<>?e:|=+-.\xc3\xa9";
     char dst[sizeof src];

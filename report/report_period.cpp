@@ -1,5 +1,6 @@
-// Report periods: calendar starts in local time, daylight-saving correction,
-// the window of a period type and the progress file of a running report.
+// Report periods: calendar starts in local time, corrections for changes of
+// UTC offset, the window of a period type and the progress file of a running
+// report.
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -7,8 +8,10 @@
 #include <cstring>
 #include <ctime>
 #include <string_view>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include "internal/files.hpp"
 #include "internal/format.hpp"
 #include "internal/report_record.hpp"
 #include "internal/text.hpp"
@@ -28,62 +31,113 @@ bool local_time(int64_t t, struct tm &out) noexcept {
     return localtime_r(&tt, &out) != nullptr;
 }
 
-bool dst_in_force(int64_t t) noexcept {
+// Seconds the local clock is ahead of UTC at t; `fallback` when t has no
+// local time.
+int64_t utc_offset(int64_t t, int64_t fallback) noexcept {
     struct tm broken {};
-    return local_time(t, broken) && broken.tm_isdst > 0;
-}
-
-// mktime of `broken` with its year moved by `years`; -1 (mktime's own
-// failure value) when the year leaves the range of struct tm.
-int64_t convert_years_back(struct tm broken, int64_t years) noexcept {
-    int64_t year = broken.tm_year - years;
-    if (year < INT_MIN || year > INT_MAX) return -1;
-    broken.tm_year = static_cast<int>(year);
-    return mktime(&broken);
+    return local_time(t, broken) ? broken.tm_gmtoff : fallback;
 }
 
 int64_t floor_div(int64_t a, int64_t b) noexcept {
     return a / b - (a % b < 0 ? 1 : 0);
 }
-int floor_mod(int64_t a, int64_t b) noexcept {
-    return static_cast<int>(a - floor_div(a, b) * b);
+
+// Wall-clock seconds (epoch seconds as if the zone were UTC) of 00:00 on the
+// first of a month, months counted from year 0; the proleptic Gregorian days
+// come from the usual era arithmetic.
+int64_t wall_of_month(int64_t months) noexcept {
+    int64_t year = floor_div(months, 12), month = months - year * 12 + 1;
+    if (month <= 2) --year;
+    const int64_t era = floor_div(year, 400), year_of_era = year - era * 400;
+    const int64_t day_of_year = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5;
+    const int64_t day_of_era =
+        year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+    return (era * 146097 + day_of_era - 719468) * 86400;
 }
 
-// Start of the unit containing `t`, n units back, before the daylight-saving
-// correction; 0 for an unknown unit. The n products are 32-bit on purpose:
-// that is the documented range of the count.
-int64_t uncorrected_start(std::string_view unit, uint32_t n, int64_t t) noexcept {
-    struct tm broken {};
-    if (!local_time(t, broken)) return 0;
-    const int weekday = broken.tm_wday;
-    const int day_of_month = broken.tm_mday;
-    broken.tm_sec = 0;
-    broken.tm_min = 0;
-    if (unit == "hour") return mktime(&broken) - static_cast<uint32_t>(n * 3600u);
-    broken.tm_hour = 0;
-    if (unit == "day") return mktime(&broken) - static_cast<uint32_t>(n * 86400u);
-    if (unit == "week")
-        return mktime(&broken) - int64_t{weekday} * 86400 - static_cast<uint32_t>(n * 604800u);
-    if (unit == "month") {
-        int64_t months = int64_t{broken.tm_mon} - n;
-        broken.tm_mon = floor_mod(months, 12);
-        // Keeping the day lets mktime carry a day past the month's end into
-        // the next month; subtracting d - 1 days lands on the 1st either way.
-        return convert_years_back(broken, -floor_div(months, 12)) -
-               int64_t{day_of_month - 1} * 86400;
+// The first instant at which the local clock shows `wall`, or, when a change
+// skips that time, the instant the clock jumps past it. No zone is 16 hours
+// or more from UTC, so that instant lies within 17 hours of `wall`, and no
+// zone changes its offset twice within that reach.
+int64_t first_instant(int64_t wall, int64_t fallback) noexcept {
+    constexpr int64_t kReach = 17 * 3600;
+    const int64_t before = utc_offset(wall - kReach, fallback);
+    const int64_t after = utc_offset(wall + kReach, fallback);
+    const int64_t early = wall - before, late = wall - after;
+    const bool early_shows = utc_offset(early, fallback) == before;
+    const bool late_shows = utc_offset(late, fallback) == after;
+    if (early_shows && late_shows) return early < late ? early : late; // shown twice
+    if (early_shows) return early;
+    if (late_shows) return late;
+    if (after <= before) return early; // no jump forward to look for
+    // Skipped: the change lies after `late` (old offset) and by `early`.
+    int64_t lo = late, hi = early;
+    while (hi - lo > 1) {
+        int64_t mid = lo + (hi - lo) / 2;
+        (utc_offset(mid, fallback) == after ? hi : lo) = mid;
     }
-    if (unit == "quarter") {
-        int64_t quarters = int64_t{broken.tm_mon / 3} - n;
-        broken.tm_mon = 3 * floor_mod(quarters, 4);
-        broken.tm_mday = 1;
-        return convert_years_back(broken, -floor_div(quarters, 4));
-    }
+    return hi;
+}
+
+// The local clock at one instant: its fields, its UTC offset and the
+// wall-clock seconds of its midnight.
+struct Clock {
+    struct tm fields {};
+    int64_t offset = 0, midnight = 0;
+};
+
+bool read_clock(int64_t t, Clock &clock) noexcept {
+    if (!local_time(t, clock.fields)) return false;
+    clock.offset = clock.fields.tm_gmtoff;
+    clock.midnight = floor_div(t + clock.offset, 86400) * 86400;
+    return true;
+}
+
+// Calendar units begin at the first instant of a local day; `span` is in
+// wall-clock seconds, 32-bit like the counts it comes from.
+int64_t day_start(const Clock &c, int64_t span) noexcept {
+    return first_instant(c.midnight - span, c.offset);
+}
+int64_t week_start(const Clock &c, int64_t span) noexcept {
+    return day_start(c, int64_t{c.fields.tm_wday} * 86400 + span);
+}
+int64_t month_start(const Clock &c, int64_t months_back) noexcept {
+    int64_t months = (int64_t{c.fields.tm_year} + 1900) * 12 + c.fields.tm_mon - months_back;
+    return first_instant(wall_of_month(months), c.offset);
+}
+int64_t quarter_start(const Clock &c, int64_t quarters_back) noexcept {
+    return month_start(c, c.fields.tm_mon % 3 + 3 * quarters_back);
+}
+
+// t moved back to `start` computed with t's offset, corrected by the offset
+// change between them: wall-clock hours keep their length across a change.
+int64_t corrected(int64_t t, int64_t start) noexcept {
+    return wrapping_sub(t, get_time_offset(t, wrapping_sub(t, start)));
+}
+
+int64_t hour_start(const Clock &c, int64_t t, int64_t span) noexcept {
+    const int64_t wall_hour = c.midnight + int64_t{c.fields.tm_hour} * 3600;
+    return corrected(t, wall_hour - c.offset - span);
+}
+
+// Start of the unit containing t, n units back; an unknown unit starts at 0
+// before the correction. The n products are 32-bit on purpose: that is the
+// documented range of the count.
+int64_t unit_start(std::string_view unit, uint32_t n, int64_t t) noexcept {
+    Clock c;
+    if (!read_clock(t, c)) return corrected(t, 0);
+    if (unit == "hour") return hour_start(c, t, static_cast<uint32_t>(n * 3600u));
+    if (unit == "day") return day_start(c, static_cast<uint32_t>(n * 86400u));
+    if (unit == "week") return week_start(c, static_cast<uint32_t>(n * 604800u));
+    if (unit == "month") return month_start(c, n);
+    if (unit == "quarter") return quarter_start(c, n);
     if (unit == "year") {
-        broken.tm_mon = 0;
-        broken.tm_mday = 1;
-        return convert_years_back(broken, n);
+        // A year beyond the range of struct tm has no start; kept as the
+        // conversion's failure value, -1.
+        if (int64_t{c.fields.tm_year} - n < INT_MIN) return corrected(t, -1);
+        return month_start(c, c.fields.tm_mon + int64_t{12} * n);
     }
-    return 0;
+    return corrected(t, 0);
 }
 
 // X moved back by `span` seconds of wall-clock time.
@@ -108,54 +162,88 @@ constexpr int32_t kMaxHours = 596522;
 constexpr int32_t kMaxDays = 24854;
 constexpr int32_t kMaxWeeks = 3549;
 
-// Window of "last N units" ending before `unit_start`. A negative count
-// is taken as 0, giving the same empty window as N = 0.
-rpt_window last_n(int64_t unit_start, int32_t n, int32_t limit, int32_t unit_seconds) noexcept {
-    if (n > limit) return {0, unit_start - 1};
-    int32_t span = n < 0 ? 0 : n * unit_seconds;
-    return {back(unit_start, span), unit_start - 1};
+// Wall-clock span of "last N units", or -1 when N is above `limit`. A
+// negative count is taken as 0, giving the same empty window as N = 0.
+int64_t count_span(int32_t n, int32_t limit, int32_t unit_seconds) noexcept {
+    if (n > limit) return -1;
+    return n < 0 ? 0 : n * unit_seconds;
 }
 
 rpt_window window_of(const rpt_period &period, int64_t now) noexcept {
-    const int64_t D = beg_of("day", 0, now), H = beg_of("hour", 0, now);
-    const int64_t W = beg_of("week", 0, now), M = beg_of("month", 0, now);
-    const int64_t Q = beg_of("quarter", 0, now), Y = beg_of("year", 0, now);
+    if (period.type == 16) return {convert_custom(period.start), convert_custom(period.end)};
+    Clock c;
+    if (!read_clock(now, c)) return {0, 0};
+    // Windows reaching back end where the current unit begins.
+    auto before_day = [&](int64_t begin) { return rpt_window{begin, day_start(c, 0) - 1}; };
+    auto before_week = [&](int64_t begin) { return rpt_window{begin, week_start(c, 0) - 1}; };
+    int64_t span;
     switch (period.type) {
     case 0:
-        return {D, now};
+        return {day_start(c, 0), now};
     case 1:
-        return {back(D, 86400), D - 1};
-    case 2:
-        return last_n(H, period.n, kMaxHours, 3600);
-    case 3:
-        return {W, now};
-    case 4:
-        return {back(W, 604800), W - 1};
-    case 5:
-        return {back(D, 604800), D - 1};
-    case 6:
-        return last_n(D, period.n, kMaxDays, 86400);
-    case 7:
-        return {back(W, 1209600), W - 1};
-    case 8:
-        return {back(D, 1209600), D - 1};
-    case 9:
-        return {M, now};
-    case 10:
-        return {beg_of("month", 0, M - 1), M - 1};
-    case 11:
-        return {back(D, 2592000), D - 1};
-    case 12:
-        return last_n(W, period.n, kMaxWeeks, 604800);
-    case 13:
-        return {Q, now};
-    case 14:
-        return {beg_of("quarter", 0, Q - 1), Q - 1};
-    case 15:
-        return {Y, now};
-    default:
-        return {convert_custom(period.start), convert_custom(period.end)};
+        return before_day(day_start(c, 86400));
+    case 2: {
+        const int64_t H = hour_start(c, now, 0);
+        span = count_span(period.n, kMaxHours, 3600);
+        return {span < 0 ? 0 : back(H, span), H - 1};
     }
+    case 3:
+        return {week_start(c, 0), now};
+    case 4:
+        return before_week(week_start(c, 604800));
+    case 5:
+        return before_day(day_start(c, 604800));
+    case 6:
+        span = count_span(period.n, kMaxDays, 86400);
+        return before_day(span < 0 ? 0 : day_start(c, span));
+    case 7:
+        return before_week(week_start(c, 1209600));
+    case 8:
+        return before_day(day_start(c, 1209600));
+    case 9:
+        return {month_start(c, 0), now};
+    case 10:
+        return {month_start(c, 1), month_start(c, 0) - 1};
+    case 11:
+        return before_day(day_start(c, 2592000));
+    case 12:
+        span = count_span(period.n, kMaxWeeks, 604800);
+        return before_week(span < 0 ? 0 : week_start(c, span));
+    case 13:
+        return {quarter_start(c, 0), now};
+    case 14:
+        return {quarter_start(c, 1), quarter_start(c, 0) - 1};
+    default:
+        return {month_start(c, c.fields.tm_mon), now};
+    }
+}
+
+// The zone file `zone` names under /etc/zoneinfo, into `path`. False when
+// there is none: no name (the link would point at the directory), a name
+// that leaves the directory, a path too long for `path` (a cut one would
+// name some other file) or no regular file there. Relinking to a missing
+// file would leave every program on the machine in UTC.
+bool zone_file(const char *zone, char *path, size_t size) noexcept {
+    if (zone == nullptr || *zone == '\0' || *zone == '/') return false;
+    for (std::string_view rest = zone; !rest.empty();) {
+        size_t slash = rest.find('/');
+        if (rest.substr(0, slash) == "..") return false;
+        rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+    }
+    int length = lb::format_bounded(path, size, "/etc/zoneinfo/%s", zone);
+    struct stat st;
+    return length > 0 && static_cast<size_t>(length) < size && stat(path, &st) == 0 &&
+           S_ISREG(st.st_mode);
+}
+
+// Points /etc/localtime at `target` with no moment in which it is missing:
+// the link is made under a temporary name in /etc and renamed over it.
+void relink_localtime(const char *target) noexcept {
+    char temp[64];
+    lb::format_bounded(temp, sizeof temp, "/etc/.localtime.%ld", static_cast<long>(getpid()));
+    unlink(temp);                           // left by an earlier process of the same id
+    if (symlink(target, temp) != 0) return; // the process keeps working in the zone TZ names
+    if (rename(temp, "/etc/localtime") != 0) unlink(temp);
 }
 
 } // namespace
@@ -175,17 +263,9 @@ void refresh_time_zone() noexcept {
         copy_bounded(tz, sizeof tz, {text, length_bounded(text, TIME_SETTINGS_TZ_TEXT_SIZE)});
         setenv("TZ", tz, 1);
     }
-    // Without a zone file name the link would point at the zone directory
-    // itself; keeping the old link is the lesser harm.
     const char *zone = get_zoneinfo(field<uint32_t>(settings, TIME_SETTINGS_ZONE));
-    if (zone != nullptr && *zone != '\0') {
-        char target[1024];
-        lb::format_bounded(target, sizeof target, "/etc/zoneinfo/%s", zone);
-        unlink("/etc/localtime");
-        if (symlink(target, "/etc/localtime") != 0) {
-            // Ignored: the process keeps working in the zone TZ names.
-        }
-    }
+    char target[1024];
+    if (zone_file(zone, target, sizeof target)) relink_localtime(target);
     tzset();
 }
 
@@ -193,17 +273,17 @@ void refresh_time_zone() noexcept {
 
 extern "C" {
 
+// The span less the change of UTC offset between t - span and t: the
+// instants are `span` seconds apart on the wall clock.
 LOGBASE_API int64_t get_time_offset(int64_t t, int64_t span) {
-    bool now_dst = dst_in_force(t);
-    bool then_dst = dst_in_force(wrapping_sub(t, span));
-    if (now_dst && !then_dst) return wrapping_sub(span, 3600);
-    if (then_dst && !now_dst) return wrapping_sub(span, -3600);
-    return span;
+    struct tm now {};
+    struct tm then {};
+    if (!local_time(t, now) || !local_time(wrapping_sub(t, span), then)) return span;
+    return wrapping_sub(span, now.tm_gmtoff - then.tm_gmtoff);
 }
 
 LOGBASE_API int64_t beg_of(const char *unit, uint32_t n, int64_t t) {
-    int64_t start = unit ? uncorrected_start(unit, n, t) : 0;
-    return wrapping_sub(t, get_time_offset(t, wrapping_sub(t, start)));
+    return unit ? unit_start(unit, n, t) : corrected(t, 0);
 }
 
 LOGBASE_API void rptper_get_begend(const rpt_period *period, rpt_window *window, uint32_t *custom) {
@@ -234,8 +314,11 @@ LOGBASE_API int get_start_end_percent(const char *dir, const void * /*reserved*/
     if (dir == nullptr || start == nullptr || end == nullptr || percent == nullptr) return 0;
     char path[4096];
     lb::format_bounded(path, sizeof path, "%s/.status", dir);
-    FILE *file = std::fopen(path, "r");
+    // A FIFO or a device in its place would block the read or never end it.
+    lb::unique_fd fd = lb::open_regular(path, O_RDONLY);
+    FILE *file = fd.valid() ? fdopen(fd.get(), "r") : nullptr;
     if (file == nullptr) return 0;
+    fd.release();
     char *line = nullptr, *last = nullptr;
     size_t line_size = 0, last_size = 0;
     bool first = true, waiting = false;

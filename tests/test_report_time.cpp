@@ -3,28 +3,37 @@
 // The time() below fixes "now": an executable's definition interposes the library's calls.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <filesystem>
+#include <fstream>
+#include <map>
 #include <memory>
+#include <random>
 #include <span>
 #include <string>
+#include <sys/stat.h>
+#include <thread>
 #include <tuple>
 #include <unistd.h>
+#include <vector>
 
 #include "host/host_store.h"
 #include "logbase.h"
 #include "testkit.hpp"
 
-static std::atomic<int64_t> fixed_now{-1};
+static std::atomic<int64_t> fixed_now{INT64_MIN};
 
 extern "C" time_t time(time_t *out) {
     timespec real{};
     clock_gettime(CLOCK_REALTIME, &real);
-    const time_t now = fixed_now >= 0 ? static_cast<time_t>(fixed_now.load()) : real.tv_sec;
+    const time_t now = fixed_now != INT64_MIN ? static_cast<time_t>(fixed_now.load()) : real.tv_sec;
     return out != nullptr ? *out = now : now;
 }
 
@@ -49,10 +58,14 @@ class ReportTime : public ::testing::Test {
         ASSERT_TRUE(testkit::exists("/etc/zoneinfo") ||
                     symlink("/usr/share/zoneinfo", "/etc/zoneinfo") == 0);
     }
-    void TearDown() override { fixed_now = -1; }
+    void TearDown() override { fixed_now = INT64_MIN; }
     // Configures the store's time zone and the test's own conversions alike.
     void use_zone(const char *zone) {
         ASSERT_EQ(host_time_settings_store(zone, zone, 0), 0);
+        use_tz(zone);
+    }
+    // A zone the store does not know: with no time settings the process's own zone applies.
+    static void use_tz(const char *zone) {
         setenv("TZ", zone, 1);
         tzset();
     }
@@ -116,6 +129,155 @@ TEST_F(ReportTime, EveryPeriodTypeFollowsTheLocalCalendarInRealZones) {
             }
 }
 
+struct ZoneCase {
+    const char *zone;
+    int type, n;
+    Local now, begin, after_end;
+    int64_t begin_shift = 0; // for a begin the wall clock shows twice
+};
+// Dublin's daylight flag marks winter, Lord Howe moves 30 minutes and Troll two hours, Moscow
+// moved in 2011 without the flag, and the Azores show midnight twice in October.
+const ZoneCase kOddZones[] = {
+    {"Europe/Dublin", 14, 0, {2026, 12, 5, 12}, {2026, 7, 1}, {2026, 10, 1}},
+    {"Australia/Lord_Howe", 1, 0, {2025, 10, 6, 9}, {2025, 10, 5}, {2025, 10, 6}},
+    {"Australia/Lord_Howe", 2, 1, {2025, 10, 5, 2, 45}, {2025, 10, 5, 1, 30}, {2025, 10, 5, 2, 30}},
+    {"Antarctica/Troll", 1, 0, {2025, 3, 31, 9}, {2025, 3, 30}, {2025, 3, 31}},
+    {"Europe/Moscow", 1, 0, {2011, 3, 28, 9}, {2011, 3, 27}, {2011, 3, 28}},
+    {"Atlantic/Azores", 1, 0, {2025, 10, 27, 9}, {2025, 10, 25, 23}, {2025, 10, 27}, 3600},
+};
+
+TEST_F(ReportTime, WindowsFollowTheRealOffsetChange) {
+    for (const ZoneCase &c : kOddZones) {
+        use_tz(c.zone);
+        SCOPED_TRACE(testing::Message() << c.zone << " type " << c.type);
+        fixed_now = at(c.now);
+        EXPECT_EQ(window(c.type, c.n).begin, at(c.begin) + c.begin_shift);
+        EXPECT_EQ(window(c.type, c.n).end, at(c.after_end) - 1);
+    }
+}
+
+// Every zone file of the system's tzdata against a reference that follows the zone's clock
+// through its offset changes.
+namespace tz {
+
+long offset(int64_t t) {
+    const time_t tt = static_cast<time_t>(t);
+    struct tm broken {};
+    return localtime_r(&tt, &broken) != nullptr ? broken.tm_gmtoff : 0;
+}
+
+// The instant in (lo, hi] where the offset first differs from lo's, given that it does at hi.
+int64_t pin(int64_t lo, int64_t hi) {
+    for (const long before = offset(lo); hi - lo > 1;)
+        (offset(lo + (hi - lo) / 2) == before ? lo : hi) = lo + (hi - lo) / 2;
+    return hi;
+}
+
+// Offset changes in [from, to): probes `step` apart, each change found pinned to its second.
+// With a step of a day none is missed: tzdata keeps a zone's changes days apart.
+std::vector<int64_t> changes(int64_t from, int64_t to, int64_t step) {
+    std::vector<int64_t> found;
+    for (int64_t lo = from; lo < to; lo += step)
+        if (offset(lo) != offset(lo + step)) found.push_back(pin(lo, lo + step));
+    return found;
+}
+
+// First instant at which the wall clock reads `midnight` (wall-clock seconds) or later:
+// between changes the clock runs evenly from the offset in force, at a change it jumps.
+int64_t first_instant(int64_t midnight) {
+    int64_t t = midnight - 2 * 86400; // the clock surely reads earlier
+    const std::vector<int64_t> found = changes(t, midnight + 86400, 86400);
+    for (auto next = found.begin();; t = *next++) {
+        const long o = offset(t);
+        if (t + o >= midnight) return t;
+        if (next == found.end() || midnight - o < *next) return midnight - o;
+    }
+}
+
+enum Unit { Day, Week, Month, Quarter, Year };
+
+// Wall-clock seconds of the local midnight starting `unit`, `count` units before `now`'s.
+int64_t midnight(const struct tm &now, Unit unit, int count) {
+    struct tm f = now;
+    f.tm_hour = f.tm_min = f.tm_sec = 0;
+    if (unit == Day) f.tm_mday -= count;
+    if (unit == Week) f.tm_mday -= now.tm_wday + 7 * count;
+    if (unit >= Month) f.tm_mday = 1;
+    if (unit == Month) f.tm_mon -= count;
+    if (unit == Quarter) f.tm_mon -= f.tm_mon % 3 + 3 * count;
+    if (unit == Year) f.tm_mon = 0;
+    return timegm(&f);
+}
+
+// Calendar period types: their first unit back; a window reaching back ends where the current
+// unit begins, one of count 0 ends now. kN stands for the period's count N.
+constexpr int kN = -1;
+constexpr std::tuple<int, Unit, int> kPeriods[] = {
+    {0, Day, 0},   {1, Day, 1},    {3, Week, 0},     {4, Week, 1},     {5, Day, 7},
+    {6, Day, kN},  {7, Week, 2},   {8, Day, 14},     {9, Month, 0},    {10, Month, 1},
+    {11, Day, 30}, {12, Week, kN}, {13, Quarter, 0}, {14, Quarter, 1}, {15, Year, 0}};
+
+std::vector<std::string> zone_files(const fs::path &root) {
+    std::vector<std::string> zones;
+    for (auto it = fs::recursive_directory_iterator(root); it != fs::end(it); ++it) {
+        const std::string name = it->path().filename();
+        if (it.depth() == 0 && (name == "posix" || name == "right")) it.disable_recursion_pending();
+        char magic[4] = {};
+        if (it->is_symlink() || !it->is_regular_file() ||
+            !std::ifstream(it->path()).read(magic, 4) || std::string_view(magic, 4) != "TZif")
+            continue;
+        zones.push_back(it->path().lexically_relative(root));
+    }
+    return zones;
+}
+
+} // namespace tz
+
+TEST_F(ReportTime, CalendarWindowsInEveryZoneBeginAtTheLocalBoundary) {
+    const std::vector<std::string> zones = tz::zone_files("/usr/share/zoneinfo");
+    ASSERT_GT(zones.size(), 300u);
+    std::mt19937_64 random(7);
+    size_t instants = 0;
+    for (const std::string &zone : zones) {
+        use_tz(zone.c_str());
+        // Windows begin at 0 at the earliest: "now" from 1971 to 2038.
+        const int64_t from = 31536000, to = 2145916800;
+        // Around some of the changes (probed two months apart): the day, the day after, and
+        // windows that span the change.
+        const std::vector<int64_t> changes = tz::changes(from, to, 61 * 86400);
+        std::vector<int64_t> nows;
+        for (size_t i = 0; i < changes.size(); i += changes.size() / 8 + 1)
+            for (int64_t delta : {-1, 0, 86400, 8 * 86400, 100 * 86400})
+                nows.push_back(changes[i] + delta);
+        for (int i = 0; i < 6; ++i)
+            nows.push_back(from + int64_t(random() % uint64_t(to - from)));
+        std::map<int64_t, int64_t> starts; // of local days, by wall-clock midnight
+        auto start = [&](int64_t midnight) {
+            auto [slot, fresh] = starts.try_emplace(midnight);
+            return fresh ? slot->second = tz::first_instant(midnight) : slot->second;
+        };
+        for (int64_t now : nows) {
+            ++instants;
+            fixed_now = now;
+            const time_t tt = static_cast<time_t>(now);
+            struct tm local {};
+            localtime_r(&tt, &local);
+            const int n = 1 + static_cast<int>(instants % 20);
+            for (const auto &[type, unit, back] : tz::kPeriods) {
+                const int count = back == tz::kN ? n : back;
+                const rpt_window want = {start(tz::midnight(local, unit, count)),
+                                         back == 0 ? now : start(tz::midnight(local, unit, 0)) - 1};
+                const rpt_window got = window(type, n);
+                ASSERT_TRUE(got.begin == want.begin && got.end == want.end)
+                    << zone << " at " << now << " type " << type << ": " << got.begin << ".."
+                    << got.end << ", want " << want.begin << ".." << want.end;
+            }
+        }
+    }
+    RecordProperty("zones", static_cast<int>(zones.size()));
+    RecordProperty("instants", static_cast<int>(instants));
+}
+
 TEST_F(ReportTime, BegOfAndOffsetsCountWallClockUnits) {
     for (const char *zone : kZones) {
         use_zone(zone);
@@ -172,6 +334,32 @@ TEST_F(ReportTime, ZoneRefreshFollowsTheStore) {
     fixed_now = at({2025, 7, 4, 3});
     EXPECT_EQ(window(0).begin, at({2025, 7, 4}));
     EXPECT_EQ(link_target(), "/etc/zoneinfo/America/New_York");
+}
+
+TEST_F(ReportTime, ZoneRelinkKeepsAWorkingLink) {
+    use_zone("Europe/Berlin");
+    window(0);
+    ASSERT_EQ(link_target(), "/etc/zoneinfo/Europe/Berlin");
+    // A zone file that is not there leaves the old link.
+    ASSERT_EQ(host_time_settings_store("Asia/Tokyo", "Asia/Tokyo", 0), 0);
+    fs::rename("/etc/zoneinfo", "/etc/zoneinfo.away");
+    window(0);
+    EXPECT_EQ(link_target(), "/etc/zoneinfo/Europe/Berlin");
+    fs::rename("/etc/zoneinfo.away", "/etc/zoneinfo");
+
+    // The link is replaced, never removed: a watcher never finds it missing.
+    std::atomic<bool> done{false};
+    std::atomic<int> missing{0};
+    std::thread watcher([&] {
+        for (struct stat st; !done;)
+            missing += lstat("/etc/localtime", &st) != 0;
+    });
+    for (int i = 0; i < 1000; ++i)
+        window(0);
+    done = true;
+    watcher.join();
+    EXPECT_EQ(missing, 0);
+    EXPECT_EQ(link_target(), "/etc/zoneinfo/Asia/Tokyo");
 }
 
 TEST_F(ReportTime, SettingsAssembly) {
@@ -262,8 +450,8 @@ TEST_F(ReportNames, NoFreeNameGivesNull) {
 TEST(ReportText, ProgressFileAndFileNames) {
     testkit::TempDir dir;
     using R = std::tuple<int, uint64_t, uint64_t, int32_t>;
-    auto read = [&](const std::string &content, const char *at = nullptr) {
-        EXPECT_TRUE(testkit::write_file(dir.file(".status"), content));
+    auto read = [&](const char *content, const char *at = nullptr) {
+        EXPECT_TRUE(content == nullptr || testkit::write_file(dir.file(".status"), content));
         uint64_t start = 11, end = 22;
         int32_t percent = 33;
         const char *from = at != nullptr ? at : dir.path().c_str();
@@ -273,6 +461,26 @@ TEST(ReportText, ProgressFileAndFileNames) {
     EXPECT_EQ(read("1700000000\nscanning\nsecs: 12, 40% done\n"), R(1, 1700000000, 22, 40));
     EXPECT_EQ(read("1700000000\nsecs: 3\n1700000077\n"), R(1, 1700000000, 1700000077, 33));
     EXPECT_EQ(read("", "/nonexistent"), R(0, 11, 22, 33));
+    // Not a regular file: a device is refused; a FIFO neither blocks nor is read, though a
+    // writer here feeds whoever opens it.
+    const std::string status = dir.file(".status");
+    fs::remove(status);
+    fs::create_symlink("/dev/null", status);
+    EXPECT_EQ(read(nullptr), R(0, 11, 22, 33));
+    fs::remove(status);
+    ASSERT_EQ(mkfifo(status.c_str(), 0600), 0);
+    std::signal(SIGPIPE, SIG_IGN);
+    std::atomic<bool> over{false};
+    std::thread writer([&] {
+        for (int fd; !over; usleep(1000))
+            if ((fd = open(status.c_str(), O_WRONLY | O_NONBLOCK)) >= 0) {
+                [[maybe_unused]] ssize_t written = write(fd, "1700000000\n", 11);
+                close(fd);
+            }
+    });
+    EXPECT_EQ(read(nullptr), R(0, 11, 22, 33));
+    over = true;
+    writer.join();
 
     const char src[] = "a b\"c\\d!#$%&'()*,/;<>?e:|=+-.\xc3\xa9";
     char dst[sizeof src];

@@ -8,6 +8,7 @@
 #include "logbase.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -32,6 +33,17 @@ enum ScheduleKind : uint32_t { kNone = 0, kDaily = 1, kWeekdays = 2, kMonthDays 
 
 bool is_empty(const char *text) {
     return text == nullptr || text[0] == '\0';
+}
+
+// The name and domain become words of the scheduled command, which cron
+// hands to the shell: only bytes that can neither end the line nor mean
+// anything to the shell ("%" is escaped by the crontab service).
+bool command_word(const char *text) {
+    if (is_empty(text)) return false;
+    for (const char *p = text; *p != '\0'; ++p)
+        if (!std::isalnum(static_cast<unsigned char>(*p)) && std::strchr("-_.%@+:,", *p) == nullptr)
+            return false;
+    return true;
 }
 
 struct Command {
@@ -154,14 +166,14 @@ LOGBASE_API const void *rpt_get(const char *name) {
 }
 
 LOGBASE_API void delete_report_from_cron(const char *name, const char *domain) {
-    if (is_empty(name) || is_empty(domain)) return;
+    if (!command_word(name) || !command_word(domain)) return;
     Command command = scheduled_command(name, domain);
     const cron_entry none = {"", "", "", "", ""};
     update_crontab(CRON_REMOVE, &none, command.text);
 }
 
 LOGBASE_API void add_report_to_cron(const char *name, const char *domain) {
-    if (is_empty(name) || is_empty(domain)) return;
+    if (!command_word(name) || !command_word(domain)) return;
     const void *report = rpt_get(name);
     if (report == nullptr) return;
 
@@ -171,14 +183,14 @@ LOGBASE_API void add_report_to_cron(const char *name, const char *domain) {
         return;
     }
     auto hour = rec::field<int16_t>(report, rec::kScheduleHour);
+    auto minute = rec::field<int16_t>(report, rec::kScheduleMinute);
+    if (hour == 24) hour = 0;
     char minute_text[4];
     char hour_text[4];
-    decimal_text(minute_text, sizeof minute_text,
-                 rec::field<int16_t>(report, rec::kScheduleMinute));
-    decimal_text(hour_text, sizeof hour_text, hour == 24 ? 0 : hour);
+    decimal_text(minute_text, sizeof minute_text, minute);
+    decimal_text(hour_text, sizeof hour_text, hour);
 
-    // A kind beyond the known ones leaves both day fields empty, which the
-    // crontab service refuses as an entry.
+    // A kind beyond the known ones leaves both day fields empty.
     char day_of_month[64] = "";
     char day_of_week[16] = "";
     if (kind == kDaily || kind == kWeekdays)
@@ -192,6 +204,13 @@ LOGBASE_API void add_report_to_cron(const char *name, const char *domain) {
         month_day_list(day_of_month, sizeof day_of_month,
                        rec::field<uint64_t>(report, rec::kScheduleMonthDays));
 
+    // An entry cron cannot read never reaches the crontab: the report's old
+    // line goes instead, as the schedule no longer names a time.
+    if (minute < 0 || minute > 59 || hour < 0 || hour > 23 || day_of_month[0] == '\0' ||
+        day_of_week[0] == '\0') {
+        delete_report_from_cron(name, domain);
+        return;
+    }
     const cron_entry entry = {minute_text, hour_text, day_of_month, "*", day_of_week};
     Command command = scheduled_command(name, domain);
     update_crontab(CRON_ADD_OR_REPLACE, &entry, command.text);

@@ -229,6 +229,15 @@ TEST_F(HostStore, ReportNamesStayInTheirFolder) {
     }
 }
 
+// The name and domain become shell words of a crontab line: a domain that
+// could end the line or reach the shell schedules nothing.
+TEST_F(HostStore, ScheduledCommandTakesOnlyPlainWords) {
+    for (const char *domain : {"a\n* * * * * /bin/sh", "root;reboot", "r t", "$(id)"})
+        schedule("inj", 1, 0, 0, 1, 0, domain);
+    EXPECT_EQ(crontab(), "");
+}
+
+// Children that live until a signal ends them.
 pid_t sleeping_child() {
     pid_t pid = fork();
     if (pid == 0) _exit(pause());

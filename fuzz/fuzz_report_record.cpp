@@ -198,8 +198,10 @@ void load(const uint8_t *data, size_t size) {
     current.name = texts[0].empty() ? "rpt" : texts[0];
     current.prefix = texts[1];
     current.domain = texts[2].empty() ? "root" : texts[2];
-    // 1970 to 2100: every zone's rules, past and future.
-    current.now = static_cast<int64_t>(raw_now % 4102444800u);
+    // 2000 to 2100: the rules of every zone a clock can meet; near 1970 the
+    // windows of past periods would begin before the epoch.
+    constexpr uint64_t k2000 = 946684800, k2100 = 4102444800;
+    current.now = static_cast<int64_t>(k2000 + raw_now % (k2100 - k2000));
 
     const uint32_t zone = zone_byte % kZoneCount, dst = (zone_byte >> 3) & 1;
     std::memset(current.time_settings, 0, sizeof current.time_settings);
@@ -214,6 +216,23 @@ void check_settings(const rpt_settings &settings) {
     if (std::memchr(settings.log_filter, 0, sizeof settings.log_filter) == nullptr ||
         std::memchr(settings.datetime_cond, 0, sizeof settings.datetime_cond) == nullptr)
         fail("unterminated settings text", "");
+}
+
+// The settings hold the same window; a named period ends by now and begins
+// no later than one second after its end (an empty "last 0 units").
+void check_window(const rpt_window &window, const rpt_window &in_settings, const void *record) {
+    if (window.begin != in_settings.begin || window.end != in_settings.end)
+        fail("window differs between calls", "");
+    uint32_t type;
+    std::memcpy(&type, static_cast<const unsigned char *>(record) + 1236, sizeof type);
+    if (type > 15) return;
+    if (window.begin < 0 || window.end > current.now || window.begin > window.end + 1) {
+        char text[160];
+        std::snprintf(text, sizeof text, "type %u now %lld window %lld..%lld", type,
+                      static_cast<long long>(current.now), static_cast<long long>(window.begin),
+                      static_cast<long long>(window.end));
+        fail("window out of order", text);
+    }
 }
 
 void check_name(const char *name) {
@@ -249,6 +268,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     rpt_window window{};
     uint32_t custom = 0;
     get_time_period(record, &window, &custom);
+    check_window(window, settings.window, record);
 
     char *name = get_report_name(current.prefix.c_str(), current.domain.c_str());
     check_name(name);

@@ -1,5 +1,6 @@
 // Report output names, logo copies and the character rules for report names,
 // section titles and file names.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -8,6 +9,7 @@
 #include <sys/stat.h>
 
 #include "internal/format.hpp"
+#include "internal/text.hpp"
 #include "logbase.h"
 #include "report/host_api.h"
 #include "report/report_time.hpp"
@@ -19,6 +21,28 @@ constexpr const char *kLogoDir = "/migadmin/reportlogo/thumbs";
 constexpr size_t kPathSize = 4096;
 constexpr int kMaxSuffix = 999;
 
+// Logo name fields of the logo record: the title name runs up to the header
+// name, and the header name is given the same room.
+constexpr size_t kTitleLogo = 396, kHeaderLogo = 780, kLogoNameSize = kHeaderLogo - kTitleLogo;
+
+// One path component that stays in its folder: not empty, no "/", not "."
+// or "..".
+bool plain_component(std::string_view name) noexcept {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == name.npos;
+}
+
+// A relative path below its folder: its components may be empty or "." but
+// never "..", and its last one names something.
+bool path_below(std::string_view path) noexcept {
+    if (path.empty() || path.front() == '/' || path.back() == '/') return false;
+    for (size_t start = 0; start <= path.size();) {
+        size_t end = std::min(path.find('/', start), path.size());
+        if (path.substr(start, end - start) == "..") return false;
+        start = end + 1;
+    }
+    return true;
+}
+
 // A path is free for a new output directory when nothing or a non-directory
 // is there; any other failure of the status query counts as taken, since the
 // name cannot be shown to be free.
@@ -28,10 +52,14 @@ bool free_for_directory(const char *path) noexcept {
     return !S_ISDIR(st.st_mode);
 }
 
-void copy_logo(const char *dir, const char *name, const char *base) noexcept {
-    if (*name == '\0') return;
+// A name that fills its field without a terminator, or that would leave the
+// logo folder, names no logo.
+void copy_logo(const char *dir, const char *field, const char *base) noexcept {
+    const size_t length = lb::length_bounded(field, kLogoNameSize);
+    const std::string_view name(field, length);
+    if (length == kLogoNameSize || !plain_component(name)) return;
     char source[kPathSize], target[kPathSize];
-    lb::format_bounded(source, sizeof source, "%s/%s", kLogoDir, name);
+    lb::format_bounded(source, sizeof source, "%s/%s", kLogoDir, field);
     const char *ext = image_file_ext(source);
     lb::format_bounded(target, sizeof target, "%s/%s%s", dir, base, ext ? ext : "");
     copy_file(source, target);
@@ -52,6 +80,7 @@ extern "C" {
 
 LOGBASE_API char *get_report_name(const char *prefix, const char *domain) {
     if (prefix == nullptr || domain == nullptr || *domain == '\0') return nullptr;
+    if (!plain_component(domain)) return nullptr;
     lb::report::refresh_time_zone();
     time_t now = time(nullptr);
     struct tm local {};
@@ -60,14 +89,21 @@ LOGBASE_API char *get_report_name(const char *prefix, const char *domain) {
     char name[128];
     lb::format_bounded(name, sizeof name, "%s-%d-%.2d-%.2d-%.2d%.2d", prefix, local.tm_year + 1900,
                        local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min);
+    // The prefix may name a folder below the domain's, never one outside.
+    if (!path_below(name)) return nullptr;
     char dir[kPathSize], path[kPathSize];
     lb::format_bounded(dir, sizeof dir, "%s/%s", kReportsRoot, domain);
-    lb::format_bounded(path, sizeof path, "%s/%s", dir, name);
+    // A cut path would be a different place; a name there is no answer.
+    if (lb::format_bounded(path, sizeof path, "%s/%s", dir, name) >= int{sizeof path})
+        return nullptr;
     if (free_for_directory(path)) return strdup(name);
 
     for (int i = 1; i <= kMaxSuffix; ++i) {
-        lb::format_bounded(path, sizeof path, "%s/%s_%.3d", dir, name, i);
-        if (free_for_directory(path)) return strdup(std::strrchr(path, '/') + 1);
+        char suffixed[sizeof name + 8];
+        lb::format_bounded(suffixed, sizeof suffixed, "%s_%.3d", name, i);
+        if (lb::format_bounded(path, sizeof path, "%s/%s", dir, suffixed) >= int{sizeof path})
+            return nullptr;
+        if (free_for_directory(path)) return strdup(suffixed);
     }
     return nullptr;
 }
@@ -75,8 +111,8 @@ LOGBASE_API char *get_report_name(const char *prefix, const char *domain) {
 LOGBASE_API void copy_report_logo_files(const char *dir, const void *logos) {
     if (dir == nullptr || logos == nullptr) return;
     const char *record = static_cast<const char *>(logos);
-    copy_logo(dir, record + 396, "_rpt_title_logo");
-    copy_logo(dir, record + 780, "_rpt_header_logo");
+    copy_logo(dir, record + kTitleLogo, "_rpt_title_logo");
+    copy_logo(dir, record + kHeaderLogo, "_rpt_header_logo");
 }
 
 LOGBASE_API void convert_report_file_filename(const char *src, char *dst) {

@@ -2,14 +2,20 @@
 // of running reports: stopping them, regeneration status, core-file limit.
 #include "report/host_api.h"
 
+#include "internal/files.hpp"
 #include "internal/report_record.hpp"
 #include "internal/text.hpp"
 #include "logbase.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <string_view>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -27,6 +33,17 @@ enum ScheduleKind : uint32_t { kNone = 0, kDaily = 1, kWeekdays = 2, kMonthDays 
 
 bool is_empty(const char *text) {
     return text == nullptr || text[0] == '\0';
+}
+
+// The name and domain become words of the scheduled command, which cron
+// hands to the shell: only bytes that can neither end the line nor mean
+// anything to the shell ("%" is escaped by the crontab service).
+bool command_word(const char *text) {
+    if (is_empty(text)) return false;
+    for (const char *p = text; *p != '\0'; ++p)
+        if (!std::isalnum(static_cast<unsigned char>(*p)) && std::strchr("-_.%@+:,", *p) == nullptr)
+            return false;
+    return true;
 }
 
 struct Command {
@@ -94,6 +111,52 @@ void month_day_list(char *list, std::size_t size, uint64_t mask) {
         append_ranges(list, size, mask, 1, 31);
 }
 
+// One name of the running-reports folder: no "/", not "." or "..", so the
+// pid file stays inside that folder.
+bool plain_name(const char *name) {
+    return !is_empty(name) && std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0 &&
+           std::strchr(name, '/') == nullptr;
+}
+
+// PID 1 and the process-group forms (0, negative) of kill() are never a
+// report's process.
+constexpr int kFirstSignallablePid = 2;
+
+// A clean decimal process id: digits only, within int; -1 otherwise.
+int pid_of(std::string_view token) {
+    if (token.empty() || token.size() > 10) return -1;
+    long long value = 0;
+    for (char c : token) {
+        if (c < '0' || c > '9') return -1;
+        value = value * 10 + (c - '0');
+    }
+    return value <= INT_MAX ? static_cast<int>(value) : -1;
+}
+
+// The two white-space separated ids of a regular pid file; reading stops at
+// the first token that is not a clean number (a token the read may have cut
+// counts as unclean), and an id not read stays -1.
+bool read_pid_file(const char *path, int (&pids)[2]) {
+    lb::unique_fd fd = lb::open_regular(path, O_RDONLY);
+    if (!fd.valid()) return false;
+    char text[64];
+    ssize_t n = lb::read_fully(fd.get(), text, sizeof text);
+    if (n < 0) return false;
+    const bool whole = static_cast<size_t>(n) < sizeof text;
+    std::string_view rest(text, static_cast<size_t>(n));
+    constexpr std::string_view kSpace = " \t\n\v\f\r";
+    for (int &pid : pids) {
+        size_t start = rest.find_first_not_of(kSpace);
+        if (start == rest.npos) break;
+        size_t end = std::min(rest.find_first_of(kSpace, start), rest.size());
+        if (end == rest.size() && !whole) break;
+        pid = pid_of(rest.substr(start, end - start));
+        if (pid < 0) break;
+        rest.remove_prefix(end);
+    }
+    return true;
+}
+
 } // namespace
 
 extern "C" {
@@ -106,7 +169,7 @@ LOGBASE_API const void *rpt_get(const char *name) {
 }
 
 LOGBASE_API void delete_report_from_cron(const char *name, const char *domain) {
-    if (is_empty(name) || is_empty(domain)) return;
+    if (!command_word(name) || !command_word(domain)) return;
     Command command = scheduled_command(name, domain);
     if (!command.fits) return;
     const cron_entry none = {"", "", "", "", ""};
@@ -114,7 +177,7 @@ LOGBASE_API void delete_report_from_cron(const char *name, const char *domain) {
 }
 
 LOGBASE_API void add_report_to_cron(const char *name, const char *domain) {
-    if (is_empty(name) || is_empty(domain)) return;
+    if (!command_word(name) || !command_word(domain)) return;
     const void *report = rpt_get(name);
     if (report == nullptr) return;
 
@@ -126,14 +189,14 @@ LOGBASE_API void add_report_to_cron(const char *name, const char *domain) {
     Command command = scheduled_command(name, domain);
     if (!command.fits) return;
     auto hour = rec::field<int16_t>(report, rec::kScheduleHour);
+    auto minute = rec::field<int16_t>(report, rec::kScheduleMinute);
+    if (hour == 24) hour = 0;
     char minute_text[4];
     char hour_text[4];
-    decimal_text(minute_text, sizeof minute_text,
-                 rec::field<int16_t>(report, rec::kScheduleMinute));
-    decimal_text(hour_text, sizeof hour_text, hour == 24 ? 0 : hour);
+    decimal_text(minute_text, sizeof minute_text, minute);
+    decimal_text(hour_text, sizeof hour_text, hour);
 
-    // A kind beyond the known ones leaves both day fields empty, which the
-    // crontab service refuses as an entry.
+    // A kind beyond the known ones leaves both day fields empty.
     char day_of_month[64] = "";
     char day_of_week[16] = "";
     if (kind == kDaily || kind == kWeekdays)
@@ -147,24 +210,29 @@ LOGBASE_API void add_report_to_cron(const char *name, const char *domain) {
         month_day_list(day_of_month, sizeof day_of_month,
                        rec::field<uint64_t>(report, rec::kScheduleMonthDays));
 
+    // An entry cron cannot read never reaches the crontab: the report's old
+    // line goes instead, as the schedule no longer names a time.
+    if (minute < 0 || minute > 59 || hour < 0 || hour > 23 || day_of_month[0] == '\0' ||
+        day_of_week[0] == '\0') {
+        delete_report_from_cron(name, domain);
+        return;
+    }
     const cron_entry entry = {minute_text, hour_text, day_of_month, "*", day_of_week};
     update_crontab(CRON_ADD_OR_REPLACE, &entry, command.text);
 }
 
 LOGBASE_API int kill_running_report_process_ex(const char *first, const char *second) {
-    if (is_empty(first) || is_empty(second)) return -1;
+    if (!plain_name(first) || !plain_name(second)) return -1;
     char path[256];
-    std::snprintf(path, sizeof path, "%s/%s/%s/pid", kRunningReportsDir, first, second);
-    std::FILE *pid_file = std::fopen(path, "r");
-    if (pid_file == nullptr) return -1;
+    if (std::snprintf(path, sizeof path, "%s/%s/%s/pid", kRunningReportsDir, first, second) >=
+        int{sizeof path})
+        return -1;
     int pids[2] = {-1, -1};
-    // An id that is not there stays -1.
-    (void)std::fscanf(pid_file, "%d %d", &pids[0], &pids[1]);
-    std::fclose(pid_file);
+    if (!read_pid_file(path, pids)) return -1;
 
     bool signalled = false;
     for (int pid : pids) {
-        if (pid < 1) continue;
+        if (pid < kFirstSignallablePid) continue;
         ::kill(pid, SIGINT);
         signalled = true;
     }

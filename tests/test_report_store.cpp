@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <numeric>
+#include <sched.h>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -285,6 +286,59 @@ TEST_F(CrontabFile, StoreRefusesFilesThatAreNotRecords) {
     EXPECT_EQ(copy_file("/dev/zero", dir_.file("copy").c_str()), -1);
 }
 
+// Logo names are file names in the logo folder: a name that climbs out of
+// it or fills its field without a terminator copies nothing.
+TEST(ReportLogos, OnlyPlainNamesInTheirField) {
+    const std::string thumbs = "/migadmin/reportlogo/thumbs", out = "/migadmin/out";
+    ASSERT_EQ(system(("mkdir -p " + thumbs + " " + out).c_str()), 0);
+    ASSERT_TRUE(testkit::write_file(thumbs + "/t.png", "title"));
+    ASSERT_TRUE(testkit::write_file("/migadmin/secret", "not a logo"));
+    Record logos(780 + 384); // the header name's field ends the record
+    std::strcpy(reinterpret_cast<char *>(&logos[396]), "t.png");
+    std::strcpy(reinterpret_cast<char *>(&logos[780]), "../../secret");
+    copy_report_logo_files(out.c_str(), logos.data());
+    EXPECT_EQ(testkit::read_file(out + "/_rpt_title_logo.png"), "title");
+    EXPECT_EQ(access((out + "/_rpt_header_logo").c_str(), F_OK), -1);
+
+    std::fill(logos.begin() + 780, logos.end(), 'a');
+    copy_report_logo_files(out.c_str(), logos.data());
+    EXPECT_EQ(access((out + "/_rpt_header_logo").c_str(), F_OK), -1);
+}
+
+// Output names stay below the domain's folder, and a prefix's folder stays
+// on a suffixed name.
+TEST_F(HostStore, ReportNamesStayInTheirFolder) {
+    auto name = [](const char *prefix, const char *domain) {
+        char *got = get_report_name(prefix, domain);
+        std::string text = got ? got : "(null)";
+        std::free(got);
+        return text;
+    };
+    for (auto [prefix, domain] :
+         {std::pair{"x", ".."}, {"x", "a/b"}, {"../x", "dom"}, {"a/../../x", "dom"}, {"/x", "dom"}})
+        EXPECT_EQ(name(prefix, domain), "(null)") << prefix << " " << domain;
+
+    const std::string dir = "/var/log/Reports_adom/dom/";
+    ASSERT_EQ(system(("mkdir -p " + dir + "sub").c_str()), 0);
+    for (int attempt = 0; attempt < 3; ++attempt) { // the minute may turn in between
+        std::string plain = name("sub/x", "dom");
+        ASSERT_TRUE(plain.starts_with("sub/x-")) << plain;
+        ASSERT_EQ(mkdir((dir + plain).c_str(), 0755), 0);
+        std::string next = name("sub/x", "dom");
+        if (next.size() != plain.size() + 4 && next.starts_with("sub/x-")) continue;
+        EXPECT_EQ(next, plain + "_001");
+        break;
+    }
+}
+
+// The name and domain become shell words of a crontab line: a domain that
+// could end the line or reach the shell schedules nothing.
+TEST_F(HostStore, ScheduledCommandTakesOnlyPlainWords) {
+    for (const char *domain : {"a\n* * * * * /bin/sh", "root;reboot", "r t", "$(id)"})
+        schedule("inj", 1, 0, 0, 1, 0, domain);
+    EXPECT_EQ(crontab(), "");
+}
+
 // Children that live until a signal ends them.
 pid_t sleeping_child() {
     pid_t pid = fork();
@@ -311,6 +365,53 @@ TEST(RunningReport, PidFileProcessesGetSigint) {
 
     ASSERT_TRUE(testkit::write_file(dir + "/pid", "0 x"));
     EXPECT_EQ(kill_running_report_process("root", "rep1"), -1);
+}
+
+// Names that leave the running-reports folder, unclean ids and a pid file
+// that is no regular file signal nothing.
+TEST(RunningReport, RefusesEscapesUncleanIdsAndNonFiles) {
+    ASSERT_EQ(system("mkdir -p /var/log/escape /var/log/tmprpts_adom/root/rep2"), 0);
+    pid_t child = sleeping_child();
+    const std::string id = std::to_string(child);
+    const std::pair<std::string, std::string> files[] = {
+        {"/var/log/escape/pid", id},
+        {"/var/log/tmprpts_adom/root/rep2/pid", id + "x"},
+        {"/var/log/tmprpts_adom/root/rep2/pid", "+" + id}};
+    for (const auto &[file, content] : files) {
+        ASSERT_TRUE(testkit::write_file(file, content));
+        EXPECT_EQ(kill_running_report_process("..", "escape"), -1);
+        EXPECT_EQ(kill_running_report_process("root", "rep2"), -1) << content;
+    }
+    ::kill(child, SIGKILL);
+    EXPECT_EQ(end_signal(child), SIGKILL); // the child saw no SIGINT
+
+    unlink("/var/log/tmprpts_adom/root/rep2/pid");
+    ASSERT_EQ(mkfifo("/var/log/tmprpts_adom/root/rep2/pid", 0600), 0);
+    EXPECT_EQ(kill_running_report_process("root", "rep2"), -1); // without waiting for a writer
+}
+
+// A pid file naming PID 1 must not reach init: PID 1 of a private PID
+// namespace stands in for it and notes any SIGINT.
+volatile sig_atomic_t init_signalled = 0;
+
+TEST(RunningReport, NeverSignalsInit) {
+    ASSERT_EQ(system("mkdir -p /var/log/tmprpts_adom/root/rep3"), 0);
+    ASSERT_TRUE(testkit::write_file("/var/log/tmprpts_adom/root/rep3/pid", "1 1"));
+    pid_t outer = fork();
+    if (outer == 0) {
+        if (unshare(CLONE_NEWPID) != 0) _exit(3);
+        pid_t init = fork();
+        if (init == 0) {
+            signal(SIGINT, [](int) { init_signalled = 1; });
+            int rc = kill_running_report_process("root", "rep3");
+            _exit(init_signalled ? 1 : rc == -1 ? 0 : 2);
+        }
+        int status = 0;
+        _exit(waitpid(init, &status, 0) == init && WIFEXITED(status) ? WEXITSTATUS(status) : 4);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(outer, &status, 0), outer);
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0);
 }
 
 TEST(RunningReport, RegenerationStatus) {

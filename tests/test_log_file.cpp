@@ -358,7 +358,7 @@ TEST_F(LogStream, BadRecordsFailWithTheRecordCallsLinesAndReadingGoesOn) {
         {indexed_file(13, {kThree[1], kThree[0]}, {.entries = {{{180, 120}, {0, 180}}}}), "0+ 1+ ",
          "", "0+ 1:-1 ", late},
         // An empty record far past the end reads as get_log_data reads it.
-        {indexed_file(13, kThree, {.entries = {{{0, 120}, {90000, 0}, {300, 40}}}}), "0+ 1+ 2+ ",
+        {indexed_file(13, kThree, {.entries = {{{0, 120}, {0x40000000, 0}, {300, 40}}}}), "0+ 1+ 2+ ",
          "", "0+ 1+ 2:-1 ",
          "log_stream_next: record 2 at offset 348 lies before the record read before it\n\n"},
         {indexed_file(13, kThree, {.record_count = 1000}), "0+ 1+ 2+ 3:-2 ",

@@ -12,10 +12,8 @@
 
 using namespace lb::logfile;
 
-namespace {
+namespace lb::logfile {
 
-// Fills the header a block-version file lacks, so that parse_log_version
-// finds the version in it and the index is empty.
 void synthesize_header(log_header *header, int version, off_t file_length) {
     // The version text and its terminating zero: the zero lands on the first
     // byte of `reserved`, the rest of `reserved` is left as it was.
@@ -26,6 +24,10 @@ void synthesize_header(log_header *header, int version, off_t file_length) {
     header->file_length = static_cast<uint32_t>(file_length);
     header->index_capacity = 0;
 }
+
+} // namespace lb::logfile
+
+namespace {
 
 // The block that holds `offset`; -1 after the line naming `site` when the
 // offset lies before the file or past the header's last block (log_seq as

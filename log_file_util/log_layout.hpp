@@ -75,4 +75,8 @@ whole_index read_whole_index(int fd, const log_header &header);
 // failed", "get all log index failed") naming `site`.
 whole_index read_whole_index(const report_site &site, int fd, const log_header &header);
 
+// Fills the header a block-version file lacks, so that parse_log_version
+// finds the version in it and the index is empty.
+void synthesize_header(log_header *header, int version, off_t file_length);
+
 } // namespace lb::logfile

@@ -2,6 +2,7 @@
 // records converted to CSV, through the library's line parser.
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -215,15 +216,17 @@ int run_csv(int argc, char **argv) {
         auto record = reader.read(static_cast<int>(seq));
         if (!record) return cli::fail(cli::kFailed, "cannot read record " + std::to_string(seq));
         const int length = static_cast<int>(record->length);
-        const int result = convert_csv_log(category, record->data, length);
+        char text[LogReader::kRecordMax + 1]; // converted in place; the record is read-only
+        std::memcpy(text, record->data, record->length + 1);
+        const int result = convert_csv_log(category, text, length);
         if (result != 0) {
             report_failure(seq, result);
             status = cli::kFailed;
             continue;
         }
         int tag = 0, layout = 0;
-        scan_ver(record->data, length, &tag, &layout);
-        std::fwrite(record->data + tag, 1, static_cast<size_t>(length - tag), stdout);
+        scan_ver(text, length, &tag, &layout);
+        std::fwrite(text + tag, 1, static_cast<size_t>(length - tag), stdout);
     }
     return status;
 }

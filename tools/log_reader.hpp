@@ -1,5 +1,6 @@
 // Reading a log file of any version record by record, shared by the
-// commands that read log files (info, cat, parse, csv).
+// commands that read log files (info, cat, parse, csv): the library's
+// sequential reader, with the reasons of its failures in words.
 #pragma once
 
 #include <cstdint>
@@ -17,35 +18,54 @@ class LogReader {
     static constexpr size_t kRecordMax = 4096;
 
     struct Record {
-        char *data;      // followed by a NUL byte: the parser may read one byte past
-        unsigned length; // block records end at their first zero byte
-        unsigned offset; // absolute file offset
+        const char *data; // NUL-terminated after `length` (the parser may read one byte past)
+        unsigned length;  // block records end at their first zero byte
+        unsigned offset;  // absolute file offset
+        unsigned seq;     // sequence number
     };
+    enum class Step { kRecord, kFailed, kEnd };
 
     LogReader() = default;
     LogReader(const LogReader &) = delete;
     LogReader &operator=(const LogReader &) = delete;
     ~LogReader();
 
-    // Opens the file and reads its version and header; empty on success,
-    // otherwise the reason for the user.
+    // Opens the file ("-" = standard input) and reads its version and header;
+    // empty on success, otherwise the reason for the user.
     std::string open(const std::string &path);
 
+    const std::string &path() const { return path_; }
     int fd() const { return fd_; }
     int version() const { return version_; }
     const log_header &header() const { return header_; }
     uint32_t count() const { return header_.record_count; }
     off_t size() const { return size_; }
+    bool seekable() const { return seekable_; } // false for a pipe
 
-    // Record `seq`, valid until the next read; nullopt when it cannot be read.
+    // Record `seq` of a seekable file, valid until the next read or next;
+    // nullopt when it cannot be read (the reason in error()). The following
+    // next() reads the record after it.
     std::optional<Record> read(int seq);
 
+    // The next record in file order. kFailed: record out.seq could not be
+    // read (the reason in error()); the next call goes on. kEnd: no more
+    // records (error() is non-empty when the rest could not be read).
+    Step next(Record &out);
+
+    // Why the last read failed, in words for the user.
+    const std::string &error() const { return error_; }
+
   private:
+    Step deliver(Record &out);
+
     int fd_ = -1;
+    log_stream *stream_ = nullptr;
+    bool seekable_ = false;
     int version_ = -1;
     off_t size_ = 0;
     log_header header_{};
-    char buf_[kRecordMax + 1];
+    std::string path_;
+    std::string error_;
 };
 
 // Bytes as printable text: backslash doubled, control and non-ASCII bytes

@@ -170,56 +170,68 @@ int64_t count_span(int32_t n, int32_t limit, int32_t unit_seconds) noexcept {
     return n < 0 ? 0 : n * unit_seconds;
 }
 
+constexpr int64_t kHour = 3600, kDay = 86400, kWeek = 7 * kDay;
+
+// A window from the start of the current unit up to now.
+struct ThisUnit {
+    const Clock &c;
+    int64_t now;
+    rpt_window day() const noexcept { return {day_start(c, 0), now}; }
+    rpt_window week() const noexcept { return {week_start(c, 0), now}; }
+    rpt_window month() const noexcept { return {month_start(c, 0), now}; }
+    rpt_window quarter() const noexcept { return {quarter_start(c, 0), now}; }
+    rpt_window year() const noexcept { return {month_start(c, c.fields.tm_mon), now}; }
+};
+
+// A window reaching `span` wall-clock seconds back from the start of the
+// current unit and ending there; a span of -1 (a count past its limit)
+// begins at the epoch.
+struct LastUnits {
+    const Clock &c;
+    int64_t now;
+    rpt_window hours(int64_t span) const noexcept {
+        const int64_t start = hour_start(c, now, 0);
+        return {span < 0 ? 0 : back(start, span), start - 1};
+    }
+    rpt_window days(int64_t span) const noexcept {
+        return {span < 0 ? 0 : day_start(c, span), day_start(c, 0) - 1};
+    }
+    rpt_window weeks(int64_t span) const noexcept {
+        return {span < 0 ? 0 : week_start(c, span), week_start(c, 0) - 1};
+    }
+    rpt_window month() const noexcept { return {month_start(c, 1), month_start(c, 0) - 1}; }
+    rpt_window quarter() const noexcept { return {quarter_start(c, 1), quarter_start(c, 0) - 1}; }
+};
+
 rpt_window window_of(const rpt_period &period, int64_t now) noexcept {
     if (period.type == RPT_PERIOD_CUSTOM)
         return {convert_custom(period.start), convert_custom(period.end)};
     Clock c;
     if (!read_clock(now, c)) return {0, 0};
-    // Windows reaching back end where the current unit begins.
-    auto before_day = [&](int64_t begin) { return rpt_window{begin, day_start(c, 0) - 1}; };
-    auto before_week = [&](int64_t begin) { return rpt_window{begin, week_start(c, 0) - 1}; };
-    int64_t span;
+    const ThisUnit current{c, now};
+    const LastUnits last{c, now};
+    const int32_t n = period.n;
+    // clang-format off
     switch (static_cast<rpt_period_type>(period.type)) {
-    case RPT_PERIOD_TODAY:
-        return {day_start(c, 0), now};
-    case RPT_PERIOD_YESTERDAY:
-        return before_day(day_start(c, 86400));
-    case RPT_PERIOD_LAST_N_HOURS: {
-        const int64_t H = hour_start(c, now, 0);
-        span = count_span(period.n, kMaxHours, 3600);
-        return {span < 0 ? 0 : back(H, span), H - 1};
+    case RPT_PERIOD_TODAY:        return current.day();
+    case RPT_PERIOD_THIS_WEEK:    return current.week();
+    case RPT_PERIOD_THIS_MONTH:   return current.month();
+    case RPT_PERIOD_THIS_QUARTER: return current.quarter();
+    case RPT_PERIOD_THIS_YEAR:    return current.year();
+    case RPT_PERIOD_LAST_N_HOURS: return last.hours(count_span(n, kMaxHours, kHour));
+    case RPT_PERIOD_YESTERDAY:    return last.days(kDay);
+    case RPT_PERIOD_LAST_7_DAYS:  return last.days(7 * kDay);
+    case RPT_PERIOD_LAST_14_DAYS: return last.days(14 * kDay);
+    case RPT_PERIOD_LAST_30_DAYS: return last.days(30 * kDay);
+    case RPT_PERIOD_LAST_N_DAYS:  return last.days(count_span(n, kMaxDays, kDay));
+    case RPT_PERIOD_LAST_WEEK:    return last.weeks(kWeek);
+    case RPT_PERIOD_LAST_2_WEEKS: return last.weeks(2 * kWeek);
+    case RPT_PERIOD_LAST_N_WEEKS: return last.weeks(count_span(n, kMaxWeeks, kWeek));
+    case RPT_PERIOD_LAST_MONTH:   return last.month();
+    case RPT_PERIOD_LAST_QUARTER: return last.quarter();
+    case RPT_PERIOD_CUSTOM:       break; // above: it needs no clock
     }
-    case RPT_PERIOD_THIS_WEEK:
-        return {week_start(c, 0), now};
-    case RPT_PERIOD_LAST_WEEK:
-        return before_week(week_start(c, 604800));
-    case RPT_PERIOD_LAST_7_DAYS:
-        return before_day(day_start(c, 604800));
-    case RPT_PERIOD_LAST_N_DAYS:
-        span = count_span(period.n, kMaxDays, 86400);
-        return before_day(span < 0 ? 0 : day_start(c, span));
-    case RPT_PERIOD_LAST_2_WEEKS:
-        return before_week(week_start(c, 1209600));
-    case RPT_PERIOD_LAST_14_DAYS:
-        return before_day(day_start(c, 1209600));
-    case RPT_PERIOD_THIS_MONTH:
-        return {month_start(c, 0), now};
-    case RPT_PERIOD_LAST_MONTH:
-        return {month_start(c, 1), month_start(c, 0) - 1};
-    case RPT_PERIOD_LAST_30_DAYS:
-        return before_day(day_start(c, 2592000));
-    case RPT_PERIOD_LAST_N_WEEKS:
-        span = count_span(period.n, kMaxWeeks, 604800);
-        return before_week(span < 0 ? 0 : week_start(c, span));
-    case RPT_PERIOD_THIS_QUARTER:
-        return {quarter_start(c, 0), now};
-    case RPT_PERIOD_LAST_QUARTER:
-        return {quarter_start(c, 1), quarter_start(c, 0) - 1};
-    case RPT_PERIOD_THIS_YEAR:
-        return {month_start(c, c.fields.tm_mon), now};
-    case RPT_PERIOD_CUSTOM:
-        break; // above
-    }
+    // clang-format on
     return {0, 0}; // a type beyond the custom period has no window
 }
 

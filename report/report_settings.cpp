@@ -11,22 +11,16 @@
 #include "logbase.h"
 #include "logbase_host.h"
 
-static_assert(sizeof(rpt_settings) == 43088);
-static_assert(offsetof(rpt_settings, query_ids) == 0);
-static_assert(offsetof(rpt_settings, query_count) == 2048);
-static_assert(offsetof(rpt_settings, reserved) == 2052);
-static_assert(offsetof(rpt_settings, strings) == 2056);
-static_assert(offsetof(rpt_settings, flags) == 2072);
-static_assert(offsetof(rpt_settings, output) == 2080);
-static_assert(offsetof(rpt_settings, log_filter) == 2088);
-static_assert(offsetof(rpt_settings, datetime_cond) == 6184);
-static_assert(offsetof(rpt_settings, window) == 10280);
-static_assert(offsetof(rpt_settings, window.end) == 10288);
-static_assert(offsetof(rpt_settings, time_type) == 10296);
-static_assert(offsetof(rpt_settings, value1272) == 10300);
-static_assert(offsetof(rpt_settings, value1276) == 10304);
-static_assert(offsetof(rpt_settings, host_area) == 10308);
-static_assert(offsetof(rpt_settings, assembled_at) == 43080);
+// The settings record is the host's: every field at its agreed offset.
+static_assert(
+    sizeof(rpt_settings) == 43088 && offsetof(rpt_settings, query_ids) == 0 &&
+    offsetof(rpt_settings, query_count) == 2048 && offsetof(rpt_settings, reserved) == 2052 &&
+    offsetof(rpt_settings, strings) == 2056 && offsetof(rpt_settings, flags) == 2072 &&
+    offsetof(rpt_settings, output) == 2080 && offsetof(rpt_settings, log_filter) == 2088 &&
+    offsetof(rpt_settings, datetime_cond) == 6184 && offsetof(rpt_settings, window) == 10280 &&
+    offsetof(rpt_settings, window.end) == 10288 && offsetof(rpt_settings, time_type) == 10296 &&
+    offsetof(rpt_settings, value1272) == 10300 && offsetof(rpt_settings, value1276) == 10304 &&
+    offsetof(rpt_settings, host_area) == 10308 && offsetof(rpt_settings, assembled_at) == 43080);
 static_assert(offsetof(rpt_period, type) == 4 && offsetof(rpt_period, n) == 8 &&
               offsetof(rpt_period, start) == 12 && offsetof(rpt_period, end) == 22);
 

@@ -19,21 +19,25 @@ namespace {
 
 int run(int argc, char **argv);
 
-const cli::Command kPeriod{
-    "period", "period TYPE [N] | period custom START END",
-    "Prints the time window a report of period TYPE covers if it ran now, in\n"
-    "the configured time zone: begin and end (inclusive) in local time and in\n"
-    "epoch seconds, and the window's time type (0 under an hour, 1 under a\n"
-    "day, 2 under a week, 3 under four weeks, 4 longer).\n\n"
-    "TYPE is one of today, yesterday, last-n-hours, this-week, last-week,\n"
-    "last-7-days, last-n-days, last-2-weeks, last-14-days, this-month,\n"
-    "last-month, last-30-days, last-n-weeks, this-quarter, last-quarter,\n"
-    "this-year; the three last-n-* types take the count N. Weeks begin on\n"
-    "Sunday. A custom window runs from START to END, each written\n"
-    "\"YYYY-MM-DD HH:MM\" (or with a T between date and time), local time.\n\n"
-    "  logbase period last-n-days 3\n"
-    "  logbase period custom \"2025-03-30 01:30\" 2025-03-30T03:30\n",
-    run};
+// The --help text after the synopsis.
+constexpr char kPeriodHelp[] =
+    R"(Prints the time window a report of period TYPE covers if it ran now, in
+the configured time zone: begin and end (inclusive) in local time and in
+epoch seconds, and the window's time type (0 under an hour, 1 under a
+day, 2 under a week, 3 under four weeks, 4 longer).
+
+TYPE is one of today, yesterday, last-n-hours, this-week, last-week,
+last-7-days, last-n-days, last-2-weeks, last-14-days, this-month,
+last-month, last-30-days, last-n-weeks, this-quarter, last-quarter,
+this-year; the three last-n-* types take the count N. Weeks begin on
+Sunday. A custom window runs from START to END, each written
+"YYYY-MM-DD HH:MM" (or with a T between date and time), local time.
+
+  logbase period last-n-days 3
+  logbase period custom "2025-03-30 01:30" 2025-03-30T03:30
+)";
+
+const cli::Command kPeriod{"period", "period TYPE [N] | period custom START END", kPeriodHelp, run};
 
 constexpr const char *kTimeTypes[] = {"under an hour", "under a day", "under a week",
                                       "under four weeks", "four weeks or more"};

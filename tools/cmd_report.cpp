@@ -37,35 +37,42 @@ constexpr const char *kDefaultDomain = "root";
 
 int run(int argc, char **argv);
 
-const cli::Command kReport{
-    "report", "report define|show|settings|schedule|unschedule|charts NAME [options]",
-    "Report definitions live in the host store: the directory LOGBASE_HOST_DIR\n"
-    "(default /var/lib/logbase); schedules go to the crontab file LOGBASE_CRONTAB\n"
-    "(default <store>/crontab).\n\n"
-    "  report define NAME [options]   write (or replace) the definition of NAME\n"
-    "  report show NAME               the definition in readable form\n"
-    "  report settings NAME           the settings a run of NAME gets now\n"
-    "  report schedule NAME [--domain D]    install its crontab entry\n"
-    "  report unschedule NAME [--domain D]  remove its crontab entry\n"
-    "  report charts                  the chart sets and chart keys\n\n"
-    "define options:\n"
-    "  --period TYPE      today, yesterday, last-n-hours, this-week, last-week,\n"
-    "                     last-7-days, last-n-days, last-2-weeks, last-14-days,\n"
-    "                     this-month, last-month, last-30-days, last-n-weeks,\n"
-    "                     this-quarter, last-quarter, this-year or custom\n"
-    "  --n N              the count of last-n-hours, last-n-days, last-n-weeks\n"
-    "  --start 'YYYY-MM-DD HH:MM'  --end 'YYYY-MM-DD HH:MM'\n"
-    "                     the range of a custom period (local time)\n"
-    "  --filter TEXT      filter text, e.g. \"priN<='5' user!='alice'\"\n"
-    "  --charts LIST      chart keys and chart set names, comma-separated\n"
-    "  --formats LIST     html, pdf, rtf, txt, mht, comma-separated\n"
-    "  --schedule KIND    none, daily, weekdays or monthdays\n"
-    "  --days LIST        weekdays (Sun..Sat) or days of the month (1..31)\n"
-    "  --time HH:MM       time of the scheduled run\n"
-    "  --obfuscate-users  hide user names in the output\n\n"
-    "NAME: 1 to 100 of A-Z a-z 0-9 _ -. The domain D (default root) names the\n"
-    "report's domain in the scheduled command \"/bin/run_sch_rpt add NAME D\".\n",
-    run};
+// The --help text after the synopsis.
+constexpr char kReportHelp[] =
+    R"(Report definitions live in the host store: the directory LOGBASE_HOST_DIR
+(default /var/lib/logbase); schedules go to the crontab file LOGBASE_CRONTAB
+(default <store>/crontab).
+
+  report define NAME [options]   write (or replace) the definition of NAME
+  report show NAME               the definition in readable form
+  report settings NAME           the settings a run of NAME gets now
+  report schedule NAME [--domain D]    install its crontab entry
+  report unschedule NAME [--domain D]  remove its crontab entry
+  report charts                  the chart sets and chart keys
+
+define options:
+  --period TYPE      today, yesterday, last-n-hours, this-week, last-week,
+                     last-7-days, last-n-days, last-2-weeks, last-14-days,
+                     this-month, last-month, last-30-days, last-n-weeks,
+                     this-quarter, last-quarter, this-year or custom
+  --n N              the count of last-n-hours, last-n-days, last-n-weeks
+  --start 'YYYY-MM-DD HH:MM'  --end 'YYYY-MM-DD HH:MM'
+                     the range of a custom period (local time)
+  --filter TEXT      filter text, e.g. "priN<='5' user!='alice'"
+  --charts LIST      chart keys and chart set names, comma-separated
+  --formats LIST     html, pdf, rtf, txt, mht, comma-separated
+  --schedule KIND    none, daily, weekdays or monthdays
+  --days LIST        weekdays (Sun..Sat) or days of the month (1..31)
+  --time HH:MM       time of the scheduled run
+  --obfuscate-users  hide user names in the output
+
+NAME: 1 to 100 of A-Z a-z 0-9 _ -. The domain D (default root) names the
+report's domain in the scheduled command "/bin/run_sch_rpt add NAME D".
+)";
+
+const cli::Command kReport{"report",
+                           "report define|show|settings|schedule|unschedule|charts NAME [options]",
+                           kReportHelp, run};
 
 std::vector<std::string> split_list(std::string_view text) {
     std::vector<std::string> items;

@@ -1,13 +1,13 @@
-# cmake --install: the library with its SONAME links, the header, the
-# reference host layer, the logbase tool and its manual page, a CMake package
-# and pkg-config files.
+# cmake --install: the library with its SONAME links, the headers (the
+# interface and the host contract), the reference host layer, the logbase
+# tool and its manual page, a CMake package and pkg-config files.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
 set_target_properties(logbase_host PROPERTIES EXPORT_NAME host)
 install(TARGETS logbase logbase_host EXPORT logbaseTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
-install(FILES include/logbase.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(FILES include/logbase.h include/logbase_host.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(TARGETS logbase_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES docs/logbase.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 

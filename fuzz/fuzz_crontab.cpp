@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "host/host_store.h"
-#include "report/host_api.h"
+#include "logbase_host.h"
 
 namespace {
 

@@ -20,8 +20,9 @@
 
 #include "fuzz_input.hpp"
 #include "host/host_store.h"
+#include "internal/report_record.hpp"
 #include "logbase.h"
-#include "report/host_api.h"
+#include "logbase_host.h"
 
 namespace {
 
@@ -223,9 +224,8 @@ void check_settings(const rpt_settings &settings) {
 void check_window(const rpt_window &window, const rpt_window &in_settings, const void *record) {
     if (window.begin != in_settings.begin || window.end != in_settings.end)
         fail("window differs between calls", "");
-    uint32_t type;
-    std::memcpy(&type, static_cast<const unsigned char *>(record) + 1236, sizeof type);
-    if (type > 15) return;
+    const uint32_t type = lb::report_record::view(record).period().type;
+    if (type >= RPT_PERIOD_CUSTOM) return;
     if (window.begin < 0 || window.end > current.now || window.begin > window.end + 1) {
         char text[160];
         std::snprintf(text, sizeof text, "type %u now %lld window %lld..%lld", type,

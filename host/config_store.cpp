@@ -4,7 +4,7 @@
 #include "host/file_io.hpp"
 #include "host/host_store.h"
 #include "internal/files.hpp"
-#include "report/host_api.h"
+#include "logbase_host.h"
 
 #include <array>
 #include <cstdlib>

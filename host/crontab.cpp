@@ -5,7 +5,7 @@
 #include "host/host_store.h"
 #include "internal/files.hpp"
 #include "internal/guards.hpp"
-#include "report/host_api.h"
+#include "logbase_host.h"
 
 #include <cerrno>
 #include <cstring>

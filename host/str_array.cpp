@@ -3,7 +3,7 @@
 // str2arr_quoted splits at any delimiter character; a double-quoted stretch
 // keeps its delimiters and loses its quotes, so "a b",c gives {a b, c}.
 // Empty elements are dropped.
-#include "report_filter/host_strings.h"
+#include "logbase_host.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -632,14 +632,13 @@ typedef struct log_record {
     unsigned int seq;    /* sequence number (block number in versions 0 and 1) */
 } log_record;
 
-/* Results of log_stream_next. */
+/* Results of log_stream_next. LOG_STREAM_STOPPED: the records from
+ * record->seq on cannot be read (a read error, or more records claimed than
+ * index slots); later calls return LOG_STREAM_END. */
 #define LOG_STREAM_RECORD 1    /* *record holds the next record */
 #define LOG_STREAM_END 0       /* no more records; so is every later call */
 #define LOG_STREAM_FAILED (-1) /* record->seq cannot be read; the next call goes on */
-#define LOG_STREAM_STOPPED                                                                         \
-    (-2)                        /* the records from record->seq on cannot be read (read            \
-                                   error, or more records claimed than index slots); later         \
-                                   calls return LOG_STREAM_END */
+#define LOG_STREAM_STOPPED (-2)
 #define LOG_STREAM_INVALID (-3) /* a NULL argument */
 
 /* Opens a reader on `fd` (0 included) and reads the version, the header and,

@@ -7,12 +7,20 @@
 #include <cstddef>
 #include <fcntl.h>
 #include <string>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "internal/guards.hpp"
 
 namespace lb {
+
+// One path component that stays in its folder: not empty, no "/", not "."
+// or "..". Names from callers pass this before they are joined to a fixed
+// folder.
+inline bool plain_component(std::string_view name) noexcept {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == name.npos;
+}
 
 // Opens `path` with `flags` (plus O_CLOEXEC) only if it is a regular file.
 // O_NONBLOCK keeps the open itself from waiting for a FIFO's writer; it is

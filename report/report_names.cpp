@@ -8,10 +8,12 @@
 #include <string_view>
 #include <sys/stat.h>
 
+#include "internal/files.hpp"
 #include "internal/format.hpp"
+#include "internal/report_record.hpp"
 #include "internal/text.hpp"
 #include "logbase.h"
-#include "report/host_api.h"
+#include "logbase_host.h"
 #include "report/report_time.hpp"
 
 namespace {
@@ -21,15 +23,7 @@ constexpr const char *kLogoDir = "/migadmin/reportlogo/thumbs";
 constexpr size_t kPathSize = 4096;
 constexpr int kMaxSuffix = 999;
 
-// Logo name fields of the logo record: the title name runs up to the header
-// name, and the header name is given the same room.
-constexpr size_t kTitleLogo = 396, kHeaderLogo = 780, kLogoNameSize = kHeaderLogo - kTitleLogo;
-
-// One path component that stays in its folder: not empty, no "/", not "."
-// or "..".
-bool plain_component(std::string_view name) noexcept {
-    return !name.empty() && name != "." && name != ".." && name.find('/') == name.npos;
-}
+namespace logo = lb::logo_record;
 
 // A relative path below its folder: its components may be empty or "." but
 // never "..", and its last one names something.
@@ -55,9 +49,9 @@ bool free_for_directory(const char *path) noexcept {
 // A name that fills its field without a terminator, or that would leave the
 // logo folder, names no logo.
 void copy_logo(const char *dir, const char *field, const char *base) noexcept {
-    const size_t length = lb::length_bounded(field, kLogoNameSize);
+    const size_t length = lb::length_bounded(field, logo::kNameSize);
     const std::string_view name(field, length);
-    if (length == kLogoNameSize || !plain_component(name)) return;
+    if (length == logo::kNameSize || !lb::plain_component(name)) return;
     char source[kPathSize], target[kPathSize];
     lb::format_bounded(source, sizeof source, "%s/%s", kLogoDir, field);
     const char *ext = image_file_ext(source);
@@ -80,7 +74,7 @@ extern "C" {
 
 LOGBASE_API char *get_report_name(const char *prefix, const char *domain) {
     if (prefix == nullptr || domain == nullptr || *domain == '\0') return nullptr;
-    if (!plain_component(domain)) return nullptr;
+    if (!lb::plain_component(domain)) return nullptr;
     lb::report::refresh_time_zone();
     time_t now = time(nullptr);
     struct tm local {};
@@ -111,8 +105,8 @@ LOGBASE_API char *get_report_name(const char *prefix, const char *domain) {
 LOGBASE_API void copy_report_logo_files(const char *dir, const void *logos) {
     if (dir == nullptr || logos == nullptr) return;
     const char *record = static_cast<const char *>(logos);
-    copy_logo(dir, record + kTitleLogo, "_rpt_title_logo");
-    copy_logo(dir, record + kHeaderLogo, "_rpt_header_logo");
+    copy_logo(dir, record + logo::kTitleLogo, "_rpt_title_logo");
+    copy_logo(dir, record + logo::kHeaderLogo, "_rpt_header_logo");
 }
 
 LOGBASE_API void convert_report_file_filename(const char *src, char *dst) {

@@ -13,10 +13,11 @@
 
 #include "internal/files.hpp"
 #include "internal/format.hpp"
+#include "internal/guards.hpp"
 #include "internal/report_record.hpp"
 #include "internal/text.hpp"
 #include "logbase.h"
-#include "report/host_api.h"
+#include "logbase_host.h"
 #include "report/report_time.hpp"
 
 namespace {
@@ -169,53 +170,69 @@ int64_t count_span(int32_t n, int32_t limit, int32_t unit_seconds) noexcept {
     return n < 0 ? 0 : n * unit_seconds;
 }
 
+constexpr int64_t kHour = 3600, kDay = 86400, kWeek = 7 * kDay;
+
+// A window from the start of the current unit up to now.
+struct ThisUnit {
+    const Clock &c;
+    int64_t now;
+    rpt_window day() const noexcept { return {day_start(c, 0), now}; }
+    rpt_window week() const noexcept { return {week_start(c, 0), now}; }
+    rpt_window month() const noexcept { return {month_start(c, 0), now}; }
+    rpt_window quarter() const noexcept { return {quarter_start(c, 0), now}; }
+    rpt_window year() const noexcept { return {month_start(c, c.fields.tm_mon), now}; }
+};
+
+// A window reaching `span` wall-clock seconds back from the start of the
+// current unit and ending there; a span of -1 (a count past its limit)
+// begins at the epoch.
+struct LastUnits {
+    const Clock &c;
+    int64_t now;
+    rpt_window hours(int64_t span) const noexcept {
+        const int64_t start = hour_start(c, now, 0);
+        return {span < 0 ? 0 : back(start, span), start - 1};
+    }
+    rpt_window days(int64_t span) const noexcept {
+        return {span < 0 ? 0 : day_start(c, span), day_start(c, 0) - 1};
+    }
+    rpt_window weeks(int64_t span) const noexcept {
+        return {span < 0 ? 0 : week_start(c, span), week_start(c, 0) - 1};
+    }
+    rpt_window month() const noexcept { return {month_start(c, 1), month_start(c, 0) - 1}; }
+    rpt_window quarter() const noexcept { return {quarter_start(c, 1), quarter_start(c, 0) - 1}; }
+};
+
 rpt_window window_of(const rpt_period &period, int64_t now) noexcept {
-    if (period.type == 16) return {convert_custom(period.start), convert_custom(period.end)};
+    if (period.type == RPT_PERIOD_CUSTOM)
+        return {convert_custom(period.start), convert_custom(period.end)};
     Clock c;
     if (!read_clock(now, c)) return {0, 0};
-    // Windows reaching back end where the current unit begins.
-    auto before_day = [&](int64_t begin) { return rpt_window{begin, day_start(c, 0) - 1}; };
-    auto before_week = [&](int64_t begin) { return rpt_window{begin, week_start(c, 0) - 1}; };
-    int64_t span;
-    switch (period.type) {
-    case 0:
-        return {day_start(c, 0), now};
-    case 1:
-        return before_day(day_start(c, 86400));
-    case 2: {
-        const int64_t H = hour_start(c, now, 0);
-        span = count_span(period.n, kMaxHours, 3600);
-        return {span < 0 ? 0 : back(H, span), H - 1};
+    const ThisUnit current{c, now};
+    const LastUnits last{c, now};
+    const int32_t n = period.n;
+    // clang-format off
+    switch (static_cast<rpt_period_type>(period.type)) {
+    case RPT_PERIOD_TODAY:        return current.day();
+    case RPT_PERIOD_THIS_WEEK:    return current.week();
+    case RPT_PERIOD_THIS_MONTH:   return current.month();
+    case RPT_PERIOD_THIS_QUARTER: return current.quarter();
+    case RPT_PERIOD_THIS_YEAR:    return current.year();
+    case RPT_PERIOD_LAST_N_HOURS: return last.hours(count_span(n, kMaxHours, kHour));
+    case RPT_PERIOD_YESTERDAY:    return last.days(kDay);
+    case RPT_PERIOD_LAST_7_DAYS:  return last.days(7 * kDay);
+    case RPT_PERIOD_LAST_14_DAYS: return last.days(14 * kDay);
+    case RPT_PERIOD_LAST_30_DAYS: return last.days(30 * kDay);
+    case RPT_PERIOD_LAST_N_DAYS:  return last.days(count_span(n, kMaxDays, kDay));
+    case RPT_PERIOD_LAST_WEEK:    return last.weeks(kWeek);
+    case RPT_PERIOD_LAST_2_WEEKS: return last.weeks(2 * kWeek);
+    case RPT_PERIOD_LAST_N_WEEKS: return last.weeks(count_span(n, kMaxWeeks, kWeek));
+    case RPT_PERIOD_LAST_MONTH:   return last.month();
+    case RPT_PERIOD_LAST_QUARTER: return last.quarter();
+    case RPT_PERIOD_CUSTOM:       break; // above: it needs no clock
     }
-    case 3:
-        return {week_start(c, 0), now};
-    case 4:
-        return before_week(week_start(c, 604800));
-    case 5:
-        return before_day(day_start(c, 604800));
-    case 6:
-        span = count_span(period.n, kMaxDays, 86400);
-        return before_day(span < 0 ? 0 : day_start(c, span));
-    case 7:
-        return before_week(week_start(c, 1209600));
-    case 8:
-        return before_day(day_start(c, 1209600));
-    case 9:
-        return {month_start(c, 0), now};
-    case 10:
-        return {month_start(c, 1), month_start(c, 0) - 1};
-    case 11:
-        return before_day(day_start(c, 2592000));
-    case 12:
-        span = count_span(period.n, kMaxWeeks, 604800);
-        return before_week(span < 0 ? 0 : week_start(c, span));
-    case 13:
-        return {quarter_start(c, 0), now};
-    case 14:
-        return {quarter_start(c, 1), quarter_start(c, 0) - 1};
-    default:
-        return {month_start(c, c.fields.tm_mon), now};
-    }
+    // clang-format on
+    return {0, 0}; // a type beyond the custom period has no window
 }
 
 // The zone file `zone` names under /etc/zoneinfo, into `path`. False when
@@ -292,9 +309,9 @@ LOGBASE_API void rptper_get_begend(const rpt_period *period, rpt_window *window,
     if (period == nullptr) return;
     int64_t now = time(nullptr);
     lb::report::refresh_time_zone();
-    if (period->type > 16) return;
+    if (period->type > RPT_PERIOD_CUSTOM) return;
     rpt_window result = window_of(*period, now);
-    if (period->type == 16 && custom != nullptr) *custom = 1;
+    if (period->type == RPT_PERIOD_CUSTOM && custom != nullptr) *custom = 1;
     if (result.begin < 0) result.begin = 0;
     *window = result;
 }
@@ -303,26 +320,25 @@ LOGBASE_API void get_time_period(const void *report, rpt_window *window, uint32_
     if (window == nullptr) return;
     *window = {0, 0};
     if (report == nullptr) return;
-    rpt_period period;
-    std::memcpy(&period, static_cast<const unsigned char *>(report) + lb::report_record::kPeriod,
-                sizeof period);
+    const rpt_period period = lb::report_record::view(report).period();
     rptper_get_begend(&period, window, custom);
 }
 
 LOGBASE_API int get_start_end_percent(const char *dir, const void * /*reserved*/, uint64_t *start,
                                       uint64_t *end, int32_t *percent) {
-    if (dir == nullptr || start == nullptr || end == nullptr || percent == nullptr) return 0;
+    if (dir == nullptr || start == nullptr || end == nullptr || percent == nullptr)
+        return RPT_PROGRESS_NONE;
     char path[4096];
     lb::format_bounded(path, sizeof path, "%s/.status", dir);
     // A FIFO or a device in its place would block the read or never end it.
     lb::unique_fd fd = lb::open_regular(path, O_RDONLY);
-    FILE *file = fd.valid() ? fdopen(fd.get(), "r") : nullptr;
-    if (file == nullptr) return 0;
-    fd.release();
+    lb::unique_file file(fd.valid() ? fdopen(fd.get(), "r") : nullptr);
+    if (file == nullptr) return RPT_PROGRESS_NONE;
+    fd.release(); // the stream owns it now
     char *line = nullptr, *last = nullptr;
     size_t line_size = 0, last_size = 0;
     bool first = true, waiting = false;
-    while (getline(&line, &line_size, file) != -1) {
+    while (getline(&line, &line_size, file.get()) != -1) {
         if (first) {
             first = false;
             if (std::strncmp(line, "waiting", 7) == 0) {
@@ -343,8 +359,7 @@ LOGBASE_API int get_start_end_percent(const char *dir, const void * /*reserved*/
     }
     std::free(line);
     std::free(last);
-    std::fclose(file);
-    return waiting ? -1 : 1;
+    return waiting ? RPT_PROGRESS_WAITING : RPT_PROGRESS_READ;
 }
 
 } // extern "C"

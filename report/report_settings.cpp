@@ -4,32 +4,25 @@
 #include <cstring>
 #include <ctime>
 
+#include "internal/calendar.hpp"
 #include "internal/format.hpp"
 #include "internal/report_record.hpp"
 #include "internal/text.hpp"
 #include "logbase.h"
-#include "report/host_api.h"
-#include "report/report_time.hpp"
+#include "logbase_host.h"
 
-static_assert(sizeof(rpt_settings) == 43088);
-static_assert(offsetof(rpt_settings, query_ids) == 0);
-static_assert(offsetof(rpt_settings, query_count) == 2048);
-static_assert(offsetof(rpt_settings, reserved) == 2052);
-static_assert(offsetof(rpt_settings, strings) == 2056);
-static_assert(offsetof(rpt_settings, flags) == 2072);
-static_assert(offsetof(rpt_settings, output) == 2080);
-static_assert(offsetof(rpt_settings, log_filter) == 2088);
-static_assert(offsetof(rpt_settings, datetime_cond) == 6184);
-static_assert(offsetof(rpt_settings, window) == 10280);
-static_assert(offsetof(rpt_settings, window.end) == 10288);
-static_assert(offsetof(rpt_settings, time_type) == 10296);
-static_assert(offsetof(rpt_settings, value1272) == 10300);
-static_assert(offsetof(rpt_settings, value1276) == 10304);
-static_assert(offsetof(rpt_settings, host_area) == 10308);
-static_assert(offsetof(rpt_settings, assembled_at) == 43080);
-static_assert(sizeof(rpt_period) == 32);
-static_assert(offsetof(rpt_period, type) == 4 && offsetof(rpt_period, n) == 8);
-static_assert(offsetof(rpt_period, start) == 12 && offsetof(rpt_period, end) == 22);
+// The settings record is the host's: every field at its agreed offset.
+static_assert(
+    sizeof(rpt_settings) == 43088 && offsetof(rpt_settings, query_ids) == 0 &&
+    offsetof(rpt_settings, query_count) == 2048 && offsetof(rpt_settings, reserved) == 2052 &&
+    offsetof(rpt_settings, strings) == 2056 && offsetof(rpt_settings, flags) == 2072 &&
+    offsetof(rpt_settings, output) == 2080 && offsetof(rpt_settings, log_filter) == 2088 &&
+    offsetof(rpt_settings, datetime_cond) == 6184 && offsetof(rpt_settings, window) == 10280 &&
+    offsetof(rpt_settings, window.end) == 10288 && offsetof(rpt_settings, time_type) == 10296 &&
+    offsetof(rpt_settings, value1272) == 10300 && offsetof(rpt_settings, value1276) == 10304 &&
+    offsetof(rpt_settings, host_area) == 10308 && offsetof(rpt_settings, assembled_at) == 43080);
+static_assert(offsetof(rpt_period, type) == 4 && offsetof(rpt_period, n) == 8 &&
+              offsetof(rpt_period, start) == 12 && offsetof(rpt_period, end) == 22);
 
 namespace {
 
@@ -64,21 +57,23 @@ extern "C" {
 
 LOGBASE_API void get_report_scope(const void *report, uint64_t *flags) {
     if (report == nullptr || flags == nullptr) return;
-    *flags |= rec::field<uint32_t>(report, rec::kScopeBits);
-    if (rec::field<uint8_t>(report, rec::kScopeByte) & 1) *flags |= RPT_FLAG_SCOPE_BIT0;
+    const rec::view definition(report);
+    *flags |= definition.scope_bits();
+    if (definition.scope_byte() & 1) *flags |= RPT_FLAG_SCOPE_BIT0;
 }
 
 LOGBASE_API void get_report_output(const void *report, uint64_t *flags, const void **output) {
     if (report == nullptr || flags == nullptr) return;
-    uint32_t formats = rec::field<uint32_t>(report, rec::kOutputFormats);
+    const rec::view definition(report);
+    const uint32_t formats = definition.output_formats();
     for (unsigned bit = 0; bit < 5; ++bit)
         if (formats & (1u << bit)) *flags |= RPT_FLAG_HTML << bit;
-    *output = static_cast<const unsigned char *>(report) + rec::kOutputSection;
+    *output = definition.output_section();
 }
 
 LOGBASE_API void get_report_obfuscate_user(const void *report, uint64_t *flags) {
     if (report == nullptr || flags == nullptr) return;
-    if (rec::field<uint16_t>(report, rec::kObfuscateUsers) != 0) *flags |= RPT_FLAG_OBFUSCATE_USERS;
+    if (rec::view(report).obfuscate_users()) *flags |= RPT_FLAG_OBFUSCATE_USERS;
 }
 
 LOGBASE_API int get_report_settings_r(const void *report, rpt_settings *settings) {
@@ -88,10 +83,10 @@ LOGBASE_API int get_report_settings_r(const void *report, rpt_settings *settings
 
     uint32_t custom = 0;
     get_time_period(report, &settings->window, &custom);
-    settings->time_type = lb::report::get_timetype(settings->window.end - settings->window.begin);
+    settings->time_type = lb::calendar::get_timetype(settings->window.end - settings->window.begin);
 
-    if (rec::field<uint32_t>(report, rec::kObfuscateGate) == 0)
-        get_report_obfuscate_user(report, &settings->flags);
+    const rec::view definition(report);
+    if (definition.obfuscate_gate() == 0) get_report_obfuscate_user(report, &settings->flags);
     get_report_scope(report, &settings->flags);
     get_report_output(report, &settings->flags, &settings->output);
 
@@ -110,8 +105,8 @@ LOGBASE_API int get_report_settings_r(const void *report, rpt_settings *settings
     }
     lb::append_bounded(settings->datetime_cond, sizeof settings->datetime_cond, condition);
 
-    settings->value1272 = rec::field<uint32_t>(report, rec::kCopiedValue1);
-    settings->value1276 = rec::field<uint32_t>(report, rec::kCopiedValue2);
+    settings->value1272 = definition.value1();
+    settings->value1276 = definition.value2();
     settings->assembled_at = time(nullptr);
     return 0;
 }

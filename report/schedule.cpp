@@ -1,8 +1,9 @@
 // Report schedules in the crontab, report definitions by name, and control
 // of running reports: stopping them, regeneration status, core-file limit.
-#include "report/host_api.h"
+#include "logbase_host.h"
 
 #include "internal/files.hpp"
+#include "internal/guards.hpp"
 #include "internal/report_record.hpp"
 #include "internal/text.hpp"
 #include "logbase.h"
@@ -28,8 +29,6 @@ constexpr const char *kRunningReportsDir = "/var/log/tmprpts_adom";
 constexpr const char *kWorkFileDir = "/drive0/private";
 constexpr const char *kBinaryWork = ".bin";
 constexpr const char *kCoreMarker = "/var/log/debug/logrpt_core_flag";
-
-enum ScheduleKind : uint32_t { kNone = 0, kDaily = 1, kWeekdays = 2, kMonthDays = 3 };
 
 bool is_empty(const char *text) {
     return text == nullptr || text[0] == '\0';
@@ -111,11 +110,9 @@ void month_day_list(char *list, std::size_t size, uint64_t mask) {
         append_ranges(list, size, mask, 1, 31);
 }
 
-// One name of the running-reports folder: no "/", not "." or "..", so the
-// pid file stays inside that folder.
+// One name of the running-reports folder, so the pid file stays inside it.
 bool plain_name(const char *name) {
-    return !is_empty(name) && std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0 &&
-           std::strchr(name, '/') == nullptr;
+    return name != nullptr && lb::plain_component(name);
 }
 
 // PID 1 and the process-group forms (0, negative) of kill() are never a
@@ -181,15 +178,16 @@ LOGBASE_API void add_report_to_cron(const char *name, const char *domain) {
     const void *report = rpt_get(name);
     if (report == nullptr) return;
 
-    auto kind = rec::field<uint32_t>(report, rec::kScheduleKind);
-    if (kind == kNone) {
+    const rec::view definition(report);
+    const uint32_t kind = definition.schedule_kind();
+    if (kind == RPT_SCHED_NONE) {
         delete_report_from_cron(name, domain);
         return;
     }
     Command command = scheduled_command(name, domain);
     if (!command.fits) return;
-    auto hour = rec::field<int16_t>(report, rec::kScheduleHour);
-    auto minute = rec::field<int16_t>(report, rec::kScheduleMinute);
+    int16_t hour = definition.hour();
+    const int16_t minute = definition.minute();
     if (hour == 24) hour = 0;
     char minute_text[4];
     char hour_text[4];
@@ -199,16 +197,14 @@ LOGBASE_API void add_report_to_cron(const char *name, const char *domain) {
     // A kind beyond the known ones leaves both day fields empty.
     char day_of_month[64] = "";
     char day_of_week[16] = "";
-    if (kind == kDaily || kind == kWeekdays)
+    if (kind == RPT_SCHED_DAILY || kind == RPT_SCHED_WEEKDAYS)
         lb::copy_bounded(day_of_month, sizeof day_of_month, "*");
-    if (kind == kDaily || kind == kMonthDays)
+    if (kind == RPT_SCHED_DAILY || kind == RPT_SCHED_MONTH_DAYS)
         lb::copy_bounded(day_of_week, sizeof day_of_week, "*");
-    if (kind == kWeekdays)
-        append_list(day_of_week, sizeof day_of_week,
-                    rec::field<uint32_t>(report, rec::kScheduleWeekdays), 0, 6);
-    if (kind == kMonthDays)
-        month_day_list(day_of_month, sizeof day_of_month,
-                       rec::field<uint64_t>(report, rec::kScheduleMonthDays));
+    if (kind == RPT_SCHED_WEEKDAYS)
+        append_list(day_of_week, sizeof day_of_week, definition.weekdays(), 0, 6);
+    if (kind == RPT_SCHED_MONTH_DAYS)
+        month_day_list(day_of_month, sizeof day_of_month, definition.month_days());
 
     // An entry cron cannot read never reaches the crontab: the report's old
     // line goes instead, as the schedule no longer names a time.
@@ -248,14 +244,14 @@ LOGBASE_API int retrieve_bin_work_data(const char *work, int64_t *first, int64_t
     if (work == nullptr) return 0;
     char path[4096];
     std::snprintf(path, sizeof path, "%s/%s_work_done", kWorkFileDir, work);
-    std::FILE *work_file = std::fopen(path, "r+");
+    lb::unique_file work_file(std::fopen(path, "r+"));
     if (work_file == nullptr) return 0;
     long long values64[2] = {0, 0};
     int values32[2] = {0, 0};
     // Values that are not there stay 0.
-    (void)std::fscanf(work_file, "%lld %lld %d %d", &values64[0], &values64[1], &values32[0],
+    (void)std::fscanf(work_file.get(), "%lld %lld %d %d", &values64[0], &values64[1], &values32[0],
                       &values32[1]);
-    std::fclose(work_file);
+    work_file.reset();
     if (first != nullptr) *first = values64[0];
     if (second != nullptr) *second = values64[1];
     if (total != nullptr) *total = values32[0];

@@ -1,5 +1,5 @@
 // Lookups over the report vocabulary and the chart selection of a report.
-#include "report/vocabulary.hpp"
+#include "internal/report_vocabulary.hpp"
 
 #include "internal/report_record.hpp"
 #include "internal/text.hpp"
@@ -24,13 +24,6 @@ std::size_t index_of(const std::array<const char *, N> &table, const char *name)
     for (std::size_t i = 0; i < N; ++i)
         if (std::strcmp(table[i], name) == 0) return i;
     return N;
-}
-
-bool chart_selected(const unsigned char *report, std::size_t set, std::size_t row) {
-    std::uint64_t word;
-    std::size_t at = rec::kChartSelection + (set * rec::kChartWordsPerSet + row / 64) * sizeof word;
-    std::memcpy(&word, report + at, sizeof word);
-    return (word >> (row % 64)) & 1U;
 }
 
 } // namespace
@@ -77,12 +70,12 @@ LOGBASE_API const char *rptoutsvr_name(uint16_t kind) {
 
 LOGBASE_API void get_qryset(const void *report, uint32_t *ids, uint32_t *count) {
     if (report == nullptr || ids == nullptr || count == nullptr) return;
-    const auto *bytes = static_cast<const unsigned char *>(report);
+    const rec::view definition(report);
     uint32_t found = 0;
     for (std::size_t s = 0; s < vocab::rq_sets.size(); ++s) {
         std::span<const vocab::chart_row> rows = vocab::rq_sets[s].charts();
         for (std::size_t j = 0; j < rows.size(); ++j)
-            if (chart_selected(bytes, s, j)) ids[found++] = static_cast<uint32_t>(rows[j].id);
+            if (definition.chart_selected(s, j)) ids[found++] = static_cast<uint32_t>(rows[j].id);
     }
     *count = found;
 }

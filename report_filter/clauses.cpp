@@ -6,7 +6,7 @@
 
 #include "internal/text.hpp"
 #include "logbase.h"
-#include "report_filter/host_strings.h"
+#include "logbase_host.h"
 
 namespace {
 

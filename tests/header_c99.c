@@ -1,5 +1,6 @@
 /* Compiled as strict C99 with -pedantic: the public header must stay plain C. */
 #include "logbase.h"
+#include "logbase_host.h"
 
 /* The named codes are part of the interface: programs built against an
  * earlier header keep the numbers. A value that moves fails to compile here. */
@@ -28,6 +29,11 @@ KEEPS(report_codes, RPT_PERIOD_TODAY == 0 && RPT_PERIOD_LAST_N_HOURS == 2 &&
                         RPT_PROGRESS_READ == 1 && RPT_PROGRESS_NONE == 0 &&
                         RPT_PROGRESS_WAITING == -1 && RPT_SCHED_NONE == 0 && RPT_SCHED_DAILY == 1 &&
                         RPT_SCHED_WEEKDAYS == 2 && RPT_SCHED_MONTH_DAYS == 3);
+
+KEEPS(host_codes, CFG_TABLE_TIME_SETTINGS == 100 && CFG_TABLE_REPORTS == 2180 &&
+                      CRON_ADD_OR_REPLACE == 1 && CRON_REMOVE == 2 && RPT_DEF_PERIOD == 1232 &&
+                      RPT_DEF_CHARTS == 1288 && RPT_DEF_FILTER == 1488 &&
+                      RPT_DEF_SCHED_KIND == 2512 && RPT_DEF_OUTPUT_FORMATS == 2548);
 
 int logbase_header_is_c99(void) {
     return 0;

@@ -127,6 +127,20 @@ TEST_F(Cli, UsageErrorsNameTheOptionAndOptionsEndAtDoubleDash) {
     EXPECT_EQ(tool({"hash", "--help"}).out.rfind("usage: logbase hash", 0), 0u);
 }
 
+// A custom bound reads the same in "report define" and "period custom": four
+// digits of year from 1, nothing before or inside the fields.
+TEST_F(Cli, CustomBoundsReadTheSameInBothCommands) {
+    const std::pair<std::string, int> bounds[] = {
+        {"1960-01-01 00:00", 0}, {"0001-02-03T04:05", 0}, {"9999-12-31 23:59", 0},
+        {"+025-03-09 00:00", 2}, {" 025-03-09 00:00", 2}, {"2025-3-09 00:00", 2},
+        {"2025-13-01 00:00", 2}, {"2025-03-09 24:00", 2}, {"0000-01-01 00:00", 2}};
+    for (const auto &[bound, status] : bounds) {
+        EXPECT_EQ(tool({"period", "custom", bound, bound}).status, status) << bound;
+        EXPECT_EQ(tool({"report", "define", "r", "--start", bound, "--end", bound}).status, status)
+            << bound;
+    }
+}
+
 TEST_F(Cli, FailedWritesFailLoudlyAndClosedPipesEndQuietly) {
     std::string lines = dir_.file("lines.txt");
     ASSERT_TRUE(testkit::write_file(lines, std::string(3000, 'x') + "\n"));

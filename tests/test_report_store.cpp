@@ -20,7 +20,7 @@
 #include "host/host_store.h"
 #include "internal/report_record.hpp"
 #include "logbase.h"
-#include "report/host_api.h"
+#include "logbase_host.h"
 #include "testkit.hpp"
 
 namespace {
@@ -28,10 +28,6 @@ namespace {
 namespace rec = lb::report_record;
 
 using Record = std::vector<unsigned char>;
-
-template <typename T> void put(Record &record, size_t offset, T value) {
-    std::memcpy(record.data() + offset, &value, sizeof value);
-}
 
 TEST(ReportVocabulary, NamesLookupsAndChartSelection) {
     EXPECT_STREQ(rptfmttype_names(0x1F, nullptr), "html,pdf,rtf,txt,mht");
@@ -74,11 +70,7 @@ class HostStore : public ::testing::Test {
     static void store(const char *name, uint32_t kind, uint32_t weekdays, uint64_t month_days,
                       int16_t hour, int16_t minute) {
         Record record(HOST_REPORT_RECORD_SIZE);
-        put(record, rec::kScheduleKind, kind);
-        put(record, rec::kScheduleWeekdays, weekdays);
-        put(record, rec::kScheduleMonthDays, month_days);
-        put(record, rec::kScheduleHour, hour);
-        put(record, rec::kScheduleMinute, minute);
+        rec::builder(record).schedule(kind, weekdays, month_days, hour, minute);
         ASSERT_EQ(host_report_store(name, record.data(), record.size()), 0);
     }
     void schedule(const char *name, uint32_t kind, uint32_t weekdays, uint64_t month_days,
@@ -293,14 +285,15 @@ TEST(ReportLogos, OnlyPlainNamesInTheirField) {
     ASSERT_EQ(system(("mkdir -p " + thumbs + " " + out).c_str()), 0);
     ASSERT_TRUE(testkit::write_file(thumbs + "/t.png", "title"));
     ASSERT_TRUE(testkit::write_file("/migadmin/secret", "not a logo"));
-    Record logos(780 + 384); // the header name's field ends the record
-    std::strcpy(reinterpret_cast<char *>(&logos[396]), "t.png");
-    std::strcpy(reinterpret_cast<char *>(&logos[780]), "../../secret");
+    namespace logo = lb::logo_record;
+    Record logos(logo::kSize); // the header name's field ends the record
+    std::strcpy(reinterpret_cast<char *>(&logos[logo::kTitleLogo]), "t.png");
+    std::strcpy(reinterpret_cast<char *>(&logos[logo::kHeaderLogo]), "../../secret");
     copy_report_logo_files(out.c_str(), logos.data());
     EXPECT_EQ(testkit::read_file(out + "/_rpt_title_logo.png"), "title");
     EXPECT_EQ(access((out + "/_rpt_header_logo").c_str(), F_OK), -1);
 
-    std::fill(logos.begin() + 780, logos.end(), 'a');
+    std::fill(logos.begin() + logo::kHeaderLogo, logos.end(), 'a');
     copy_report_logo_files(out.c_str(), logos.data());
     EXPECT_EQ(access((out + "/_rpt_header_logo").c_str(), F_OK), -1);
 }

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "host/host_store.h"
+#include "internal/report_record.hpp"
 #include "logbase.h"
 #include "testkit.hpp"
 
@@ -366,11 +367,12 @@ TEST_F(ReportTime, SettingsAssembly) {
     use_zone("Europe/Berlin");
     fixed_now = at({2024, 3, 2, 12});
     std::array<unsigned char, HOST_REPORT_RECORD_SIZE> def{};
-    auto put = [&](size_t offset, auto value) { std::memcpy(&def[offset], &value, sizeof value); };
-    put(1236, uint32_t{1}); // yesterday: 2024-03-01, a whole day
-    put(198, uint16_t{1});
-    put(1264, uint64_t{0x3} << 32 | 0x5); // 0x5 at 1264, 0x3 at 1268
-    put(2548, uint32_t{0x3 | 0x20});
+    lb::report_record::builder record(def);
+    record
+        .period(RPT_PERIOD_YESTERDAY) // 2024-03-01, a whole day
+        .obfuscate_users(true)
+        .scope(0x5, 0x3)
+        .output_formats(0x3 | 0x20);
     auto settings = std::make_unique<rpt_settings>();
     ASSERT_EQ(get_report_settings_r(def.data(), settings.get()), 0);
 
@@ -383,10 +385,9 @@ TEST_F(ReportTime, SettingsAssembly) {
 
     // The obfuscation switch is gated by byte 192; the filter string follows. A window
     // beginning at 0 keeps lo at 0 in both texts.
-    put(192, uint32_t{1});
-    std::strcpy(reinterpret_cast<char *>(&def[1488]), "priN=='7'");
-    put(1236, uint32_t{16});
-    put(1244, std::array<int16_t, 10>{1960, 1, 1, 0, 0, 2024, 3, 1, 0, 0});
+    record.obfuscate_users(true, 1)
+        .filter("priN=='7'")
+        .custom({1960, 1, 1, 0, 0}, {2024, 3, 1, 0, 0});
     ASSERT_EQ(get_report_settings_r(def.data(), settings.get()), 0);
     EXPECT_EQ(settings->flags & 0x2000, 0u);
     EXPECT_STREQ(
@@ -400,7 +401,7 @@ TEST_F(ReportTime, SettingsAssembly) {
         {0, 3599, 0}, {0, 3600, 1}, {5, 9 * 3600, 2}, {7, 9 * 3600, 3}, {11, 9 * 3600, 4}};
     for (const auto &[type, seconds, want] : types) {
         fixed_now = at({2025, 5, 14}) + seconds;
-        put(1236, type);
+        record.period(type);
         ASSERT_EQ(get_report_settings_r(def.data(), settings.get()), 0);
         EXPECT_EQ(settings->time_type, want) << type;
     }

@@ -13,6 +13,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "internal/report_record.hpp"
 #include "logbase.h"
 #include "testkit.hpp"
 #include "tools/logfile_writer.hpp"
@@ -110,13 +111,13 @@ TEST(Threads, FiltersTokensAndPatterns) {
         hosts += "10.71." + std::to_string(t) + ".1 lbsrc" + std::to_string(t) + "\n10.72." +
                  std::to_string(t) + ".2 lbdst" + std::to_string(t) + "\n";
     ASSERT_TRUE(testkit::write_file("/etc/hosts", hosts));
-    std::vector<std::vector<char>> records(kThreads, std::vector<char>(4096, 0));
+    std::vector<std::vector<unsigned char>> records(kThreads, std::vector<unsigned char>(4096, 0));
     std::vector<std::string> expected(kThreads);
     for (int t = 0; t < kThreads; ++t) {
         const std::string n = std::to_string(t);
         const std::string text = "(or priN<='5' src=='lbsrc" + n + "' dst!='lbdst" + n +
                                  "' user!='alice,bob' service=='http, 53/udp')";
-        std::copy(text.begin(), text.end(), records[t].begin() + 1488);
+        lb::report_record::builder(records[t]).filter(text);
         char out[8096] = "";
         get_report_fltrstr(records[t].data(), out, sizeof out);
         expected[t] = out;

@@ -9,31 +9,35 @@
 #include <string>
 
 #include "cli.hpp"
+#include "internal/calendar.hpp"
 #include "internal/report_record.hpp"
+#include "internal/report_vocabulary.hpp"
 #include "logbase.h"
-#include "report/report_time.hpp"
-#include "report/vocabulary.hpp"
 #include "report_views.hpp"
 
 namespace {
 
 int run(int argc, char **argv);
 
-const cli::Command kPeriod{
-    "period", "period TYPE [N] | period custom START END",
-    "Prints the time window a report of period TYPE covers if it ran now, in\n"
-    "the configured time zone: begin and end (inclusive) in local time and in\n"
-    "epoch seconds, and the window's time type (0 under an hour, 1 under a\n"
-    "day, 2 under a week, 3 under four weeks, 4 longer).\n\n"
-    "TYPE is one of today, yesterday, last-n-hours, this-week, last-week,\n"
-    "last-7-days, last-n-days, last-2-weeks, last-14-days, this-month,\n"
-    "last-month, last-30-days, last-n-weeks, this-quarter, last-quarter,\n"
-    "this-year; the three last-n-* types take the count N. Weeks begin on\n"
-    "Sunday. A custom window runs from START to END, each written\n"
-    "\"YYYY-MM-DD HH:MM\" (or with a T between date and time), local time.\n\n"
-    "  logbase period last-n-days 3\n"
-    "  logbase period custom \"2025-03-30 01:30\" 2025-03-30T03:30\n",
-    run};
+// The --help text after the synopsis.
+constexpr char kPeriodHelp[] =
+    R"(Prints the time window a report of period TYPE covers if it ran now, in
+the configured time zone: begin and end (inclusive) in local time and in
+epoch seconds, and the window's time type (0 under an hour, 1 under a
+day, 2 under a week, 3 under four weeks, 4 longer).
+
+TYPE is one of today, yesterday, last-n-hours, this-week, last-week,
+last-7-days, last-n-days, last-2-weeks, last-14-days, this-month,
+last-month, last-30-days, last-n-weeks, this-quarter, last-quarter,
+this-year; the three last-n-* types take the count N. Weeks begin on
+Sunday. A custom window runs from START to END, each written
+"YYYY-MM-DD HH:MM" (or with a T between date and time), local time.
+
+  logbase period last-n-days 3
+  logbase period custom "2025-03-30 01:30" 2025-03-30T03:30
+)";
+
+const cli::Command kPeriod{"period", "period TYPE [N] | period custom START END", kPeriodHelp, run};
 
 constexpr const char *kTimeTypes[] = {"under an hour", "under a day", "under a week",
                                       "under four weeks", "four weeks or more"};
@@ -53,38 +57,20 @@ void print_window(const rpt_window &window, uint32_t time_type) {
     std::printf("time type   %u (%s)\n", time_type, kTimeTypes[time_type]);
 }
 
-bool takes_count(uint32_t type) {
-    return type == 2 || type == 6 || type == 12;
-}
-
-// "YYYY-MM-DD HH:MM" or "YYYY-MM-DDTHH:MM" into year, month, day, hour, minute.
-bool parse_local(const std::string &text, int16_t fields[5]) {
-    int year, month, day, hour, minute, used = -1;
-    char separator;
-    if (std::sscanf(text.c_str(), "%4d-%2d-%2d%c%2d:%2d%n", &year, &month, &day, &separator, &hour,
-                    &minute, &used) != 6 ||
-        used != static_cast<int>(text.size()) || (separator != ' ' && separator != 'T'))
-        return false;
-    if (year < 1 || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59)
-        return false;
-    const int values[5] = {year, month, day, hour, minute};
-    for (int i = 0; i < 5; ++i)
-        fields[i] = static_cast<int16_t>(values[i]);
-    return true;
-}
+using lb::report_record::takes_count;
 
 std::optional<rpt_period> parse_period(const std::vector<std::string> &words, std::string &error) {
     rpt_period period{};
     if (words.empty()) return error = "expected a period type", std::nullopt;
     if (words[0] == "custom") {
-        period.type = lb::report_vocab::kCustomPeriod;
         if (words.size() != 3) return error = "custom takes START and END", std::nullopt;
-        if (!parse_local(words[1], period.start) || !parse_local(words[2], period.end))
-            return error = "times are written YYYY-MM-DD HH:MM", std::nullopt;
-        return period;
+        auto start = lb::report_record::parse_moment(words[1]);
+        auto end = lb::report_record::parse_moment(words[2]);
+        if (!start || !end) return error = "times are written YYYY-MM-DD HH:MM", std::nullopt;
+        return lb::report_record::custom_period(*start, *end);
     }
     period.type = rptpertype_val(words[0].c_str());
-    if (period.type == lb::report_vocab::kCustomPeriod)
+    if (period.type == RPT_PERIOD_CUSTOM)
         return error = "unknown period type '" + words[0] + "'", std::nullopt;
     if (!takes_count(period.type)) {
         if (words.size() != 1) return error = words[0] + " takes no count", std::nullopt;
@@ -114,7 +100,7 @@ int run(int argc, char **argv) {
         std::printf("period      %s, N %d\n", rptpertype_name(period->type), period->n);
     else
         std::printf("period      %s\n", rptpertype_name(period->type));
-    print_window(window, lb::report::get_timetype(window.end - window.begin));
+    print_window(window, lb::calendar::get_timetype(window.end - window.begin));
     return cli::kOk;
 }
 
@@ -150,16 +136,14 @@ int print_report_settings(const char *name) {
     auto settings = std::make_unique<rpt_settings>();
     get_report_settings_r(report, settings.get());
 
-    rpt_period period;
-    std::memcpy(&period, static_cast<const unsigned char *>(report) + lb::report_record::kPeriod,
-                sizeof period);
+    const rpt_period period = lb::report_record::view(report).period();
     const char *period_name = rptpertype_name(period.type);
     std::printf("report      %s\n", name);
     if (takes_count(period.type))
         std::printf("period      %s, N %d\n", period_name, period.n);
     else if (period_name != nullptr)
         std::printf("period      %s\n", period_name);
-    else if (period.type == lb::report_vocab::kCustomPeriod)
+    else if (period.type == RPT_PERIOD_CUSTOM)
         std::printf("period      custom\n");
     else
         std::printf("period      type %u (no window)\n", period.type);

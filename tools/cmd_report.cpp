@@ -13,10 +13,11 @@
 
 #include "cli.hpp"
 #include "host/host_store.h"
+#include "internal/calendar.hpp"
 #include "internal/report_record.hpp"
+#include "internal/report_vocabulary.hpp"
 #include "internal/text.hpp"
 #include "logbase.h"
-#include "report/vocabulary.hpp"
 #include "report_views.hpp"
 
 namespace {
@@ -26,49 +27,52 @@ namespace vocab = lb::report_vocab;
 
 using Record = std::vector<unsigned char>;
 
-constexpr std::array<const char *, 7> kWeekdays = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+using lb::calendar::kDayNames;
+using rec::takes_count;
+
+// Names of the schedule kinds RPT_SCHED_NONE to RPT_SCHED_MONTH_DAYS.
 constexpr std::array<const char *, 4> kScheduleKinds = {"none", "daily", "weekdays", "monthdays"};
-constexpr std::size_t kFilterRoom = rec::kFilterTextUsed + 1;
-constexpr std::size_t kPeriodCount = rec::kPeriod + 8;
-constexpr std::size_t kCustomStart = rec::kPeriod + 12;
-constexpr std::size_t kCustomEnd = rec::kPeriod + 22;
+static_assert(kScheduleKinds.size() == RPT_SCHED_MONTH_DAYS + 1);
 constexpr const char *kDefaultDomain = "root";
 
 int run(int argc, char **argv);
 
-const cli::Command kReport{
-    "report", "report define|show|settings|schedule|unschedule|charts NAME [options]",
-    "Report definitions live in the host store: the directory LOGBASE_HOST_DIR\n"
-    "(default /var/lib/logbase); schedules go to the crontab file LOGBASE_CRONTAB\n"
-    "(default <store>/crontab).\n\n"
-    "  report define NAME [options]   write (or replace) the definition of NAME\n"
-    "  report show NAME               the definition in readable form\n"
-    "  report settings NAME           the settings a run of NAME gets now\n"
-    "  report schedule NAME [--domain D]    install its crontab entry\n"
-    "  report unschedule NAME [--domain D]  remove its crontab entry\n"
-    "  report charts                  the chart sets and chart keys\n\n"
-    "define options:\n"
-    "  --period TYPE      today, yesterday, last-n-hours, this-week, last-week,\n"
-    "                     last-7-days, last-n-days, last-2-weeks, last-14-days,\n"
-    "                     this-month, last-month, last-30-days, last-n-weeks,\n"
-    "                     this-quarter, last-quarter, this-year or custom\n"
-    "  --n N              the count of last-n-hours, last-n-days, last-n-weeks\n"
-    "  --start 'YYYY-MM-DD HH:MM'  --end 'YYYY-MM-DD HH:MM'\n"
-    "                     the range of a custom period (local time)\n"
-    "  --filter TEXT      filter text, e.g. \"priN<='5' user!='alice'\"\n"
-    "  --charts LIST      chart keys and chart set names, comma-separated\n"
-    "  --formats LIST     html, pdf, rtf, txt, mht, comma-separated\n"
-    "  --schedule KIND    none, daily, weekdays or monthdays\n"
-    "  --days LIST        weekdays (Sun..Sat) or days of the month (1..31)\n"
-    "  --time HH:MM       time of the scheduled run\n"
-    "  --obfuscate-users  hide user names in the output\n\n"
-    "NAME: 1 to 100 of A-Z a-z 0-9 _ -. The domain D (default root) names the\n"
-    "report's domain in the scheduled command \"/bin/run_sch_rpt add NAME D\".\n",
-    run};
+// The --help text after the synopsis.
+constexpr char kReportHelp[] =
+    R"(Report definitions live in the host store: the directory LOGBASE_HOST_DIR
+(default /var/lib/logbase); schedules go to the crontab file LOGBASE_CRONTAB
+(default <store>/crontab).
 
-template <typename T> void put(Record &record, std::size_t offset, T value) {
-    std::memcpy(record.data() + offset, &value, sizeof value);
-}
+  report define NAME [options]   write (or replace) the definition of NAME
+  report show NAME               the definition in readable form
+  report settings NAME           the settings a run of NAME gets now
+  report schedule NAME [--domain D]    install its crontab entry
+  report unschedule NAME [--domain D]  remove its crontab entry
+  report charts                  the chart sets and chart keys
+
+define options:
+  --period TYPE      today, yesterday, last-n-hours, this-week, last-week,
+                     last-7-days, last-n-days, last-2-weeks, last-14-days,
+                     this-month, last-month, last-30-days, last-n-weeks,
+                     this-quarter, last-quarter, this-year or custom
+  --n N              the count of last-n-hours, last-n-days, last-n-weeks
+  --start 'YYYY-MM-DD HH:MM'  --end 'YYYY-MM-DD HH:MM'
+                     the range of a custom period (local time)
+  --filter TEXT      filter text, e.g. "priN<='5' user!='alice'"
+  --charts LIST      chart keys and chart set names, comma-separated
+  --formats LIST     html, pdf, rtf, txt, mht, comma-separated
+  --schedule KIND    none, daily, weekdays or monthdays
+  --days LIST        weekdays (Sun..Sat) or days of the month (1..31)
+  --time HH:MM       time of the scheduled run
+  --obfuscate-users  hide user names in the output
+
+NAME: 1 to 100 of A-Z a-z 0-9 _ -. The domain D (default root) names the
+report's domain in the scheduled command "/bin/run_sch_rpt add NAME D".
+)";
+
+const cli::Command kReport{"report",
+                           "report define|show|settings|schedule|unschedule|charts NAME [options]",
+                           kReportHelp, run};
 
 std::vector<std::string> split_list(std::string_view text) {
     std::vector<std::string> items;
@@ -103,66 +107,41 @@ std::optional<std::pair<int, int>> parse_clock(std::string_view text) {
     return std::pair{static_cast<int>(*hour), static_cast<int>(*minute)};
 }
 
-// "YYYY-MM-DD HH:MM" (or with "T") as the five fields of a custom bound.
-std::optional<std::array<int16_t, 5>> parse_moment(std::string_view text) {
-    if (text.size() != 16 || text[4] != '-' || text[7] != '-' ||
-        (text[10] != ' ' && text[10] != 'T'))
-        return std::nullopt;
-    auto year = number_in(text.substr(0, 4), 1970, 9999);
-    auto month = number_in(text.substr(5, 2), 1, 12);
-    auto day = number_in(text.substr(8, 2), 1, 31);
-    auto clock = parse_clock(text.substr(11));
-    if (!year || !month || !day || !clock) return std::nullopt;
-    return std::array<int16_t, 5>{static_cast<int16_t>(*year), static_cast<int16_t>(*month),
-                                  static_cast<int16_t>(*day), static_cast<int16_t>(clock->first),
-                                  static_cast<int16_t>(clock->second)};
-}
-
-bool takes_count(uint32_t period) {
-    return period == 2 || period == 6 || period == 12;
-}
-
 // Each option that fails to parse leaves its message here.
 struct DefineError {
     std::string message;
 };
 
-void define_period(const cli::Args &args, Record &record) {
+void define_period(const cli::Args &args, rec::builder &record) {
     auto start = args.value("--start");
     auto end = args.value("--end");
     std::string name = args.value("--period").value_or(start || end ? "custom" : "");
     if (name.empty()) throw DefineError{"--period is required"};
     uint32_t type = rptpertype_val(name.c_str());
-    if (type == vocab::kCustomPeriod && name != "custom")
+    if (type == RPT_PERIOD_CUSTOM && name != "custom")
         throw DefineError{"option --period: unknown period '" + name + "'"};
-    put(record, rec::kPeriod + 4, type);
 
     auto count = args.value("--n");
     if (takes_count(type) != count.has_value())
         throw DefineError{takes_count(type) ? "period " + name + " needs --n N"
                                             : "--n applies only to the last-n periods"};
-    if (count) {
-        auto n = number_in(*count, 0, INT32_MAX);
-        if (!n) throw DefineError{"--n takes a whole number from 0"};
-        put(record, kPeriodCount, static_cast<int32_t>(*n));
-    }
+    std::optional<long long> n = 0;
+    if (count && !(n = number_in(*count, 0, INT32_MAX)))
+        throw DefineError{"--n takes a whole number from 0"};
 
-    if ((type == vocab::kCustomPeriod) != (start && end))
+    if ((type == RPT_PERIOD_CUSTOM) != (start && end))
         throw DefineError{"--start and --end go together with the custom period"};
-    if (type != vocab::kCustomPeriod) return;
-    auto from = parse_moment(*start);
-    auto to = parse_moment(*end);
+    if (type != RPT_PERIOD_CUSTOM) {
+        record.period(type, static_cast<int32_t>(*n));
+        return;
+    }
+    auto from = rec::parse_moment(*start);
+    auto to = rec::parse_moment(*end);
     if (!from || !to) throw DefineError{"--start and --end take 'YYYY-MM-DD HH:MM'"};
-    std::memcpy(record.data() + kCustomStart, from->data(), sizeof *from);
-    std::memcpy(record.data() + kCustomEnd, to->data(), sizeof *to);
+    record.custom(*from, *to);
 }
 
-void select_row(Record &record, std::size_t set, std::size_t row) {
-    std::size_t at = rec::kChartSelection + (set * rec::kChartWordsPerSet + row / 64) * 8;
-    put(record, at, rec::field<uint64_t>(record.data(), at) | (uint64_t{1} << (row % 64)));
-}
-
-void define_charts(std::string_view list, Record &record) {
+void define_charts(std::string_view list, rec::builder &record) {
     for (const std::string &item : split_list(list)) {
         bool known = false;
         for (std::size_t s = 0; s < vocab::rq_sets.size(); ++s) {
@@ -170,7 +149,7 @@ void define_charts(std::string_view list, Record &record) {
             bool whole = item == set.name || item == set.title;
             for (std::size_t j = 0; j < set.charts().size(); ++j) {
                 if (!whole && item != set.charts()[j].key) continue;
-                select_row(record, s, j);
+                record.select_chart(s, j);
                 known = true;
             }
         }
@@ -180,7 +159,7 @@ void define_charts(std::string_view list, Record &record) {
     }
 }
 
-void define_formats(std::string_view list, Record &record) {
+void define_formats(std::string_view list, rec::builder &record) {
     uint32_t mask = 0;
     for (const std::string &item : split_list(list)) {
         std::size_t bit = 0;
@@ -190,16 +169,16 @@ void define_formats(std::string_view list, Record &record) {
             throw DefineError{"option --formats: unknown format '" + item + "'"};
         mask |= 1U << bit;
     }
-    put(record, rec::kOutputFormats, mask);
+    record.output_formats(mask);
 }
 
 uint64_t day_mask(std::string_view list, uint32_t kind) {
     uint64_t mask = 0;
     for (const std::string &item : split_list(list)) {
         std::optional<long long> day;
-        if (kind == 2) {
-            for (std::size_t d = 0; d < kWeekdays.size(); ++d)
-                if (item == kWeekdays[d]) day = static_cast<long long>(d);
+        if (kind == RPT_SCHED_WEEKDAYS) {
+            for (std::size_t d = 0; d < kDayNames.size(); ++d)
+                if (item == kDayNames[d]) day = static_cast<long long>(d);
         } else {
             day = number_in(item, 1, 31);
         }
@@ -211,7 +190,7 @@ uint64_t day_mask(std::string_view list, uint32_t kind) {
     return mask;
 }
 
-void define_schedule(const cli::Args &args, Record &record) {
+void define_schedule(const cli::Args &args, rec::builder &record) {
     std::string kind_name = args.value("--schedule").value_or("none");
     uint32_t kind = 0;
     while (kind < kScheduleKinds.size() && kind_name != kScheduleKinds[kind])
@@ -220,37 +199,35 @@ void define_schedule(const cli::Args &args, Record &record) {
         throw DefineError{"option --schedule: unknown schedule '" + kind_name + "'"};
     auto days = args.value("--days");
     auto time = args.value("--time");
-    if (kind == 0) {
+    if (kind == RPT_SCHED_NONE) {
         if (days || time) throw DefineError{"--days and --time need --schedule"};
         return;
     }
-    if ((kind == 2 || kind == 3) != days.has_value())
+    if ((kind == RPT_SCHED_WEEKDAYS || kind == RPT_SCHED_MONTH_DAYS) != days.has_value())
         throw DefineError{"--days goes with the weekdays and monthdays schedules"};
     if (!time) throw DefineError{"a schedule needs --time HH:MM"};
     auto clock = parse_clock(*time);
     if (!clock) throw DefineError{"--time takes HH:MM"};
-    put(record, rec::kScheduleKind, kind);
-    if (kind == 2)
-        put(record, rec::kScheduleWeekdays, static_cast<uint32_t>(day_mask(*days, kind)));
-    if (kind == 3) put(record, rec::kScheduleMonthDays, day_mask(*days, kind));
-    put(record, rec::kScheduleHour, static_cast<int16_t>(clock->first));
-    put(record, rec::kScheduleMinute, static_cast<int16_t>(clock->second));
+    const uint64_t mask = days ? day_mask(*days, kind) : 0;
+    record.schedule(kind, kind == RPT_SCHED_WEEKDAYS ? static_cast<uint32_t>(mask) : 0,
+                    kind == RPT_SCHED_MONTH_DAYS ? mask : 0, static_cast<int16_t>(clock->first),
+                    static_cast<int16_t>(clock->second));
 }
 
 Record build_definition(const cli::Args &args) {
     Record record(HOST_REPORT_RECORD_SIZE, 0);
-    define_period(args, record);
+    rec::builder definition(record);
+    define_period(args, definition);
     if (auto filter = args.value("--filter")) {
-        if (filter->size() >= kFilterRoom)
-            throw DefineError{"--filter holds at most " + std::to_string(kFilterRoom - 1) +
+        if (filter->size() > rec::kFilterTextUsed)
+            throw DefineError{"--filter holds at most " + std::to_string(rec::kFilterTextUsed) +
                               " characters"};
-        lb::copy_bounded(reinterpret_cast<char *>(record.data() + rec::kFilterText), kFilterRoom,
-                         *filter);
+        definition.filter(*filter);
     }
-    if (auto charts = args.value("--charts")) define_charts(*charts, record);
-    if (auto formats = args.value("--formats")) define_formats(*formats, record);
-    define_schedule(args, record);
-    if (args.flag("--obfuscate-users")) put<uint16_t>(record, rec::kObfuscateUsers, 1);
+    if (auto charts = args.value("--charts")) define_charts(*charts, definition);
+    if (auto formats = args.value("--formats")) define_formats(*formats, definition);
+    define_schedule(args, definition);
+    if (args.flag("--obfuscate-users")) definition.obfuscate_users(true);
     return record;
 }
 
@@ -268,34 +245,29 @@ int define(const cli::Args &args, const std::string &name) {
     return cli::kOk;
 }
 
-std::string custom_bound(const void *record, std::size_t offset) {
-    std::array<int16_t, 5> f;
-    std::memcpy(f.data(), static_cast<const unsigned char *>(record) + offset, sizeof f);
+std::string custom_bound(const int16_t (&f)[5]) {
     char text[48];
     std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d", f[0], f[1], f[2], f[3], f[4]);
     return text;
 }
 
-std::string period_text(const void *record) {
-    auto type = rec::field<uint32_t>(record, rec::kPeriod + 4);
-    if (type == vocab::kCustomPeriod)
-        return "custom, " + custom_bound(record, kCustomStart) + " to " +
-               custom_bound(record, kCustomEnd);
-    const char *name = rptpertype_name(type);
-    if (name == nullptr) return "unknown type " + std::to_string(type);
+std::string period_text(const rec::view &record) {
+    const rpt_period period = record.period();
+    if (period.type == RPT_PERIOD_CUSTOM)
+        return "custom, " + custom_bound(period.start) + " to " + custom_bound(period.end);
+    const char *name = rptpertype_name(period.type);
+    if (name == nullptr) return "unknown type " + std::to_string(period.type);
     std::string text = name;
-    if (takes_count(type))
-        text += ", N = " + std::to_string(rec::field<int32_t>(record, kPeriodCount));
+    if (takes_count(period.type)) text += ", N = " + std::to_string(period.n);
     return text;
 }
 
-std::string charts_text(const void *record) {
+std::string charts_text(const rec::view &record) {
     std::string text;
     for (std::size_t s = 0; s < vocab::rq_sets.size(); ++s) {
         const vocab::chart_set &set = vocab::rq_sets[s];
         for (std::size_t j = 0; j < set.charts().size(); ++j) {
-            std::size_t at = rec::kChartSelection + (s * rec::kChartWordsPerSet + j / 64) * 8;
-            if (((rec::field<uint64_t>(record, at) >> (j % 64)) & 1U) == 0) continue;
+            if (!record.chart_selected(s, j)) continue;
             text += text.empty() ? "" : ", ";
             text += set.charts()[j].key;
         }
@@ -303,53 +275,55 @@ std::string charts_text(const void *record) {
     return text.empty() ? "(none)" : text;
 }
 
-std::string schedule_text(const void *record) {
-    auto kind = rec::field<uint32_t>(record, rec::kScheduleKind);
-    if (kind == 0) return "none";
+std::string schedule_text(const rec::view &record) {
+    const uint32_t kind = record.schedule_kind();
+    if (kind == RPT_SCHED_NONE) return "none";
     if (kind >= kScheduleKinds.size()) return "unknown kind " + std::to_string(kind);
     std::string text = kScheduleKinds[kind];
     std::string days;
     for (int d = 0; d <= 31; ++d) {
-        bool on = kind == 2
-                      ? d < 7 && ((rec::field<uint32_t>(record, rec::kScheduleWeekdays) >> d) & 1U)
-                      : kind == 3 && d >= 1 &&
-                            ((rec::field<uint64_t>(record, rec::kScheduleMonthDays) >> d) & 1U);
+        bool on = kind == RPT_SCHED_WEEKDAYS
+                      ? d < 7 && ((record.weekdays() >> d) & 1U)
+                      : kind == RPT_SCHED_MONTH_DAYS && d >= 1 && ((record.month_days() >> d) & 1U);
         if (!on) continue;
         if (!days.empty()) days += ',';
-        days += kind == 2 ? std::string(kWeekdays[d]) : std::to_string(d);
+        days += kind == RPT_SCHED_WEEKDAYS ? std::string(kDayNames[d]) : std::to_string(d);
     }
-    if (kind != 1) {
+    if (kind != RPT_SCHED_DAILY) {
         text += ' ';
         text += days.empty() ? std::string("(no days)") : days;
     }
     char clock[16];
-    std::snprintf(clock, sizeof clock, " at %02d:%02d",
-                  rec::field<int16_t>(record, rec::kScheduleHour) % 24,
-                  rec::field<int16_t>(record, rec::kScheduleMinute));
+    std::snprintf(clock, sizeof clock, " at %02d:%02d", record.hour() % 24, record.minute());
     return text + clock;
 }
 
 int show(const std::string &name) {
-    const void *record = rpt_get(name.c_str());
-    if (record == nullptr)
+    const void *found = rpt_get(name.c_str());
+    if (found == nullptr)
         return cli::fail(cli::kFailed, "no report " + name + " in " + host_store_dir());
-    const char *filter = static_cast<const char *>(record) + rec::kFilterText;
-    const char *formats = rptfmttype_names(rec::field<uint32_t>(record, rec::kOutputFormats), ",");
+    const rec::view record(found);
+    const char *filter = record.filter_text();
+    const char *formats = rptfmttype_names(record.output_formats(), ",");
     std::printf("report:    %s\n", name.c_str());
     std::printf("period:    %s\n", period_text(record).c_str());
-    std::printf("filter:    %.*s\n", static_cast<int>(lb::length_bounded(filter, kFilterRoom - 1)),
-                filter);
+    std::printf("filter:    %.*s\n",
+                static_cast<int>(lb::length_bounded(filter, rec::kFilterTextUsed)), filter);
     std::printf("charts:    %s\n", charts_text(record).c_str());
     std::printf("formats:   %s\n", formats[0] != '\0' ? formats : "(none)");
     std::printf("schedule:  %s\n", schedule_text(record).c_str());
-    std::printf("users:     %s\n",
-                rec::field<uint16_t>(record, rec::kObfuscateUsers) ? "obfuscated" : "shown");
+    std::printf("users:     %s\n", record.obfuscate_users() ? "obfuscated" : "shown");
     return cli::kOk;
+}
+
+// The command of the report's crontab entry.
+std::string scheduled_command(const std::string &name, const std::string &domain) {
+    return "/bin/run_sch_rpt add " + name + " " + domain;
 }
 
 // The crontab line that runs the report, or nothing.
 std::optional<std::string> crontab_line(const std::string &name, const std::string &domain) {
-    std::string command = "/bin/run_sch_rpt add " + name + " " + domain;
+    std::string command = scheduled_command(name, domain);
     char *line = host_crontab_entry(command.c_str());
     if (line == nullptr) return std::nullopt;
     std::string found = line;
@@ -358,18 +332,19 @@ std::optional<std::string> crontab_line(const std::string &name, const std::stri
 }
 
 int schedule(const std::string &name, const std::string &domain) {
-    const void *record = rpt_get(name.c_str());
-    if (record == nullptr)
+    const void *found = rpt_get(name.c_str());
+    if (found == nullptr)
         return cli::fail(cli::kFailed, "no report " + name + " in " + host_store_dir());
+    const rec::view record(found);
     // The library refuses, silently, a command it would have to cut.
-    const std::string command = "/bin/run_sch_rpt add " + name + " " + domain;
+    const std::string command = scheduled_command(name, domain);
     if (command.size() > 127)
         return cli::fail(cli::kFailed, "the scheduled command \"" + command +
                                            "\" is longer than 127 characters; " +
                                            host_crontab_path() + " is unchanged");
     add_report_to_cron(name.c_str(), domain.c_str());
     std::optional<std::string> line = crontab_line(name, domain);
-    if (rec::field<uint32_t>(record, rec::kScheduleKind) == 0) {
+    if (record.schedule_kind() == RPT_SCHED_NONE) {
         std::printf("%s has no schedule; no entry in %s\n", name.c_str(), host_crontab_path());
         return cli::kOk;
     }

@@ -1,5 +1,7 @@
 #include "tools/logfile_writer.hpp"
 
+#include "internal/log_file_layout.hpp"
+
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -28,8 +30,8 @@ std::vector<log_index_entry> sequential_entries(const std::vector<std::string> &
 
 std::string version_text(int version) {
     char text[16];
-    std::snprintf(text, sizeof text, "v%03dxxxx", version);
-    return std::string(text, 8);
+    lb::logfile::format_version_text(text, version);
+    return std::string(text, lb::logfile::kVersionTextSize);
 }
 
 std::string block_file(int version, const std::vector<std::string> &records) {

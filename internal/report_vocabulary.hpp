@@ -9,6 +9,8 @@
 #include <span>
 #include <string_view>
 
+#include "logbase.h"
+
 namespace lb::report_vocab {
 
 // Output formats, bit n of a format mask selecting row n.
@@ -20,13 +22,13 @@ inline constexpr std::array<const char *, 8> rptelem_names = {
 inline constexpr std::array<const char *, 8> rptelem_nms = {"re", "qs", "ds", "fs",
                                                             "rs", "ro", "rc", "sr"};
 
-// Report period types 0 to 15; 16 is the custom period, which has no name.
+// Report period types 0 to 15; RPT_PERIOD_CUSTOM (16) has no name.
 inline constexpr std::array<const char *, 16> _flg_rpt_period = {
     "today",        "yesterday",    "last-n-hours", "this-week",  "last-week",  "last-7-days",
     "last-n-days",  "last-2-weeks", "last-14-days", "this-month", "last-month", "last-30-days",
     "last-n-weeks", "this-quarter", "last-quarter", "this-year"};
 inline constexpr std::uint32_t _flg_rpt_period_len = _flg_rpt_period.size();
-inline constexpr std::uint32_t kCustomPeriod = 16;
+static_assert(_flg_rpt_period_len == RPT_PERIOD_CUSTOM, "a failed lookup gives the custom period");
 
 // Upload server kinds.
 inline constexpr std::array<const char *, 3> _rptout_svr = {"FTP", "SFTP", "SCP"};

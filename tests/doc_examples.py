@@ -3,10 +3,12 @@
 
     doc_examples.py SOURCE_DIR BUILD_DIR TOOL_DIR -- CC [COMPILE AND LINK FLAGS...]
 
-C examples: every ```c block of README.md and docs/*.md is a whole program
-whose first line is a comment naming its file (/* urls.c: ... */). Each is
-compiled as C99 with POSIX 2008 and the given flags (the build's sanitizers),
-and must be run by a session below (./urls ...), so that its output is shown.
+Documents: README.md, fuzz/README.md, bench/README.md and docs/*.md.
+
+C examples: every ```c block is a whole program whose first line is a comment
+naming its file (/* urls.c: ... */). Each is compiled as C99 with POSIX 2008
+and the given flags (the build's sanitizers), and must be run by a session
+(./urls ...), so that its output is shown.
 
 Sessions: a ```sh block whose first line starts with "$ " is a terminal
 session, run in a scratch folder holding the build's sample log files
@@ -187,7 +189,8 @@ class Checker:
     def check(self):
         shutil.rmtree(self.programs, ignore_errors=True)
         os.makedirs(self.programs)
-        docs = [os.path.join(self.source, "README.md")]
+        docs = [os.path.join(self.source, f) for f in
+                ("README.md", "fuzz/README.md", "bench/README.md")]
         docs += sorted(os.path.join(self.source, "docs", f)
                        for f in os.listdir(os.path.join(self.source, "docs")) if f.endswith(".md"))
         sessions = {doc: self.check_markdown(doc) for doc in docs}

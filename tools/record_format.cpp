@@ -1,0 +1,257 @@
+#include "tools/record_format.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <emmintrin.h>
+
+namespace cli {
+
+namespace {
+
+// Each scan returns the index of the first byte that needs handling, or n.
+// Sixteen bytes at a time: values are mostly plain text that is copied as it
+// is, and the scan is most of the cost of writing them.
+template <class Mask16, class Byte>
+size_t scan(const char *p, size_t n, Mask16 mask16, Byte special) {
+    size_t i = 0;
+    for (; i + 16 <= n; i += 16)
+        if (int m = _mm_movemask_epi8(
+                mask16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i)))))
+            return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(m)));
+    while (i < n && !special(static_cast<unsigned char>(p[i])))
+        ++i;
+    return i;
+}
+
+__m128i equal(__m128i v, char c) {
+    return _mm_cmpeq_epi8(v, _mm_set1_epi8(c));
+}
+
+// Signed compare: bytes 0x80 and up are negative, so one test finds them
+// together with the control bytes.
+__m128i control_or_high(__m128i v) {
+    return _mm_cmplt_epi8(v, _mm_set1_epi8(0x20));
+}
+
+size_t csv_scan(const char *p, size_t n) {
+    return scan(
+        p, n,
+        [](__m128i v) {
+            return _mm_or_si128(_mm_or_si128(equal(v, ','), equal(v, '"')),
+                                _mm_or_si128(equal(v, '\r'), equal(v, '\n')));
+        },
+        [](unsigned char c) { return c == ',' || c == '"' || c == '\r' || c == '\n'; });
+}
+
+size_t json_scan(const char *p, size_t n) {
+    return scan(
+        p, n,
+        [](__m128i v) {
+            return _mm_or_si128(control_or_high(v), _mm_or_si128(equal(v, '"'), equal(v, '\\')));
+        },
+        [](unsigned char c) { return c < 0x20 || c >= 0x80 || c == '"' || c == '\\'; });
+}
+
+size_t listing_scan(const char *p, size_t n) {
+    return scan(
+        p, n,
+        [](__m128i v) {
+            return _mm_or_si128(control_or_high(v), _mm_or_si128(equal(v, 0x7f), equal(v, '\\')));
+        },
+        [](unsigned char c) { return c < 0x20 || c >= 0x7f || c == '\\'; });
+}
+
+const char kHex[] = "0123456789abcdef";
+
+char *put_hex_escape(char *w, const char *prefix, unsigned char c) {
+    while (*prefix != '\0')
+        *w++ = *prefix++;
+    *w++ = kHex[c >> 4];
+    *w++ = kHex[c & 15];
+    return w;
+}
+
+// The letter of JSON's two-character escape of a control byte, 0 if none.
+char short_escape(unsigned char c) {
+    switch (c) {
+    case '\b':
+        return 'b';
+    case '\f':
+        return 'f';
+    case '\n':
+        return 'n';
+    case '\r':
+        return 'r';
+    case '\t':
+        return 't';
+    default:
+        return 0;
+    }
+}
+
+} // namespace
+
+size_t utf8_sequence(const unsigned char *s, size_t n) {
+    const unsigned char lead = s[0];
+    size_t length;
+    unsigned char low = 0x80, high = 0xbf; // range of the second byte
+    if (lead >= 0xc2 && lead <= 0xdf) {
+        length = 2;
+    } else if (lead >= 0xe0 && lead <= 0xef) {
+        length = 3;
+        if (lead == 0xe0) low = 0xa0;  // over-long below U+0800
+        if (lead == 0xed) high = 0x9f; // surrogates U+D800..U+DFFF
+    } else if (lead >= 0xf0 && lead <= 0xf4) {
+        length = 4;
+        if (lead == 0xf0) low = 0x90;  // over-long below U+10000
+        if (lead == 0xf4) high = 0x8f; // above U+10FFFF
+    } else {
+        return 0;
+    }
+    if (n < length || s[1] < low || s[1] > high) return 0;
+    for (size_t i = 2; i < length; ++i)
+        if ((s[i] & 0xc0) != 0x80) return 0;
+    return length;
+}
+
+void put_csv_field(OutBuffer &out, std::string_view value) {
+    const size_t n = value.size();
+    size_t i = csv_scan(value.data(), n);
+    if (i == n) {
+        std::memcpy(out.reserve(n), value.data(), n);
+        out.commit(n);
+        return;
+    }
+    char *const start = out.reserve(2 * n + 2);
+    char *w = start;
+    *w++ = '"';
+    for (const char *p = value.data(), *end = p + n; p < end;) {
+        const char *quote = static_cast<const char *>(std::memchr(p, '"', end - p));
+        const char *stop = quote ? quote + 1 : end;
+        std::memcpy(w, p, stop - p);
+        w += stop - p;
+        if (quote) *w++ = '"';
+        p = stop;
+    }
+    *w++ = '"';
+    out.commit(w - start);
+}
+
+void put_json_string(OutBuffer &out, std::string_view bytes) {
+    const size_t n = bytes.size();
+    const char *p = bytes.data();
+    char *const start = out.reserve(6 * n + 2);
+    char *w = start;
+    *w++ = '"';
+    for (size_t i = 0;;) {
+        const size_t plain = json_scan(p + i, n - i);
+        std::memcpy(w, p + i, plain);
+        w += plain;
+        i += plain;
+        if (i == n) break;
+        const auto c = static_cast<unsigned char>(p[i]);
+        if (c >= 0x80) {
+            const size_t length =
+                utf8_sequence(reinterpret_cast<const unsigned char *>(p + i), n - i);
+            if (length > 0) {
+                std::memcpy(w, p + i, length);
+                w += length;
+                i += length;
+                continue;
+            }
+            w = put_hex_escape(w, "\\u00", c);
+        } else if (c == '"' || c == '\\') {
+            *w++ = '\\';
+            *w++ = static_cast<char>(c);
+        } else if (char letter = short_escape(c); letter != 0) {
+            *w++ = '\\';
+            *w++ = letter;
+        } else {
+            w = put_hex_escape(w, "\\u00", c);
+        }
+        ++i;
+    }
+    *w++ = '"';
+    out.commit(w - start);
+}
+
+void put_escaped(OutBuffer &out, std::string_view bytes) {
+    const size_t n = bytes.size();
+    const char *p = bytes.data();
+    char *const start = out.reserve(4 * n);
+    char *w = start;
+    for (size_t i = 0;;) {
+        const size_t plain = listing_scan(p + i, n - i);
+        std::memcpy(w, p + i, plain);
+        w += plain;
+        i += plain;
+        if (i == n) break;
+        const auto c = static_cast<unsigned char>(p[i]);
+        if (c == '\\') {
+            *w++ = '\\';
+            *w++ = '\\';
+        } else {
+            w = put_hex_escape(w, "\\x", c);
+        }
+        ++i;
+    }
+    out.commit(w - start);
+}
+
+const std::vector<std::string> &Columns::all_keys() {
+    static const std::vector<std::string> keys = [] {
+        std::vector<std::string> all;
+        for (int category : {3, 2, 1}) {
+            const entry_desc *table = _get_ed_by_cat(category);
+            for (int row = 0; row < 128 && table[row].name != nullptr; ++row)
+                if (std::find(all.begin(), all.end(), table[row].name) == all.end())
+                    all.emplace_back(table[row].name);
+        }
+        return all;
+    }();
+    return keys;
+}
+
+std::string Columns::select(std::string_view list) {
+    names_.clear();
+    for (;;) {
+        const size_t comma = list.find(',');
+        const std::string key(list.substr(0, comma));
+        const auto &known = all_keys();
+        if (key.empty()) return "--fields has an empty key";
+        if (std::find(known.begin(), known.end(), key) == known.end())
+            return "--fields: unknown key '" + key + "'";
+        if (std::find(names_.begin(), names_.end(), key) != names_.end())
+            return "--fields: key '" + key + "' given twice";
+        names_.push_back(key);
+        if (comma == std::string_view::npos) return {};
+        list.remove_prefix(comma + 1);
+    }
+}
+
+void Columns::select_table(int category) {
+    names_.clear();
+    const entry_desc *table = _get_ed_by_cat(category);
+    for (int row = 0; table != nullptr && row < 128 && table[row].name != nullptr; ++row)
+        names_.emplace_back(table[row].name);
+}
+
+int Columns::column_of(const char *key, int key_len) {
+    const std::string_view name(key, static_cast<size_t>(key_len));
+    for (size_t c = 0; c < names_.size(); ++c)
+        if (names_[c] == name) return static_cast<int>(c);
+    return -1;
+}
+
+void Columns::place(int category, const kv_entries &items, const kv_entry **cells) {
+    std::fill(cells, cells + names_.size(), nullptr);
+    auto &slots = slots_[static_cast<size_t>(category) & 3];
+    for (int i = 0; i < items.count; ++i) {
+        const kv_entry &item = items.entries[i];
+        Slot &slot = slots[static_cast<size_t>(i)];
+        if (slot.key != item.key) slot = {item.key, column_of(item.key, item.key_len)};
+        if (slot.column >= 0) cells[slot.column] = &item;
+    }
+}
+
+} // namespace cli

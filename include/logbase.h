@@ -673,6 +673,58 @@ LOGBASE_API int read_lang_table(const char *path, const char *section, void *tab
 /* strcasecmp order of two keys (or a key and an entry, whose key comes first). */
 LOGBASE_API int attrcmp(const void *a, const void *b);
 
+/* ===== Sequential log reader ============================================= */
+
+/* Reads every record of a log file of any version front to back: the header
+ * and index once, the content in large reads. The descriptor may be a regular
+ * file (read with pread from offset 0, so its position is left alone) or a
+ * pipe or other stream (read with read; its first byte is taken as the first
+ * byte of the file). The descriptor stays the caller's: it is never closed.
+ * A record that cannot be read writes the diagnostic lines the record calls
+ * write for it. One stream is for one thread at a time. */
+typedef struct log_stream log_stream;
+
+/* One record, valid until the next log_stream_next or log_stream_close. */
+typedef struct log_record {
+    const char *data;    /* the record's bytes, then one zero byte */
+    unsigned int length; /* as get_log_data_global: a block record is whole */
+    unsigned int offset; /* absolute file offset (its low 32 bits) */
+    unsigned int seq;    /* sequence number (block number in versions 0 and 1) */
+} log_record;
+
+/* Results of log_stream_next. */
+#define LOG_STREAM_RECORD 1    /* *record holds the next record */
+#define LOG_STREAM_END 0       /* no more records; so is every later call */
+#define LOG_STREAM_FAILED (-1) /* record->seq cannot be read; the next call goes on */
+#define LOG_STREAM_STOPPED                                                                         \
+    (-2)                        /* the records from record->seq on cannot be read (read            \
+                                   error, or more records claimed than index slots); later         \
+                                   calls return LOG_STREAM_END */
+#define LOG_STREAM_INVALID (-3) /* a NULL argument */
+
+/* Opens a reader on `fd` (0 included) and reads the version, the header and,
+ * on a stream, the whole index. 0 and *out set on success; otherwise *out is
+ * NULL and the result is -1 (NULL out or a negative or unusable descriptor),
+ * -2 (not a log file: fewer than 8 bytes or no version text), -3 (header or
+ * index cut short or unreadable) or -4 (no memory). For a block version on a
+ * stream the synthesized header's record_count and file_length are 0. */
+LOGBASE_API int log_stream_open(int fd, log_stream **out);
+/* The next record in sequence order; one of the LOG_STREAM_ results. On a
+ * stream nothing is read twice: an indexed record that starts before the
+ * record served before it fails (LOG_STREAM_FAILED, with a diagnostic line). */
+LOGBASE_API int log_stream_next(log_stream *stream, log_record *record);
+/* Regular files only: the next call of log_stream_next reads record `seq`
+ * (any record, in any order). 0, or -1 on a stream. */
+LOGBASE_API int log_stream_seek(log_stream *stream, unsigned int seq);
+/* Why the last record failed or the reading stopped, in words (the
+ * diagnostic lines give the details); "" when nothing failed. */
+LOGBASE_API const char *log_stream_error(const log_stream *stream);
+/* The file's header (synthesized for versions 0 and 1) and version. */
+LOGBASE_API const log_header *log_stream_header(const log_stream *stream);
+LOGBASE_API int log_stream_version(const log_stream *stream);
+/* Releases the reader (NULL is ignored); the descriptor stays open. */
+LOGBASE_API void log_stream_close(log_stream *stream);
+
 #ifdef __cplusplus
 }
 #endif

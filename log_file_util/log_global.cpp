@@ -14,10 +14,8 @@
 
 using namespace lb::logfile;
 
-namespace {
+namespace lb::logfile {
 
-// Fills the header a block-version file lacks, so that parse_log_version
-// finds the version in it and the index is empty.
 void synthesize_header(log_header *header, int version, off_t file_length) {
     // "v%03dxxxx" and its terminating zero: the zero lands on the first byte
     // of `reserved`, the rest of `reserved` is left as it was.
@@ -28,6 +26,10 @@ void synthesize_header(log_header *header, int version, off_t file_length) {
     header->file_length = static_cast<uint32_t>(file_length);
     header->index_capacity = 0;
 }
+
+} // namespace lb::logfile
+
+namespace {
 
 // Looks up the record at `offset` of an indexed file through its whole
 // index, read for this one call. The exported callers write the diagnostic

@@ -55,6 +55,10 @@ struct seq_lookup {
 // below record_count, as the offset lookups do; writes no diagnostic line.
 seq_lookup find_record(const log_header &header, const log_index_entry *index, int offset);
 
+// Fills the header a block-version file lacks, so that parse_log_version
+// finds the version in it and the index is empty.
+void synthesize_header(log_header *header, int version, off_t file_length);
+
 // An index buffer for the header's capacity (never a zero-size block);
 // empty when the allocation fails.
 malloc_ptr<log_index_entry> allocate_index(const log_header &header);

@@ -9,57 +9,112 @@
 
 namespace cli {
 
+namespace {
+
+// The reason for a failed log_stream_open, for the user.
+std::string open_failure(int result) {
+    switch (result) {
+    case -2:
+        return "not a log file (no version text at its start)";
+    case -3:
+        return "the log header or index is cut short or unreadable";
+    case -4:
+        return "out of memory";
+    default:
+        return "cannot be read";
+    }
+}
+
+} // namespace
+
 LogReader::~LogReader() {
-    if (owns_fd_) ::close(fd_);
+    log_stream_close(stream_);
+    if (fd_ >= 0) ::close(fd_);
 }
 
 std::string LogReader::open(const std::string &path) {
     path_ = path;
     if (path == "-") {
-        // A descriptor of our own: the library refuses descriptor 0.
+        // A descriptor of our own, which the record calls accept (they refuse 0).
         fd_ = ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 3);
         if (fd_ < 0) return "cannot read standard input: " + std::string(std::strerror(errno));
-        owns_fd_ = true;
     } else {
-        // Non-blocking, so that a FIFO is refused instead of waiting for a writer.
+        // Non-blocking, so that opening a FIFO does not wait for a writer.
         fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
         if (fd_ < 0) return "cannot open " + path + ": " + std::strerror(errno);
-        owns_fd_ = true;
     }
     struct stat st {};
     if (::fstat(fd_, &st) != 0) return path + ": " + std::strerror(errno);
+    if (S_ISDIR(st.st_mode)) return path + ": is a directory";
     seekable_ = S_ISREG(st.st_mode);
-    if (!seekable_) return path + ": not a regular file";
-    size_ = st.st_size;
-    version_ = get_log_version(fd_);
-    if (version_ < 0) return path + ": not a log file (no readable version text)";
-    if (get_log_file_header_global(fd_, &header_) != 0)
-        return path + ": cannot read the log header";
+    size_ = seekable_ ? st.st_size : 0;
+    if (!seekable_) {
+        // A pipe is read as it comes; a FIFO without a writer reads as empty.
+        int flags = ::fcntl(fd_, F_GETFL);
+        if (flags >= 0) ::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK);
+    }
+    if (int result = log_stream_open(fd_, &stream_); result != 0)
+        return (path == "-" ? std::string("standard input") : path) + ": " + open_failure(result);
+    version_ = log_stream_version(stream_);
+    header_ = *log_stream_header(stream_);
     return {};
 }
 
+LogReader::Step LogReader::deliver(Record &out) {
+    log_record record{};
+    int result = log_stream_next(stream_, &record);
+    out.seq = record.seq;
+    switch (result) {
+    case LOG_STREAM_RECORD:
+        break;
+    case LOG_STREAM_END:
+        error_.clear();
+        return Step::kEnd;
+    case LOG_STREAM_FAILED:
+        error_ = "record " + std::to_string(record.seq) + ": " + log_stream_error(stream_);
+        return Step::kFailed;
+    default:
+        error_ = "records from " + std::to_string(record.seq) + " on: " + log_stream_error(stream_);
+        return Step::kEnd;
+    }
+    unsigned length = record.length;
+    // A block record is its text up to the first zero byte, which then ends it.
+    if (version_ < 2)
+        if (const void *nul = std::memchr(record.data, '\0', length))
+            length = static_cast<unsigned>(static_cast<const char *>(nul) - record.data);
+    out = Record{record.data, length, record.offset, record.seq};
+    error_.clear();
+    return Step::kRecord;
+}
+
 std::optional<LogReader::Record> LogReader::read(int seq) {
-    unsigned length = 0, offset = 0;
-    if (get_log_data_global(fd_, seq, buf_, &header_, &length, &offset) != 0 ||
-        length > kRecordMax) {
-        error_ = "record " + std::to_string(seq) + " cannot be read";
+    if (stream_ == nullptr || seq < 0 ||
+        log_stream_seek(stream_, static_cast<unsigned>(seq)) != 0) {
+        error_ =
+            seekable_ ? "no record " + std::to_string(seq) : "a pipe is read front to back only";
         return std::nullopt;
     }
-    if (version_ < 2)
-        if (const void *nul = std::memchr(buf_, '\0', length))
-            length = static_cast<unsigned>(static_cast<const char *>(nul) - buf_);
-    buf_[length] = '\0';
-    error_.clear();
-    return Record{buf_, length, offset, static_cast<unsigned>(seq)};
+    Record out{};
+    switch (deliver(out)) {
+    case Step::kRecord:
+        return out;
+    case Step::kEnd:
+        if (error_.empty())
+            error_ = "no record " + std::to_string(seq) + " (the file holds " +
+                     std::to_string(count()) + ")";
+        return std::nullopt;
+    case Step::kFailed:
+        return std::nullopt;
+    }
+    return std::nullopt;
 }
 
 LogReader::Step LogReader::next(Record &out) {
-    if (next_seq_ >= count()) return Step::kEnd;
-    out.seq = next_seq_++;
-    auto record = read(static_cast<int>(out.seq));
-    if (!record) return Step::kFailed;
-    out = *record;
-    return Step::kRecord;
+    if (stream_ == nullptr) {
+        error_ = "not open";
+        return Step::kEnd;
+    }
+    return deliver(out);
 }
 
 std::string escape_bytes(std::string_view bytes) {

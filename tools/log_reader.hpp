@@ -1,5 +1,6 @@
 // Reading a log file of any version record by record, shared by the
-// commands that read log files (info, cat, parse, csv).
+// commands that read log files (info, cat, parse, csv): the library's
+// sequential reader, with the reasons of its failures in words.
 #pragma once
 
 #include <cstdint>
@@ -42,7 +43,8 @@ class LogReader {
     bool seekable() const { return seekable_; } // false for a pipe
 
     // Record `seq` of a seekable file, valid until the next read or next;
-    // nullopt when it cannot be read (the reason in error()).
+    // nullopt when it cannot be read (the reason in error()). The following
+    // next() reads the record after it.
     std::optional<Record> read(int seq);
 
     // The next record in file order. kFailed: record out.seq could not be
@@ -54,16 +56,16 @@ class LogReader {
     const std::string &error() const { return error_; }
 
   private:
+    Step deliver(Record &out);
+
     int fd_ = -1;
-    bool owns_fd_ = false;
+    log_stream *stream_ = nullptr;
     bool seekable_ = false;
     int version_ = -1;
     off_t size_ = 0;
-    uint32_t next_seq_ = 0;
     log_header header_{};
     std::string path_;
     std::string error_;
-    char buf_[kRecordMax + 1];
 };
 
 // Bytes as printable text: backslash doubled, control and non-ASCII bytes

@@ -99,41 +99,64 @@ class JsonLines : public Parsing {
   public:
     JsonLines(OutBuffer &out, cli::Columns &fields) : out_(out), fields_(fields) {
         cells_.resize(fields.size());
+        for (const std::string &name : fields.names())
+            names_room_ += name.size() + 8;
     }
     bool record(const InputFile &file, const LogReader::Record &record) override {
         if (!parse(file, record)) return false;
-        out_.put("{\"seq\":");
-        out_.put_decimal(record.seq);
-        if (file.several) {
-            out_.put(",\"file\":");
-            cli::put_json_string(out_, file.reader.path());
-        }
+        const std::string_view path = file.several ? file.reader.path() : std::string_view();
+        // Keys are the tables' names (under 32 bytes); the values lie inside
+        // the record, so its length bounds them all.
+        const size_t keys_room =
+            fields_.empty() ? 40 * static_cast<size_t>(items_.count) : names_room_;
+        char *const start = out_.reserve(cli::json_room(record.length) + keys_room +
+                                         cli::json_room(path.size()) + 40 + cli::kSlack);
+        readable_ = record.data + record.length + 1; // its NUL included
+        char *w = start;
+        w = put(w, "{\"seq\":");
+        w = put_decimal(w, record.seq);
+        if (file.several) w = cli::put_json_string(put(w, ",\"file\":"), path);
         if (fields_.empty()) {
             for (int i = 0; i < items_.count; ++i)
-                put_item(key_of(items_.entries[i]), &items_.entries[i]);
+                w = put_item(w, key_of(items_.entries[i]), &items_.entries[i]);
         } else {
             fields_.place(file.category, items_, cells_.data());
             for (size_t c = 0; c < cells_.size(); ++c)
-                put_item(fields_.names()[c], cells_[c]);
+                w = put_item(w, fields_.names()[c], cells_[c]);
         }
-        out_.put("}\n");
+        w = put(w, "}\n");
+        out_.commit(static_cast<size_t>(w - start));
         return true;
     }
 
   private:
-    void put_item(std::string_view key, const kv_entry *item) {
-        out_.put(",\"");
-        out_.put(key); // keys are the tables' plain ASCII names
-        out_.put("\":");
-        if (item != nullptr)
-            cli::put_json_string(out_, value_of(*item));
-        else
-            out_.put("null");
+    static char *put(char *w, std::string_view text) {
+        std::memcpy(w, text.data(), text.size());
+        return w + text.size();
+    }
+    static char *put_decimal(char *w, unsigned value) {
+        char digits[10];
+        size_t n = 0;
+        do {
+            digits[n++] = static_cast<char>('0' + value % 10);
+            value /= 10;
+        } while (value != 0);
+        while (n > 0)
+            *w++ = digits[--n];
+        return w;
+    }
+    // Keys are plain ASCII names from the tables: no escaping needed.
+    char *put_item(char *w, std::string_view key, const kv_entry *item) const {
+        w = put(put(put(w, ",\""), key), "\":");
+        return item != nullptr ? cli::put_json_string(w, value_of(*item), readable_)
+                               : put(w, "null");
     }
 
     OutBuffer &out_;
     cli::Columns &fields_;
     std::vector<const kv_entry *> cells_;
+    size_t names_room_ = 0;
+    const char *readable_ = nullptr;
 };
 
 // A header row of key names, then one row per record, a field per column.
@@ -166,11 +189,17 @@ class Csv : public Parsing {
     bool record(const InputFile &file, const LogReader::Record &record) override {
         if (!parse(file, record)) return false;
         columns_.place(file.category, items_, cells_.data());
+        // The values lie inside the record: its length bounds them all.
+        char *const start =
+            out_.reserve(cli::csv_room(record.length) + 3 * cells_.size() + 1 + cli::kSlack);
+        const char *readable = record.data + record.length + 1; // its NUL included
+        char *w = start;
         for (size_t c = 0; c < cells_.size(); ++c) {
-            if (c > 0) out_.put(',');
-            if (cells_[c] != nullptr) cli::put_csv_field(out_, value_of(*cells_[c]));
+            if (c > 0) *w++ = ',';
+            if (cells_[c] != nullptr) w = cli::put_csv_field(w, value_of(*cells_[c]), readable);
         }
-        out_.put('\n');
+        *w++ = '\n';
+        out_.commit(static_cast<size_t>(w - start));
         return true;
     }
 

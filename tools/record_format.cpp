@@ -8,19 +8,30 @@ namespace cli {
 
 namespace {
 
-// Each scan returns the index of the first byte that needs handling, or n.
-// Sixteen bytes at a time: values are mostly plain text that is copied as it
-// is, and the scan is most of the cost of writing them.
+// Copies the bytes of p that need no handling to w and returns how many: up
+// to the first byte `special` picks, or n. Sixteen bytes at a time: values
+// are mostly short plain text, and this loop is most of the cost of writing
+// them. Blocks are loaded and stored whole, also past the value's end while
+// the source stays below `readable` (the record around the value); what
+// lands in w past the plain bytes is overwritten by the caller, whose room
+// has kSlack bytes to spare for it.
 template <class Mask16, class Byte>
-size_t scan(const char *p, size_t n, Mask16 mask16, Byte special) {
+size_t copy_plain(char *w, const char *p, size_t n, const char *readable, Mask16 mask16,
+                  Byte special) {
     size_t i = 0;
-    for (; i + 16 <= n; i += 16)
-        if (int m = _mm_movemask_epi8(
-                mask16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i)))))
-            return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(m)));
-    while (i < n && !special(static_cast<unsigned char>(p[i])))
-        ++i;
-    return i;
+    for (; i < n && p + i + 16 <= readable; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(w + i), v);
+        auto m = static_cast<unsigned>(_mm_movemask_epi8(mask16(v)));
+        if (n - i < 16) m &= (1u << (n - i)) - 1;
+        if (m != 0) return i + static_cast<size_t>(__builtin_ctz(m));
+    }
+    for (; i < n; ++i) {
+        const auto c = static_cast<unsigned char>(p[i]);
+        if (special(c)) break;
+        w[i] = static_cast<char>(c);
+    }
+    return std::min(i, n);
 }
 
 __m128i equal(__m128i v, char c) {
@@ -33,28 +44,32 @@ __m128i control_or_high(__m128i v) {
     return _mm_cmplt_epi8(v, _mm_set1_epi8(0x20));
 }
 
-size_t csv_scan(const char *p, size_t n) {
-    return scan(
-        p, n,
+bool csv_special(unsigned char c) {
+    return c == ',' || c == '"' || c == '\r' || c == '\n';
+}
+
+size_t csv_plain(char *w, const char *p, size_t n, const char *readable) {
+    return copy_plain(
+        w, p, n, readable,
         [](__m128i v) {
             return _mm_or_si128(_mm_or_si128(equal(v, ','), equal(v, '"')),
                                 _mm_or_si128(equal(v, '\r'), equal(v, '\n')));
         },
-        [](unsigned char c) { return c == ',' || c == '"' || c == '\r' || c == '\n'; });
+        csv_special);
 }
 
-size_t json_scan(const char *p, size_t n) {
-    return scan(
-        p, n,
+size_t json_plain(char *w, const char *p, size_t n, const char *readable) {
+    return copy_plain(
+        w, p, n, readable,
         [](__m128i v) {
             return _mm_or_si128(control_or_high(v), _mm_or_si128(equal(v, '"'), equal(v, '\\')));
         },
         [](unsigned char c) { return c < 0x20 || c >= 0x80 || c == '"' || c == '\\'; });
 }
 
-size_t listing_scan(const char *p, size_t n) {
-    return scan(
-        p, n,
+size_t listing_plain(char *w, const char *p, size_t n, const char *readable) {
+    return copy_plain(
+        w, p, n, readable,
         [](__m128i v) {
             return _mm_or_si128(control_or_high(v), _mm_or_si128(equal(v, 0x7f), equal(v, '\\')));
         },
@@ -114,38 +129,26 @@ size_t utf8_sequence(const unsigned char *s, size_t n) {
     return length;
 }
 
-void put_csv_field(OutBuffer &out, std::string_view value) {
+char *put_csv_field(char *w, std::string_view value, const char *readable) {
     const size_t n = value.size();
-    size_t i = csv_scan(value.data(), n);
-    if (i == n) {
-        std::memcpy(out.reserve(n), value.data(), n);
-        out.commit(n);
-        return;
-    }
-    char *const start = out.reserve(2 * n + 2);
-    char *w = start;
+    const char *p = value.data();
+    if (csv_plain(w, p, n, std::max(readable, p + n)) == n) return w + n;
     *w++ = '"';
-    for (const char *p = value.data(), *end = p + n; p < end;) {
-        const char *quote = static_cast<const char *>(std::memchr(p, '"', end - p));
-        const char *stop = quote ? quote + 1 : end;
-        std::memcpy(w, p, stop - p);
-        w += stop - p;
-        if (quote) *w++ = '"';
-        p = stop;
+    for (size_t i = 0; i < n; ++i) {
+        if (p[i] == '"') *w++ = '"';
+        *w++ = p[i];
     }
     *w++ = '"';
-    out.commit(w - start);
+    return w;
 }
 
-void put_json_string(OutBuffer &out, std::string_view bytes) {
+char *put_json_string(char *w, std::string_view bytes, const char *readable) {
     const size_t n = bytes.size();
     const char *p = bytes.data();
-    char *const start = out.reserve(6 * n + 2);
-    char *w = start;
+    readable = std::max(readable, p + n);
     *w++ = '"';
     for (size_t i = 0;;) {
-        const size_t plain = json_scan(p + i, n - i);
-        std::memcpy(w, p + i, plain);
+        const size_t plain = json_plain(w, p + i, n - i, readable);
         w += plain;
         i += plain;
         if (i == n) break;
@@ -172,17 +175,15 @@ void put_json_string(OutBuffer &out, std::string_view bytes) {
         ++i;
     }
     *w++ = '"';
-    out.commit(w - start);
+    return w;
 }
 
-void put_escaped(OutBuffer &out, std::string_view bytes) {
+char *put_escaped(char *w, std::string_view bytes, const char *readable) {
     const size_t n = bytes.size();
     const char *p = bytes.data();
-    char *const start = out.reserve(4 * n);
-    char *w = start;
+    readable = std::max(readable, p + n);
     for (size_t i = 0;;) {
-        const size_t plain = listing_scan(p + i, n - i);
-        std::memcpy(w, p + i, plain);
+        const size_t plain = listing_plain(w, p + i, n - i, readable);
         w += plain;
         i += plain;
         if (i == n) break;
@@ -195,7 +196,17 @@ void put_escaped(OutBuffer &out, std::string_view bytes) {
         }
         ++i;
     }
-    out.commit(w - start);
+    return w;
+}
+
+void put_json_string(OutBuffer &out, std::string_view bytes) {
+    char *start = out.reserve(json_room(bytes.size()) + kSlack);
+    out.commit(static_cast<size_t>(put_json_string(start, bytes) - start));
+}
+
+void put_escaped(OutBuffer &out, std::string_view bytes) {
+    char *start = out.reserve(escaped_room(bytes.size()) + kSlack);
+    out.commit(static_cast<size_t>(put_escaped(start, bytes) - start));
 }
 
 const std::vector<std::string> &Columns::all_keys() {

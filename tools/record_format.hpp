@@ -13,17 +13,35 @@
 
 namespace cli {
 
+// The writers put their text at w and return its end. w must have room for
+// the bytes the matching *_room gives for the value's length, and kSlack
+// more after the last value written at a stretch: they store whole 16-byte
+// blocks. They may read the source up to `readable` (the end of the record
+// holding the value, when it lies beyond the value's end).
+constexpr size_t kSlack = 16;
+constexpr size_t csv_room(size_t n) {
+    return 2 * n + 2;
+}
+constexpr size_t json_room(size_t n) {
+    return 6 * n + 2;
+}
+constexpr size_t escaped_room(size_t n) {
+    return 4 * n;
+}
+
 // One CSV field: as it is, or between double quotes (quotes doubled) when it
 // holds a comma, a double quote, CR or LF.
-void put_csv_field(OutBuffer &out, std::string_view value);
+char *put_csv_field(char *w, std::string_view value, const char *readable = nullptr);
 
 // A JSON string that is valid UTF-8 whatever the bytes: well-formed UTF-8
 // sequences stay, every other byte (over-long forms, surrogates, code points
 // above U+10FFFF, stray continuation bytes) becomes \u00XX; quote, backslash
 // and control characters are escaped.
+char *put_json_string(char *w, std::string_view bytes, const char *readable = nullptr);
 void put_json_string(OutBuffer &out, std::string_view bytes);
 
 // Printable text: backslash doubled, control and non-ASCII bytes as \xHH.
+char *put_escaped(char *w, std::string_view bytes, const char *readable = nullptr);
 void put_escaped(OutBuffer &out, std::string_view bytes);
 
 // Length of the well-formed UTF-8 sequence at the head of `s`, 0 if none.

@@ -1,11 +1,14 @@
 // Reading every record of a log file: with the index read once, through the
 // version-independent calls, and by offset with get_log_line (which reads the
 // header and the whole index for each record). Run side by side; compare the
-// items/s of one run.
+// items/s of one run. Then a whole cached file of sample attack records, in
+// bytes/s: a plain read() loop over its bytes (the ceiling), the sequential
+// reader, and a get_log_data_global loop.
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
 #include <fcntl.h>
+#include <fstream>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -91,9 +94,99 @@ void BM_LineByOffset(benchmark::State &state) {
     state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 
+// The sample attack lines, with their version tag, repeated to 64 MiB in a
+// version-13 file, read once before the runs so that it is cached.
+class CachedLog {
+  public:
+    static const CachedLog &get() {
+        static const CachedLog log;
+        return log;
+    }
+    ~CachedLog() {
+        close(fd_);
+        unlink(path_.c_str());
+    }
+    int fd() const { return fd_; }
+    int64_t bytes() const { return bytes_; }
+
+  private:
+    CachedLog() {
+        std::ifstream in(LOGBASE_SAMPLE_DIR "/attack.txt");
+        std::vector<std::string> samples, records;
+        for (std::string line; std::getline(in, line);)
+            if (!line.empty()) samples.push_back(line + " \n");
+        for (size_t total = 0; total < (size_t{64} << 20) && !samples.empty();)
+            for (const std::string &line : samples) {
+                records.push_back(line);
+                total += line.size();
+            }
+        char path[] = "/tmp/logbase-bench.XXXXXX";
+        int tmp = mkstemp(path);
+        if (tmp >= 0) close(tmp);
+        path_ = path;
+        std::string file = logfile_writer::log_file(13, records);
+        bytes_ = static_cast<int64_t>(file.size());
+        logfile_writer::save(path_, file);
+        fd_ = open(path_.c_str(), O_RDONLY);
+        std::vector<char> chunk(1 << 20);
+        while (read(fd_, chunk.data(), chunk.size()) > 0) {
+        }
+    }
+    std::string path_;
+    int fd_ = -1;
+    int64_t bytes_ = 0;
+};
+
+void BM_WholeFileReadLoop(benchmark::State &state) {
+    const CachedLog &log = CachedLog::get();
+    std::vector<char> chunk(1 << 20);
+    for (auto _ : state) {
+        lseek(log.fd(), 0, SEEK_SET);
+        int64_t total = 0;
+        for (ssize_t n; (n = read(log.fd(), chunk.data(), chunk.size())) > 0;)
+            total += n;
+        if (total != log.bytes()) state.SkipWithError("short read");
+    }
+    state.SetBytesProcessed(state.iterations() * log.bytes());
+}
+
+void BM_WholeFileStream(benchmark::State &state) {
+    const CachedLog &log = CachedLog::get();
+    for (auto _ : state) {
+        log_stream *stream = nullptr;
+        if (log_stream_open(log.fd(), &stream) != 0) state.SkipWithError("not opened");
+        log_record record;
+        uint64_t sum = 0;
+        while (log_stream_next(stream, &record) == LOG_STREAM_RECORD)
+            sum += record.length + static_cast<unsigned char>(record.data[0]);
+        benchmark::DoNotOptimize(sum);
+        log_stream_close(stream);
+    }
+    state.SetBytesProcessed(state.iterations() * log.bytes());
+}
+
+void BM_WholeFileGlobalBySeq(benchmark::State &state) {
+    const CachedLog &log = CachedLog::get();
+    char buf[4096];
+    for (auto _ : state) {
+        log_header header{};
+        get_log_file_header_global(log.fd(), &header);
+        unsigned int len = 0, off = 0;
+        uint64_t sum = 0;
+        for (uint32_t seq = 0; seq < header.record_count; ++seq)
+            if (get_log_data_global(log.fd(), static_cast<int>(seq), buf, &header, &len, &off) == 0)
+                sum += len + static_cast<unsigned char>(buf[0]);
+        benchmark::DoNotOptimize(sum);
+    }
+    state.SetBytesProcessed(state.iterations() * log.bytes());
+}
+
 BENCHMARK(BM_IndexReadOnce)->Arg(100)->Arg(1000);
 BENCHMARK_CAPTURE(BM_GlobalBySeq, indexed, 2)->Arg(100)->Arg(1000);
 BENCHMARK_CAPTURE(BM_GlobalBySeq, version1_blocks, 1)->Arg(100)->Arg(1000);
 BENCHMARK(BM_LineByOffset)->Arg(100)->Arg(1000);
+BENCHMARK(BM_WholeFileReadLoop)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WholeFileStream)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WholeFileGlobalBySeq)->Unit(benchmark::kMillisecond);
 
 } // namespace

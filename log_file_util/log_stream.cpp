@@ -16,6 +16,12 @@
 
 using namespace lb::logfile;
 
+// A diagnostic line in the library's form that names the exported function
+// the caller called rather than the helper that found the fault.
+#define STREAM_REPORT(s, text, ...)                                                                \
+    rt_log(1, "!errr %s(%d)@%s:\n    " text, __FILE_NAME__, __LINE__,                              \
+           (s)->api __VA_OPT__(, ) __VA_ARGS__)
+
 namespace {
 
 constexpr size_t kWindowSize = size_t{1} << 20; // bytes of content per large read
@@ -42,6 +48,7 @@ struct log_stream {
     uint32_t next_seq;
     bool ended;
     const char *reason; // why the last record failed, for log_stream_error
+    const char *api;    // the exported function running, named by diagnostic lines
 
     // File bytes [window_start, window_start + window_fill) are in `window`,
     // which has one byte more for the zero after a record. The byte that
@@ -156,7 +163,7 @@ int next_block(log_stream *s, log_record *record) {
         s->ended = true;
         return LOG_STREAM_END;
     }
-    LB_REPORT("fread failed\n");
+    STREAM_REPORT(s, "fread failed\n");
     return s->positional ? fail(s, short_read(got)) : stop(s, short_read(got));
 }
 
@@ -170,7 +177,7 @@ bool index_entry(log_stream *s, uint32_t seq, log_index_entry *entry) {
         ssize_t got = read_some(s, s->index, bytes, at);
         if (got != static_cast<ssize_t>(bytes)) {
             s->index_held = 0;
-            LB_REPORT("read file failed \n\n");
+            STREAM_REPORT(s, "read file failed \n\n");
             return false;
         }
         s->index_base = seq;
@@ -186,7 +193,7 @@ int next_indexed(log_stream *s, log_record *record) {
         if (seq >= s->header.record_count) return LOG_STREAM_END;
         // More records claimed than index slots: the first one past the
         // index fails as get_log_data fails it, and the rest are not tried.
-        LB_REPORT("Invalid seq number %d \n\n", static_cast<int>(seq));
+        STREAM_REPORT(s, "Invalid seq number %d \n\n", static_cast<int>(seq));
         return stop(s, "the header claims more records than the index holds");
     }
     log_index_entry entry{};
@@ -194,23 +201,23 @@ int next_indexed(log_stream *s, log_record *record) {
     if (!index_entry(s, seq, &entry)) {
         bad_entry = "its index entry could not be read";
     } else if (entry.length > kMaxRecordLength) {
-        LB_REPORT("invalid log length %d \n\n", static_cast<int>(entry.length));
+        STREAM_REPORT(s, "invalid log length %d \n\n", static_cast<int>(entry.length));
         bad_entry = "its index entry gives a length above 4096";
     }
     if (bad_entry != nullptr) {
-        LB_REPORT("get_file_index failed\n");
+        STREAM_REPORT(s, "get_file_index failed\n");
         return fail(s, bad_entry);
     }
     uint64_t at = kHeaderSize + index_bytes(s->header) + entry.offset;
     if (!s->positional && at < s->previous_start) {
-        LB_REPORT("record %d at offset %u lies before the record read before it\n\n",
-                  static_cast<int>(seq), static_cast<uint32_t>(at));
+        STREAM_REPORT(s, "record %d at offset %u lies before the record read before it\n\n",
+                      static_cast<int>(seq), static_cast<uint32_t>(at));
         return fail(s, "it lies before the record read before it, and a stream cannot go back");
     }
     ssize_t got = fetch(s, at, entry.length);
     if (got != static_cast<ssize_t>(entry.length)) {
-        LB_REPORT("read failed, need read len %d, but read len %d\n",
-                  static_cast<int>(entry.length), static_cast<int>(got));
+        STREAM_REPORT(s, "read failed, need read len %d, but read len %d\n",
+                      static_cast<int>(entry.length), static_cast<int>(got));
         return fail(s, short_read(got));
     }
     return serve(s, record, at, entry.length);
@@ -227,14 +234,14 @@ int read_stream_index(log_stream *s) {
             room = std::min(s->records, std::max(room * 2, kIndexChunk));
             void *grown = std::realloc(s->index, size_t{kEntrySize} * room);
             if (grown == nullptr) {
-                LB_REPORT("malloc log index failed\n\n");
+                STREAM_REPORT(s, "malloc log index failed\n\n");
                 return -4;
             }
             s->index = static_cast<log_index_entry *>(grown);
         }
         uint64_t at = kHeaderSize + uint64_t{kEntrySize} * seq;
         if (fetch(s, at, kEntrySize) != kEntrySize) {
-            LB_REPORT("read file failed \n\n");
+            STREAM_REPORT(s, "read file failed \n\n");
             return -3;
         }
         std::memcpy(&s->index[seq], s->window + (at - s->window_start), kEntrySize);
@@ -243,7 +250,7 @@ int read_stream_index(log_stream *s) {
     uint64_t content = kHeaderSize + index_bytes(s->header);
     ssize_t error = 0;
     if (content > s->window_start + s->window_fill && !skip_to(s, content, &error)) {
-        LB_REPORT("read file failed \n\n");
+        STREAM_REPORT(s, "read file failed \n\n");
         return -3;
     }
     return 0;
@@ -253,7 +260,7 @@ int read_stream_index(log_stream *s) {
 int read_head(log_stream *s) {
     char verstr[8];
     if (fetch(s, 0, sizeof verstr) != sizeof verstr) {
-        LB_REPORT("read version info error\n\n");
+        STREAM_REPORT(s, "read version info error\n\n");
         return -2;
     }
     std::memcpy(verstr, s->window, sizeof verstr);
@@ -265,20 +272,20 @@ int read_head(log_stream *s) {
     }
     ssize_t got = fetch(s, 0, kHeaderSize);
     if (got != kHeaderSize) {
-        LB_REPORT("read file failed,rst = %d \n\n", static_cast<int>(got));
+        STREAM_REPORT(s, "read file failed,rst = %d \n\n", static_cast<int>(got));
         return -3;
     }
     std::memcpy(&s->header, s->window, kHeaderSize);
     s->records = searchable_entries(s->header);
     if (!s->positional) return read_stream_index(s);
     if (s->file_size < kHeaderSize + index_bytes(s->header)) {
-        LB_REPORT("read file failed \n\n");
+        STREAM_REPORT(s, "read file failed \n\n");
         return -3;
     }
     s->index = static_cast<log_index_entry *>(
         std::malloc(size_t{kEntrySize} * std::max(1u, std::min(kIndexChunk, s->records))));
     if (s->index == nullptr) {
-        LB_REPORT("malloc log index failed\n\n");
+        STREAM_REPORT(s, "malloc log index failed\n\n");
         return -4;
     }
     return 0;
@@ -304,6 +311,7 @@ LOGBASE_API int log_stream_open(int fd, log_stream **out) {
         LB_REPORT("malloc log stream failed\n\n");
         return -4;
     }
+    s->api = __func__;
     s->fd = fd;
     s->window = window;
     s->positional = S_ISREG(st.st_mode);
@@ -323,6 +331,7 @@ LOGBASE_API int log_stream_next(log_stream *stream, log_record *record) {
         stream->zeroed = nullptr;
     }
     if (stream->ended) return LOG_STREAM_END;
+    stream->api = __func__;
     record->seq = stream->next_seq;
     return stream->version < kFirstIndexedVersion ? next_block(stream, record)
                                                   : next_indexed(stream, record);

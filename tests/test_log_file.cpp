@@ -8,6 +8,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <tuple>
 #include <unistd.h>
 #include <vector>
@@ -252,6 +253,144 @@ TEST_F(LogFile, UnreadableFilesAndHostileHeaders) {
     EXPECT_EQ(diag(), "get_log_len_global: malloc log index failed\n\n"
                       "get_log_line: malloc log index failed\n\n"
                       "get_log_data: read failed, need read len 120, but read len 0\n");
+}
+
+// The sequential reader, on a regular file and on a pipe fed by a thread.
+class LogStream : public LogFile {
+  protected:
+    void TearDown() override {
+        log_stream_close(stream_);
+        if (writer_.joinable()) writer_.join();
+    }
+
+    // A descriptor delivering `bytes`: the file, or a pipe written by a thread.
+    int source(const std::string &bytes, bool pipe_it) {
+        if (!pipe_it) return open_bytes(bytes, "s" + std::to_string(++files_) + ".log");
+        int fds[2];
+        EXPECT_EQ(pipe(fds), 0);
+        if (writer_.joinable()) writer_.join();
+        writer_ = std::thread([bytes, fd = fds[1]] {
+            (void)!write(fd, bytes.data(), bytes.size());
+            close(fd);
+        });
+        return fds[0];
+    }
+
+    // Every result of log_stream_next until the end, as "seq:result" text
+    // ("+" for a record, whose text must match `expected`).
+    std::string read_all(int fd, const std::vector<std::string> &expected = {}) {
+        EXPECT_EQ(log_stream_open(fd, &stream_), 0);
+        std::string results;
+        log_record r;
+        for (int result; (result = log_stream_next(stream_, &r)) != LOG_STREAM_END;) {
+            results += std::to_string(r.seq) +
+                       (result == LOG_STREAM_RECORD ? "+ " : ":" + std::to_string(result) + " ");
+            if (result == LOG_STREAM_RECORD && r.seq < expected.size()) {
+                EXPECT_EQ(std::string(r.data, r.length), expected[r.seq]);
+            }
+        }
+        return results;
+    }
+
+    log_stream *stream_ = nullptr;
+    std::thread writer_;
+    int files_ = 0;
+};
+
+TEST_F(LogStream, EveryVersionOnFileAndPipeMatchesTheRecordCalls) {
+    // Attack-sized lines over more than one 1 MiB window, so that records
+    // straddle refills; a trailing partial block is no record.
+    for (int version : {0, 1, 13}) {
+        std::vector<std::string> lines;
+        for (int i = 0; i < 1500; ++i)
+            lines.push_back((version == 1 ? "v001xxxx" : "") +
+                            record(300 + i * 7 % 700, static_cast<char>('a' + i % 26)));
+        std::string bytes = logfile_writer::log_file(version, lines) + (version < 2 ? "v0" : "");
+        int file = open_bytes(bytes, "v" + std::to_string(version) + ".log");
+        log_header header{};
+        ASSERT_EQ(get_log_file_header_global(file, &header), 0);
+        ASSERT_EQ(header.record_count, lines.size());
+        for (bool pipe_it : {false, true}) {
+            SCOPED_TRACE(std::to_string(version) + (pipe_it ? " pipe" : " file"));
+            int fd = source(bytes, pipe_it);
+            if (!pipe_it) lseek(fd, 77, SEEK_SET);
+            ASSERT_EQ(log_stream_open(fd, &stream_), 0);
+            EXPECT_EQ(log_stream_version(stream_), version);
+            EXPECT_EQ(log_stream_header(stream_)->record_count,
+                      pipe_it && version < 2 ? 0 : header.record_count);
+            log_record r;
+            uint32_t seq = 0;
+            for (; log_stream_next(stream_, &r) == LOG_STREAM_RECORD; ++seq) {
+                ASSERT_EQ(get_log_data_global(file, seq, buf_, &header, &len_, &off_), 0);
+                ASSERT_EQ(std::tuple(r.seq, r.length, r.offset), std::tuple(seq, len_, off_));
+                ASSERT_EQ(std::memcmp(r.data, buf_, len_), 0);
+                ASSERT_EQ(r.data[r.length], '\0');
+            }
+            EXPECT_EQ(seq, lines.size());
+            EXPECT_EQ(log_stream_next(stream_, &r), LOG_STREAM_END);
+            EXPECT_EQ(log_stream_seek(stream_, 3), pipe_it ? -1 : 0);
+            if (!pipe_it) {
+                EXPECT_EQ(lseek(fd, 0, SEEK_CUR), 77) << "the caller's position is left alone";
+                ASSERT_EQ(log_stream_next(stream_, &r), LOG_STREAM_RECORD);
+                EXPECT_EQ(r.seq, 3u);
+            }
+            log_stream_close(stream_);
+            stream_ = nullptr;
+            EXPECT_EQ(fcntl(fd, F_GETFD), 0) << "the descriptor stays open";
+            close(fd);
+        }
+    }
+    EXPECT_EQ(diag(), "");
+}
+
+TEST_F(LogStream, BadRecordsFailWithTheRecordCallsLinesAndReadingGoesOn) {
+    // {bytes, results, diagnostic lines on a file, extra lines on a pipe}
+    std::string three = indexed_file(13, kThree);
+    const std::tuple<std::string, std::string, std::string, std::string> cases[] = {
+        {indexed_file(13, kThree, {.entries = {{{0, 120}, {120, 4097}, {300, 40}}}}), "0+ 1:-1 2+ ",
+         "log_stream_next: invalid log length 4097 \n\n"
+         "log_stream_next: get_file_index failed\n",
+         ""},
+        {three.substr(0, three.size() - 1), "0+ 1+ 2:-1 ",
+         "log_stream_next: read failed, need read len 40, but read len 39\n", ""},
+        {indexed_file(13, {kThree[1], kThree[0]}, {.entries = {{{180, 120}, {0, 180}}}}), "0+ 1+ ",
+         "", "1:-1 "},
+        {indexed_file(13, kThree, {.record_count = 1000}), "0+ 1+ 2+ 3:-2 ",
+         "log_stream_next: Invalid seq number 3 \n\n", ""},
+    };
+    for (auto [bytes, results, lines, on_pipe] : cases)
+        for (bool pipe_it : {false, true}) {
+            std::string expected = results;
+            if (pipe_it && !on_pipe.empty()) expected = "0+ " + on_pipe;
+            EXPECT_EQ(read_all(source(bytes, pipe_it), {kThree[0]}), expected) << pipe_it;
+            EXPECT_EQ(*log_stream_error(stream_) != '\0', expected.find(':') != std::string::npos);
+            std::string text = diag();
+            if (pipe_it && !on_pipe.empty())
+                EXPECT_EQ(text, "log_stream_next: record 1 at offset 40 lies before the record "
+                                "read before it\n\n");
+            else
+                EXPECT_EQ(text, lines);
+            log_stream_close(stream_);
+            stream_ = nullptr;
+        }
+
+    // Files that cannot be opened: {bytes, result, line}.
+    const std::tuple<std::string, int, std::string> refused[] = {
+        {"", -2, "read version info error\n\n"},
+        {"xlog.log is no log", -2, ""},
+        {three.substr(0, 20), -3, "read file failed,rst = 20 \n\n"},
+        {three.substr(0, 40), -3, "read file failed \n\n"},
+        {indexed_file(3, kThree, {.index_capacity = 0xFFFFFFFFu, .slots_written = 3}), -3,
+         "read file failed \n\n"}};
+    for (auto [bytes, result, line] : refused)
+        for (bool pipe_it : {false, true}) {
+            EXPECT_EQ(log_stream_open(source(bytes, pipe_it), &stream_), result) << pipe_it;
+            EXPECT_EQ(stream_, nullptr);
+            EXPECT_EQ(diag(), line.empty() ? "" : "log_stream_open: " + line) << pipe_it;
+        }
+    EXPECT_EQ(log_stream_open(-1, &stream_), -1);
+    EXPECT_EQ(log_stream_next(nullptr, nullptr), LOG_STREAM_INVALID);
+    diag();
 }
 
 // Runs the logbase tool; returns its exit status (-1 if it did not exit

@@ -180,7 +180,7 @@ class Csv : public Parsing {
             std::fprintf(stderr,
                          "logbase: %s: its %s records do not fit the %s columns of this "
                          "output; give --fields, or convert it on its own\n",
-                         file.reader.path().c_str(), cli::category_name(file.category),
+                         cli::shown_name(file.reader).c_str(), cli::category_name(file.category),
                          cli::category_name(header_category_));
             return false;
         }

@@ -34,10 +34,10 @@ class Progress {
         if (!shown_ || ++records_ % 8192 != 0) return;
         drawn_ = true;
         if (reader_.seekable() && reader_.size() > 0)
-            std::fprintf(stderr, "\r%s %s: %u%%", command_, reader_.path().c_str(),
+            std::fprintf(stderr, "\r%s %s: %u%%", command_, shown_name(reader_).c_str(),
                          static_cast<unsigned>(100.0 * record.offset / reader_.size()));
         else
-            std::fprintf(stderr, "\r%s %s: %llu records", command_, reader_.path().c_str(),
+            std::fprintf(stderr, "\r%s %s: %llu records", command_, shown_name(reader_).c_str(),
                          records_);
     }
 
@@ -89,7 +89,7 @@ int category_by_type(const LogReader::Record &record, std::string &why_not) {
 }
 
 struct FileTally {
-    std::string path;
+    std::string name;
     unsigned long long records = 0;
     unsigned long long failed = 0;
     bool cut_short = false;
@@ -126,7 +126,7 @@ class FileRun {
         }
         if (!reader_.error().empty()) {
             tally_.cut_short = true;
-            std::fprintf(stderr, "logbase: %s: reading stopped: %s\n", reader_.path().c_str(),
+            std::fprintf(stderr, "logbase: %s: reading stopped: %s\n", shown_name(reader_).c_str(),
                          reader_.error().c_str());
         }
         return true;
@@ -142,8 +142,9 @@ class FileRun {
 
     bool agrees_with_option(const char *rule) {
         if (options_.category_option == 0 || options_.category_option == category_) return true;
-        std::fprintf(stderr, "logbase: %s: %s %s, but --category says %s\n", reader_.path().c_str(),
-                     rule, category_name(category_), category_name(options_.category_option));
+        std::fprintf(stderr, "logbase: %s: %s %s, but --category says %s\n",
+                     shown_name(reader_).c_str(), rule, category_name(category_),
+                     category_name(options_.category_option));
         return false;
     }
 
@@ -157,7 +158,7 @@ class FileRun {
         std::fprintf(stderr,
                      "logbase: %s: cannot tell the category: %s; %s; and no --category a|t|e "
                      "was given\n",
-                     reader_.path().c_str(), why_not_name_.c_str(), why_not_type.c_str());
+                     shown_name(reader_).c_str(), why_not_name_.c_str(), why_not_type.c_str());
         return false;
     }
 
@@ -169,7 +170,10 @@ class FileRun {
 
     void failed(unsigned seq, const std::string &why) {
         ++tally_.failed;
-        report_record(file(), seq, "unreadable: " + why);
+        // The reader's reasons may already name the record.
+        const std::string named = "record " + std::to_string(seq) + ": ";
+        report_record(file(), seq,
+                      "unreadable: " + (why.starts_with(named) ? why.substr(named.size()) : why));
     }
 
     // --seq or --offset: one record, by position when the file allows it.
@@ -208,10 +212,10 @@ class FileRun {
     bool no_record() {
         if (options_.only_offset)
             std::fprintf(stderr, "logbase: %s: no record starts at offset %lld\n",
-                         reader_.path().c_str(), *options_.only_offset);
+                         shown_name(reader_).c_str(), *options_.only_offset);
         else
             std::fprintf(stderr, "logbase: %s: no record %lld (the file holds %u)\n",
-                         reader_.path().c_str(), *options_.only_seq, reader_.count());
+                         shown_name(reader_).c_str(), *options_.only_seq, reader_.count());
         return false;
     }
 
@@ -233,7 +237,7 @@ void print_summary(const std::vector<FileTally> &tallies) {
         records += t.records;
         failed += t.failed;
         if (t.failed == 0 && !t.cut_short) continue;
-        files += (files.empty() ? "" : ", ") + t.path + ": " + std::to_string(t.failed) + " of " +
+        files += (files.empty() ? "" : ", ") + t.name + ": " + std::to_string(t.failed) + " of " +
                  std::to_string(t.records) + (t.cut_short ? ", the rest unreadable" : "");
     }
     if (!files.empty())
@@ -288,8 +292,12 @@ std::string parse_failure(int code) {
 }
 
 void report_record(const InputFile &file, unsigned seq, const std::string &why) {
-    std::fprintf(stderr, "logbase: %s: record %u %s\n", file.reader.path().c_str(), seq,
+    std::fprintf(stderr, "logbase: %s: record %u %s\n", shown_name(file.reader).c_str(), seq,
                  why.c_str());
+}
+
+std::string shown_name(const LogReader &reader) {
+    return reader.path() == "-" ? "standard input" : reader.path();
 }
 
 int read_inputs(const std::vector<std::string> &paths, const InputOptions &options,
@@ -302,7 +310,7 @@ int read_inputs(const std::vector<std::string> &paths, const InputOptions &optio
             status = fail(kFailed, error);
             continue;
         }
-        tallies.push_back({path});
+        tallies.push_back({shown_name(reader)});
         if (!FileRun(reader, options, handler, out, paths.size() > 1, tallies.back()).run())
             status = kFailed;
         if (tallies.back().failed > 0 || tallies.back().cut_short) status = kFailed;

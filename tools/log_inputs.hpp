@@ -54,7 +54,10 @@ int category_code(const std::string &text);
 int read_inputs(const std::vector<std::string> &paths, const InputOptions &options,
                 RecordHandler &handler, OutBuffer &out);
 
-// "logbase: PATH: record SEQ: WHY" on stderr.
+// The file's name in messages ("standard input" for "-").
+std::string shown_name(const LogReader &reader);
+
+// "logbase: FILE: record SEQ WHY" on stderr.
 void report_record(const InputFile &file, unsigned seq, const std::string &why);
 
 // The parser's result code in words.

@@ -76,14 +76,18 @@ class Listing : public Parsing {
         out_.put(" items, ");
         out_.put_decimal(static_cast<uint64_t>(consumed_));
         out_.put(" bytes\n");
+        // The values lie inside the record: its length bounds them all.
+        char *const start = out_.reserve(shown.size() * (width + 5) +
+                                         cli::escaped_room(record.length) + cli::kSlack);
+        const char *readable = record.data + record.length + 1; // its NUL included
+        char *w = start;
         for (const kv_entry *item : shown) {
-            char *pad = out_.reserve(width + 4);
-            std::memset(pad, ' ', width + 4);
-            std::memcpy(pad + 2, item->key, static_cast<size_t>(item->key_len));
-            out_.commit(width + 4);
-            cli::put_escaped(out_, value_of(*item));
-            out_.put('\n');
+            std::memset(w, ' ', width + 4);
+            std::memcpy(w + 2, item->key, static_cast<size_t>(item->key_len));
+            w = cli::put_escaped(w + width + 4, value_of(*item), readable);
+            *w++ = '\n';
         }
+        out_.commit(static_cast<size_t>(w - start));
         return true;
     }
 

@@ -26,9 +26,9 @@ class CatRecords : public cli::RecordHandler {
     CatRecords(cli::OutBuffer &out, bool raw) : out_(out), raw_(raw) {}
     bool start(const cli::InputFile &file) override {
         if (raw_ || !file.several) return true;
-        out_.put(first_ ? "==> " : "\n==> ");
-        out_.put(file.reader.path());
-        out_.put(" <==\n");
+        out_.write(first_ ? "==> " : "\n==> ");
+        out_.write(file.reader.path());
+        out_.write(" <==\n");
         first_ = false;
         return true;
     }
@@ -36,19 +36,19 @@ class CatRecords : public cli::RecordHandler {
         std::string_view text(record.data, record.length);
         if (raw_) {
             // A record that already ends its line keeps its own line feed.
-            out_.put(text);
+            out_.write(text);
             if (text.empty() || text.back() != '\n') out_.put('\n');
             return true;
         }
         while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
             text.remove_suffix(1);
         out_.put('#');
-        out_.put_decimal(record.seq);
-        out_.put(" @");
-        out_.put_decimal(record.offset);
+        cli::put_decimal(out_, record.seq);
+        out_.write(" @");
+        cli::put_decimal(out_, record.offset);
         out_.put(' ');
-        out_.put_decimal(record.length);
-        out_.put(": ");
+        cli::put_decimal(out_, record.length);
+        out_.write(": ");
         cli::put_escaped(out_, text);
         out_.put('\n');
         return true;
@@ -132,7 +132,7 @@ void print_info(cli::OutBuffer &out, const LogReader &log) {
         line("log type:", "unknown (standard input has no file name)");
     else
         line("log type:", "unknown (" + name + " is not a log file name)");
-    out.put(text);
+    out.write(text);
 }
 
 int run_info(int argc, char **argv) {
@@ -143,7 +143,7 @@ int run_info(int argc, char **argv) {
         return cli::usage_error(kInfo, error);
     cli::OutBuffer out;
     int status = cli::kOk;
-    for (size_t i = 0; i < paths.size() && out.ok(); ++i) {
+    for (size_t i = 0; i < paths.size() && !out.failed(); ++i) {
         LogReader log;
         if (std::string error = log.open(paths[i]); !error.empty()) {
             status = cli::fail(cli::kFailed, error);

@@ -48,9 +48,9 @@ class Listing : public Parsing {
     }
     bool start(const InputFile &file) override {
         if (!file.several) return true;
-        out_.put(first_ ? "==> " : "\n==> ");
-        out_.put(file.reader.path());
-        out_.put(" <==\n");
+        out_.write(first_ ? "==> " : "\n==> ");
+        out_.write(file.reader.path());
+        out_.write(" <==\n");
         first_ = false;
         return true;
     }
@@ -69,13 +69,13 @@ class Listing : public Parsing {
         size_t width = 0;
         for (const kv_entry *item : shown)
             width = std::max(width, key_of(*item).size());
-        out_.put("record ");
-        out_.put_decimal(record.seq);
-        out_.put(": ");
-        out_.put_decimal(static_cast<uint64_t>(items_.count));
-        out_.put(" items, ");
-        out_.put_decimal(static_cast<uint64_t>(consumed_));
-        out_.put(" bytes\n");
+        out_.write("record ");
+        cli::put_decimal(out_, record.seq);
+        out_.write(": ");
+        cli::put_decimal(out_, static_cast<uint64_t>(items_.count));
+        out_.write(" items, ");
+        cli::put_decimal(out_, static_cast<uint64_t>(consumed_));
+        out_.write(" bytes\n");
         // The values lie inside the record: its length bounds them all.
         char *const start = out_.reserve(shown.size() * (width + 5) +
                                          cli::escaped_room(record.length) + cli::kSlack);
@@ -177,7 +177,7 @@ class Csv : public Parsing {
             cells_.resize(columns_.size());
             for (size_t c = 0; c < columns_.size(); ++c) {
                 if (c > 0) out_.put(',');
-                out_.put(columns_.names()[c]); // key names need no quoting
+                out_.write(columns_.names()[c]); // key names need no quoting
             }
             out_.put('\n');
         } else if (table_columns_ && file.category != header_category_) {

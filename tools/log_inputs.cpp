@@ -122,7 +122,7 @@ class FileRun {
                 progress.at(record);
                 if (!take(record)) return false;
             }
-            if (!out_.ok()) return true;
+            if (out_.failed()) return true;
         }
         if (!reader_.error().empty()) {
             tally_.cut_short = true;
@@ -314,9 +314,9 @@ int read_inputs(const std::vector<std::string> &paths, const InputOptions &optio
         if (!FileRun(reader, options, handler, out, paths.size() > 1, tallies.back()).run())
             status = kFailed;
         if (tallies.back().failed > 0 || tallies.back().cut_short) status = kFailed;
-        if (!out.ok()) break;
+        if (out.failed()) break;
     }
-    if (out.ok()) print_summary(tallies);
+    if (!out.failed()) print_summary(tallies);
     return out.finish(status);
 }
 

@@ -19,24 +19,13 @@ OutBuffer::~OutBuffer() {
     std::free(data_);
 }
 
-void OutBuffer::put(std::string_view text) {
+void OutBuffer::write(std::string_view text) {
     while (!text.empty()) {
         size_t n = std::min(text.size(), kCapacity);
         std::memcpy(reserve(n), text.data(), n);
         used_ += n;
         text.remove_prefix(n);
     }
-}
-
-void OutBuffer::put_decimal(uint64_t value) {
-    char digits[20];
-    size_t n = 0;
-    do {
-        digits[sizeof digits - ++n] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value != 0);
-    std::memcpy(reserve(n), digits + sizeof digits - n, n);
-    used_ += n;
 }
 
 void OutBuffer::drain() {

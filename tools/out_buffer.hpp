@@ -28,11 +28,10 @@ class OutBuffer {
     void commit(size_t n) { used_ += n; }
 
     void put(char c) { *reserve(1) = c, ++used_; }
-    void put(std::string_view text);
-    void put_decimal(uint64_t value);
+    void write(std::string_view text);
 
-    // False once a write failed; the command then stops producing output.
-    bool ok() const { return error_ == 0; }
+    // True once a write failed; the command then stops producing output.
+    bool failed() const { return error_ != 0; }
     // Writes what is left and turns the run's status into the final one:
     // a failed write is reported and gives 1; a reader that closed the pipe
     // ends the run quietly with the status it had.

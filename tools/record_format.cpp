@@ -199,6 +199,17 @@ char *put_escaped(char *w, std::string_view bytes, const char *readable) {
     return w;
 }
 
+void put_decimal(OutBuffer &out, uint64_t value) {
+    char digits[20];
+    size_t n = 0;
+    do {
+        digits[sizeof digits - ++n] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    std::memcpy(out.reserve(n), digits + sizeof digits - n, n);
+    out.commit(n);
+}
+
 void put_json_string(OutBuffer &out, std::string_view bytes) {
     char *start = out.reserve(json_room(bytes.size()) + kSlack);
     out.commit(static_cast<size_t>(put_json_string(start, bytes) - start));

@@ -44,6 +44,9 @@ void put_json_string(OutBuffer &out, std::string_view bytes);
 char *put_escaped(char *w, std::string_view bytes, const char *readable = nullptr);
 void put_escaped(OutBuffer &out, std::string_view bytes);
 
+// A number in decimal digits.
+void put_decimal(OutBuffer &out, uint64_t value);
+
 // Length of the well-formed UTF-8 sequence at the head of `s`, 0 if none.
 size_t utf8_sequence(const unsigned char *s, size_t n);
 

@@ -17,8 +17,9 @@ def check(ok, what):
 
 
 def run(*args, stdin=None):
-    with open(stdin, "rb") if stdin else open(os.devnull, "rb") as source:
-        return subprocess.run([LOGBASE, *args], stdin=source, capture_output=True)
+    """The tool's result; `stdin` names a file fed to it through a pipe."""
+    data = open(stdin, "rb").read() if stdin else b""
+    return subprocess.run([LOGBASE, *args], input=data, capture_output=True)
 
 
 def listing(path):

@@ -4,7 +4,7 @@ every sample log file and for a file of hostile records with the standard csv
 and strict json modules, and checks every value against `logbase parse`.
 
 usage: test_tool_outputs.py LOGBASE SAMPLE_SOURCES SAMPLE_FILES"""
-import codecs, csv, io, json, os, re, struct, subprocess, sys, tempfile
+import codecs, csv, io, json, os, re, shutil, struct, subprocess, sys, tempfile
 
 LOGBASE, SOURCES, SAMPLES = sys.argv[1:4]
 TABLE_KEYS = {"a": 69, "t": 41, "e": 17}  # keys of each category's table
@@ -127,6 +127,11 @@ with tempfile.TemporaryDirectory() as tmp:
             (["parse", "--category", "e", "-"], 1, b"type= items say attack, but --category says event")]:
         result = run(*args, stdin=other)
         check(result.returncode == status and message in result.stderr, f"{args}: {result}")
+    misnamed = os.path.join(tmp, "alog.9.log")
+    shutil.copy(os.path.join(SAMPLES, "v13", "tlog.log"), misnamed)
+    result = run("csv", misnamed)
+    check(b"the file name says attack, but record 0 is a traffic record" in result.stderr,
+          f"misnamed file: {result.stderr}")
     with open(other, "r+b") as f:
         f.seek(len(b"v013xxxx") + 16 + len(index))
         f.write(b"v013xxxxdate=x type=nothing \n")

@@ -106,7 +106,8 @@ class FileRun {
     bool run() {
         if (options_.needs_category) {
             category_ = category_by_name(reader_.path(), why_not_name_);
-            if (category_ != 0 && !agrees_with_option("the file name says")) return false;
+            by_name_ = category_ != 0;
+            if (by_name_ && !agrees_with_option("the file name says")) return false;
         }
         if ((!options_.needs_category || category_ != 0) && !start()) return false;
         if (options_.only_seq || options_.only_offset) return run_one();
@@ -164,8 +165,22 @@ class FileRun {
 
     bool take(const LogReader::Record &record) {
         if (!started_ && !decide(record)) return false;
-        if (!handler_.record(file(), record)) ++tally_.failed;
+        if (!handler_.record(file(), record) && ++tally_.failed == 1 && by_name_)
+            explain_name_mismatch(record);
         return true;
+    }
+
+    // The name rule decided, and a record fails: say so once when the
+    // record is of another category by its own type= item.
+    void explain_name_mismatch(const LogReader::Record &record) {
+        std::string unused;
+        const int by_type = category_by_type(record, unused);
+        if (by_type == 0 || by_type == category_) return;
+        std::fprintf(stderr,
+                     "logbase: %s: the file name says %s, but record %u is a%s %s record by its "
+                     "type= item; read it as standard input (-) to go by that\n",
+                     shown_name(reader_).c_str(), category_name(category_), record.seq,
+                     by_type == 3 ? "n" : "", category_name(by_type));
     }
 
     void failed(unsigned seq, const std::string &why) {
@@ -227,6 +242,7 @@ class FileRun {
     FileTally &tally_;
     int category_ = 0;
     bool started_ = false;
+    bool by_name_ = false;
     std::string why_not_name_;
 };
 

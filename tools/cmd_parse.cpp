@@ -115,18 +115,16 @@ class JsonLines : public Parsing {
             fields_.empty() ? 40 * static_cast<size_t>(items_.count) : names_room_;
         char *const start = out_.reserve(cli::json_room(record.length) + keys_room +
                                          cli::json_room(path.size()) + 40 + cli::kSlack);
-        readable_ = record.data + record.length + 1; // its NUL included
+        const char *readable = record.data + record.length + 1; // its NUL included
         char *w = start;
         w = put(w, "{\"seq\":");
         w = put_decimal(w, record.seq);
         if (file.several) w = cli::put_json_string(put(w, ",\"file\":"), path);
         if (fields_.empty()) {
-            for (int i = 0; i < items_.count; ++i)
-                w = put_item(w, key_of(items_.entries[i]), &items_.entries[i]);
+            w = cli::put_json_members(w, items_, readable);
         } else {
             fields_.place(file.category, items_, cells_.data());
-            for (size_t c = 0; c < cells_.size(); ++c)
-                w = put_item(w, fields_.names()[c], cells_[c]);
+            w = cli::put_json_members(w, fields_.names(), cells_.data(), readable);
         }
         w = put(w, "}\n");
         out_.commit(static_cast<size_t>(w - start));
@@ -149,18 +147,11 @@ class JsonLines : public Parsing {
             *w++ = digits[--n];
         return w;
     }
-    // Keys are plain ASCII names from the tables: no escaping needed.
-    char *put_item(char *w, std::string_view key, const kv_entry *item) const {
-        w = put(put(put(w, ",\""), key), "\":");
-        return item != nullptr ? cli::put_json_string(w, value_of(*item), readable_)
-                               : put(w, "null");
-    }
 
     OutBuffer &out_;
     cli::Columns &fields_;
     std::vector<const kv_entry *> cells_;
     size_t names_room_ = 0;
-    const char *readable_ = nullptr;
 };
 
 // A header row of key names, then one row per record, a field per column.
@@ -197,12 +188,7 @@ class Csv : public Parsing {
         char *const start =
             out_.reserve(cli::csv_room(record.length) + 3 * cells_.size() + 1 + cli::kSlack);
         const char *readable = record.data + record.length + 1; // its NUL included
-        char *w = start;
-        for (size_t c = 0; c < cells_.size(); ++c) {
-            if (c > 0) *w++ = ',';
-            if (cells_[c] != nullptr) w = cli::put_csv_field(w, value_of(*cells_[c]), readable);
-        }
-        *w++ = '\n';
+        char *w = cli::put_csv_row(start, cells_.data(), cells_.size(), readable);
         out_.commit(static_cast<size_t>(w - start));
         return true;
     }

@@ -142,6 +142,16 @@ char *put_csv_field(char *w, std::string_view value, const char *readable) {
     return w;
 }
 
+char *put_csv_row(char *w, const kv_entry *const *cells, size_t n, const char *readable) {
+    for (size_t c = 0; c < n; ++c) {
+        if (c > 0) *w++ = ',';
+        if (cells[c] != nullptr)
+            w = put_csv_field(w, {cells[c]->val, static_cast<size_t>(cells[c]->val_len)}, readable);
+    }
+    *w++ = '\n';
+    return w;
+}
+
 char *put_json_string(char *w, std::string_view bytes, const char *readable) {
     const size_t n = bytes.size();
     const char *p = bytes.data();
@@ -196,6 +206,39 @@ char *put_escaped(char *w, std::string_view bytes, const char *readable) {
         }
         ++i;
     }
+    return w;
+}
+
+namespace {
+
+// Keys are plain ASCII names from the tables: no escaping needed.
+char *put_json_member(char *w, std::string_view key, const kv_entry *item, const char *readable) {
+    *w++ = ',';
+    *w++ = '"';
+    std::memcpy(w, key.data(), key.size());
+    w += key.size();
+    *w++ = '"';
+    *w++ = ':';
+    if (item != nullptr)
+        return put_json_string(w, {item->val, static_cast<size_t>(item->val_len)}, readable);
+    std::memcpy(w, "null", 4);
+    return w + 4;
+}
+
+} // namespace
+
+char *put_json_members(char *w, const kv_entries &items, const char *readable) {
+    for (int i = 0; i < items.count; ++i) {
+        const kv_entry &item = items.entries[i];
+        w = put_json_member(w, {item.key, static_cast<size_t>(item.key_len)}, &item, readable);
+    }
+    return w;
+}
+
+char *put_json_members(char *w, const std::vector<std::string> &keys, const kv_entry *const *cells,
+                       const char *readable) {
+    for (size_t c = 0; c < keys.size(); ++c)
+        w = put_json_member(w, keys[c], cells[c], readable);
     return w;
 }
 

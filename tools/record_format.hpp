@@ -33,12 +33,24 @@ constexpr size_t escaped_room(size_t n) {
 // holds a comma, a double quote, CR or LF.
 char *put_csv_field(char *w, std::string_view value, const char *readable = nullptr);
 
+// One CSV row of the cells' values (empty fields for null cells) and its
+// line feed; room for csv_room of the values' total length, 3 bytes a cell
+// and kSlack.
+char *put_csv_row(char *w, const kv_entry *const *cells, size_t n, const char *readable);
+
 // A JSON string that is valid UTF-8 whatever the bytes: well-formed UTF-8
 // sequences stay, every other byte (over-long forms, surrogates, code points
 // above U+10FFFF, stray continuation bytes) becomes \u00XX; quote, backslash
 // and control characters are escaped.
 char *put_json_string(char *w, std::string_view bytes, const char *readable = nullptr);
 void put_json_string(OutBuffer &out, std::string_view bytes);
+
+// The members ,"KEY":"VALUE" of a record's items in record order, or of the
+// given keys with their cells' values (null for a null cell); room for
+// json_room of the values' total length, 40 bytes a member and kSlack.
+char *put_json_members(char *w, const kv_entries &items, const char *readable);
+char *put_json_members(char *w, const std::vector<std::string> &keys, const kv_entry *const *cells,
+                       const char *readable);
 
 // Printable text: backslash doubled, control and non-ASCII bytes as \xHH.
 char *put_escaped(char *w, std::string_view bytes, const char *readable = nullptr);

@@ -121,10 +121,10 @@ class JsonLines : public Parsing {
         w = put_decimal(w, record.seq);
         if (file.several) w = cli::put_json_string(put(w, ",\"file\":"), path);
         if (fields_.empty()) {
-            w = cli::put_json_members(w, items_, readable);
+            w = members_.put(w, items_, readable);
         } else {
             fields_.place(file.category, items_, cells_.data());
-            w = cli::put_json_members(w, fields_.names(), cells_.data(), readable);
+            w = members_.put(w, fields_.names(), cells_.data(), readable);
         }
         w = put(w, "}\n");
         out_.commit(static_cast<size_t>(w - start));
@@ -152,6 +152,7 @@ class JsonLines : public Parsing {
     cli::Columns &fields_;
     std::vector<const kv_entry *> cells_;
     size_t names_room_ = 0;
+    cli::JsonMembers members_;
 };
 
 // A header row of key names, then one row per record, a field per column.

@@ -209,36 +209,58 @@ char *put_escaped(char *w, std::string_view bytes, const char *readable) {
     return w;
 }
 
-namespace {
+void JsonMembers::set(Key &key, const char *name, size_t length) {
+    key.name = name;
+    key.length = static_cast<uint32_t>(length + 4);
+    std::memset(key.text, 0, sizeof key.text);
+    if (key.length > sizeof key.text) return; // longer than any table key: put_key copies it
+    key.text[0] = ',';
+    key.text[1] = '"';
+    std::memcpy(key.text + 2, name, length);
+    key.text[length + 2] = '"';
+    key.text[length + 3] = ':';
+}
 
-// Keys are plain ASCII names from the tables: no escaping needed.
-char *put_json_member(char *w, std::string_view key, const kv_entry *item, const char *readable) {
+char *JsonMembers::put_key(char *w, const Key &key) {
+    if (key.length <= sizeof key.text) {
+        std::memcpy(w, key.text, sizeof key.text); // fixed size: a few moves
+        return w + key.length;
+    }
     *w++ = ',';
     *w++ = '"';
-    std::memcpy(w, key.data(), key.size());
-    w += key.size();
+    std::memcpy(w, key.name, key.length - 4);
+    w += key.length - 4;
     *w++ = '"';
     *w++ = ':';
+    return w;
+}
+
+char *JsonMembers::put_value(char *w, const kv_entry *item, const char *readable) {
     if (item != nullptr)
         return put_json_string(w, {item->val, static_cast<size_t>(item->val_len)}, readable);
     std::memcpy(w, "null", 4);
     return w + 4;
 }
 
-} // namespace
-
-char *put_json_members(char *w, const kv_entries &items, const char *readable) {
+char *JsonMembers::put(char *w, const kv_entries &items, const char *readable) {
     for (int i = 0; i < items.count; ++i) {
         const kv_entry &item = items.entries[i];
-        w = put_json_member(w, {item.key, static_cast<size_t>(item.key_len)}, &item, readable);
+        Key &key = slots_[static_cast<size_t>(i)];
+        if (key.name != item.key) set(key, item.key, static_cast<size_t>(item.key_len));
+        w = put_value(put_key(w, key), &item, readable);
     }
     return w;
 }
 
-char *put_json_members(char *w, const std::vector<std::string> &keys, const kv_entry *const *cells,
+char *JsonMembers::put(char *w, const std::vector<std::string> &keys, const kv_entry *const *cells,
                        const char *readable) {
+    if (columns_.size() != keys.size()) {
+        columns_.resize(keys.size());
+        for (size_t c = 0; c < keys.size(); ++c)
+            set(columns_[c], keys[c].c_str(), keys[c].size());
+    }
     for (size_t c = 0; c < keys.size(); ++c)
-        w = put_json_member(w, keys[c], cells[c], readable);
+        w = put_value(put_key(w, columns_[c]), cells[c], readable);
     return w;
 }
 

@@ -45,12 +45,30 @@ char *put_csv_row(char *w, const kv_entry *const *cells, size_t n, const char *r
 char *put_json_string(char *w, std::string_view bytes, const char *readable = nullptr);
 void put_json_string(OutBuffer &out, std::string_view bytes);
 
-// The members ,"KEY":"VALUE" of a record's items in record order, or of the
-// given keys with their cells' values (null for a null cell); room for
-// json_room of the values' total length, 40 bytes a member and kSlack.
-char *put_json_members(char *w, const kv_entries &items, const char *readable);
-char *put_json_members(char *w, const std::vector<std::string> &keys, const kv_entry *const *cells,
-                       const char *readable);
+// The members ,"KEY":"VALUE" of JSON objects: a record's items in record
+// order, or given keys with their cells' values (null for a null cell). Room:
+// json_room of the values' total length, 40 bytes a member and kSlack. Each
+// key's text is kept padded to a fixed width, so that writing it is one
+// fixed-size copy; a slot remembers the key it held in the last record.
+class JsonMembers {
+  public:
+    char *put(char *w, const kv_entries &items, const char *readable);
+    char *put(char *w, const std::vector<std::string> &keys, const kv_entry *const *cells,
+              const char *readable);
+
+  private:
+    struct Key {
+        const char *name = nullptr;
+        uint32_t length = 0; // of ,"KEY":
+        char text[32];       // ,"KEY": for the tables' keys (25 bytes at most)
+    };
+    static void set(Key &key, const char *name, size_t length);
+    static char *put_key(char *w, const Key &key);
+    static char *put_value(char *w, const kv_entry *item, const char *readable);
+
+    std::array<Key, 128> slots_{};
+    std::vector<Key> columns_;
+};
 
 // Printable text: backslash doubled, control and non-ASCII bytes as \xHH.
 char *put_escaped(char *w, std::string_view bytes, const char *readable = nullptr);

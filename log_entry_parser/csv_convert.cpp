@@ -1,6 +1,10 @@
 // CSV conversion: the parser in comma mode turns each line's separators into
 // commas, then four quoted items become whole double-quoted CSV fields.
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <emmintrin.h>
+#include <iterator>
 #include <string_view>
 
 #include "internal/text.hpp"
@@ -8,20 +12,206 @@
 
 namespace {
 
+constexpr size_t kNone = std::string_view::npos;
+
 // Each pattern is replaced in place by the same bytes with its final double
-// quote moved to the front: key="value" becomes "key=value".
+// quote moved to the front: key="value" becomes "key=value". Every pattern
+// ends in `="`, so one pass over the line's double quotes finds them all.
 constexpr std::string_view kQuotedFieldPatterns[] = {
     "timezone=\"",
     "ml_svm_accuracy=\"",
     "ml_svm_log_match_types=\"",
     "ml_allow_method=\"",
 };
+constexpr int kPatterns = 4;
+constexpr size_t kShortestPattern = 10;
 
-void move_quote_in_front(char *text, size_t len, std::string_view pattern) {
-    auto *match = static_cast<char *>(memmem(text, len, pattern.data(), pattern.size()));
-    if (match == nullptr) return;
-    std::memmove(match + 1, match, pattern.size() - 1);
-    match[0] = '"';
+// Little-endian loads: the byte at the lowest address is the low byte.
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__);
+
+constexpr bool last_key_letters_differ() {
+    for (int i = 0; i < kPatterns; ++i)
+        for (int j = i + 1; j < kPatterns; ++j)
+            if (kQuotedFieldPatterns[i].end()[-3] == kQuotedFieldPatterns[j].end()[-3])
+                return false;
+    return true;
+}
+static_assert(last_key_letters_differ());
+
+constexpr bool keys_hold_no_pair_bytes() {
+    for (std::string_view pattern : kQuotedFieldPatterns)
+        if (pattern.substr(0, pattern.size() - 2).find_first_of("=\"") != std::string_view::npos)
+            return false;
+    return true;
+}
+static_assert(keys_hold_no_pair_bytes());
+static_assert(kShortestPattern - 2 >= 8, "pattern_ends_at loads eight bytes of a key");
+static_assert(std::min({kQuotedFieldPatterns[0].size(), kQuotedFieldPatterns[1].size(),
+                        kQuotedFieldPatterns[2].size(), kQuotedFieldPatterns[3].size()}) ==
+              kShortestPattern);
+
+uint64_t load8(const char *bytes) {
+    uint64_t value;
+    std::memcpy(&value, bytes, sizeof value);
+    return value;
+}
+
+// Whether `pattern` ends with the '"' at text[quote]. Compared eight bytes
+// at a time (the last eight of the key first: most candidates differ there).
+bool pattern_ends_at(const char *text, size_t quote, std::string_view pattern) {
+    if (quote + 1 < pattern.size()) return false;
+    const char *start = text + quote + 1 - pattern.size();
+    const size_t key_len = pattern.size() - 2;
+    if (load8(start + key_len - 8) != load8(pattern.data() + key_len - 8)) return false;
+    for (size_t i = 0; i + 8 < key_len; i += 8)
+        if (load8(start + i) != load8(pattern.data() + i)) return false;
+    return start[key_len] == '=';
+}
+
+// Of 64 positions from `at`: bit i of `pairs` set where text[at + i - 1]
+// is '=' and text[at + i] '"', bit i of `zeros` where text[at + i] is 0.
+struct Block {
+    uint64_t pairs;
+    uint64_t zeros;
+};
+
+Block block64(const char *text, size_t at) {
+    Block block{0, 0};
+    for (size_t i = 0; i < 64; i += 16) {
+        const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text + at + i));
+        const __m128i before =
+            _mm_loadu_si128(reinterpret_cast<const __m128i *>(text + at + i - 1));
+        const __m128i pair = _mm_and_si128(_mm_cmpeq_epi8(here, _mm_set1_epi8('"')),
+                                           _mm_cmpeq_epi8(before, _mm_set1_epi8('=')));
+        const __m128i zero = _mm_cmpeq_epi8(here, _mm_setzero_si128());
+        block.pairs |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(pair))} << i;
+        block.zeros |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(zero))} << i;
+    }
+    return block;
+}
+
+// Calls visit(q) for every q in [from, to), from >= 1, where text[q - 1] is
+// '=' and text[q] '"', in order, until visit returns true, and stops at the
+// first zero byte of [from, to). Returns where the text ends: that zero
+// byte, or `to`; kNone when visit stopped the scan first. A line holds a few
+// dozen pairs among a thousand bytes or more: 64 positions are tested at a
+// time, and only the pairs found are visited.
+template <typename Visit>
+size_t each_quote_after_equals(const char *text, size_t from, size_t to, Visit visit) {
+    size_t q = from;
+    for (; q + 64 <= to; q += 64) {
+        Block block = block64(text, q);
+        // A pair after a zero byte lies past the text's end.
+        if (block.zeros != 0) block.pairs &= (block.zeros & -block.zeros) - 1;
+        for (; block.pairs != 0; block.pairs &= block.pairs - 1)
+            if (visit(q + static_cast<size_t>(__builtin_ctzll(block.pairs)))) return kNone;
+        if (block.zeros != 0) return q + static_cast<size_t>(__builtin_ctzll(block.zeros));
+    }
+    for (; q < to; ++q) {
+        if (text[q] == '\0') return q;
+        if (text[q] == '"' && text[q - 1] == '=' && visit(q)) return kNone;
+    }
+    return to;
+}
+
+// Start of the first occurrence of `pattern` lying inside [from, to), or kNone.
+size_t find_between(const char *text, size_t from, size_t to, std::string_view pattern) {
+    size_t found = kNone;
+    each_quote_after_equals(text, from + pattern.size() - 1, to, [&](size_t q) {
+        if (!pattern_ends_at(text, q, pattern)) return false;
+        found = q + 1 - pattern.size();
+        return true;
+    });
+    return found;
+}
+
+// Which pattern may end at a pair, by the letter before its '=' (the keys'
+// last letters differ); kPatterns for none. That key's last eight bytes.
+struct KeyEnds {
+    unsigned char pattern_of_letter[256];
+    uint64_t last8[kPatterns + 1];
+};
+
+constexpr KeyEnds key_ends() {
+    KeyEnds ends{};
+    for (unsigned char &k : ends.pattern_of_letter)
+        k = kPatterns;
+    for (int k = 0; k <= kPatterns; ++k) {
+        // The "no pattern" row takes pattern 0's bytes, which cannot match:
+        // the letter that chose it is not pattern 0's last one.
+        std::string_view key = kQuotedFieldPatterns[k % kPatterns];
+        key.remove_suffix(2);
+        for (size_t i = 0; i < 8; ++i)
+            ends.last8[k] |= uint64_t{static_cast<unsigned char>(key[key.size() - 8 + i])}
+                             << (8 * i);
+        if (k < kPatterns)
+            ends.pattern_of_letter[static_cast<unsigned char>(key.back())] =
+                static_cast<unsigned char>(k);
+    }
+    return ends;
+}
+
+constexpr KeyEnds kKeyEnds = key_ends();
+
+// The first occurrence of every pattern in text[0, len), in one pass that
+// stops at a zero byte; the text's end as each_quote_after_equals gives it.
+// At each pair one table lookup and one eight-byte compare turn almost every
+// candidate away without a branch that depends on the text.
+size_t find_all(const char *text, size_t len, size_t (&first)[kPatterns]) {
+    std::fill(std::begin(first), std::end(first), kNone);
+    int missing = kPatterns;
+    return each_quote_after_equals(text, kShortestPattern - 1, len, [&](size_t q) {
+        const int k = kKeyEnds.pattern_of_letter[static_cast<unsigned char>(text[q - 2])];
+        if (load8(text + q - 9) != kKeyEnds.last8[k]) return false;
+        if (first[k] != kNone || !pattern_ends_at(text, q, kQuotedFieldPatterns[k])) return false;
+        first[k] = q + 1 - kQuotedFieldPatterns[k].size();
+        return --missing == 0;
+    });
+}
+
+// Start of the occurrence of `pattern` ending at the pair at q, or kNone.
+size_t occurrence_ending_at(const char *text, size_t len, size_t q, std::string_view pattern) {
+    if (q < 1 || q >= len || text[q - 1] != '=' || text[q] != '"') return kNone;
+    return pattern_ends_at(text, q, pattern) ? q + 1 - pattern.size() : kNone;
+}
+
+// The patterns are rewritten one after the other, each at its first
+// occurrence in the text as the rewrites before it left it. A rewrite
+// changes only the bytes of its own occurrence, so a pattern's first
+// occurrence in the original text stays valid unless it overlaps an earlier
+// rewrite (then the whole text is searched again), and an occurrence made by
+// a rewrite must overlap it. Keys hold neither '=' nor '"', so such an
+// occurrence can only end at the pair that now closes the rewritten bytes or
+// at the quote that now opens them: two places to test per rewrite.
+// `len` is the line's length; the text ends at its first zero byte.
+void rewrite_quoted_fields(char *text, size_t len) {
+    if (const void *zero = std::memchr(text, '\0', std::min(len, kShortestPattern - 1)))
+        len = static_cast<size_t>(static_cast<const char *>(zero) - text);
+    size_t first[kPatterns];
+    size_t end = find_all(text, len, first);
+    size_t done_at[kPatterns];
+    size_t done_len[kPatterns];
+    int done = 0;
+    for (int k = 0; k < kPatterns; ++k) {
+        const std::string_view pattern = kQuotedFieldPatterns[k];
+        size_t at = first[k];
+        for (int d = 0; d < done && at != kNone; ++d)
+            if (at < done_at[d] + done_len[d] && done_at[d] < at + pattern.size())
+                at = find_between(text, 0, end != kNone ? end : lb::length_bounded(text, len),
+                                  pattern);
+        for (int d = 0; d < done; ++d) {
+            at = std::min(at, occurrence_ending_at(text, len, done_at[d], pattern));
+            at = std::min(at, occurrence_ending_at(text, len, done_at[d] + done_len[d], pattern));
+        }
+        if (at == kNone) continue;
+        // The occurrence holds the pattern's bytes: write them one further on.
+        text[at] = '"';
+        for (size_t i = 0; i + 1 < pattern.size(); ++i)
+            text[at + 1 + i] = pattern[i];
+        done_at[done] = at;
+        done_len[done] = pattern.size();
+        ++done;
+    }
 }
 
 } // namespace
@@ -33,9 +223,7 @@ extern "C" {
 // line's first NUL.
 LOGBASE_API void convert_csv_log_special_character(char *line, int len) {
     if (line == nullptr || len <= 0) return;
-    const size_t text_len = lb::length_bounded(line, static_cast<size_t>(len));
-    for (std::string_view pattern : kQuotedFieldPatterns)
-        move_quote_in_front(line, text_len, pattern);
+    rewrite_quoted_fields(line, static_cast<size_t>(len));
 }
 
 LOGBASE_API int convert_csv_log(int cat, char *buf, int len) {

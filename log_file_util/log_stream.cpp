@@ -71,19 +71,21 @@ ssize_t read_some(log_stream *s, void *buf, size_t count, uint64_t at) {
     }
 }
 
-// Reads and drops stream bytes up to file offset `at`; false at end of file
-// or on an error (-1 in *error).
-bool skip_to(log_stream *s, uint64_t at, ssize_t *error) {
+// Reads and drops stream bytes up to file offset `at`, where the window then
+// starts, empty; false on a read error. At the end of the stream the window
+// is placed at `at` all the same: nothing more can come, and a record of
+// length 0 there is read as get_log_data reads it.
+bool skip_to(log_stream *s, uint64_t at) {
     uint64_t end = s->window_start + s->window_fill;
     while (end < at) {
         size_t want = static_cast<size_t>(std::min<uint64_t>(kWindowSize, at - end));
         ssize_t n = read_some(s, s->window, want, end);
-        if (n <= 0) {
-            *error = n;
+        if (n < 0) {
             s->window_start = end;
             s->window_fill = 0;
             return false;
         }
+        if (n == 0) break;
         end += static_cast<uint64_t>(n);
     }
     s->window_start = at;
@@ -107,9 +109,8 @@ ssize_t fetch(log_stream *s, uint64_t at, size_t length) {
     } else if (s->positional) {
         s->window_start = at;
         s->window_fill = 0;
-    } else {
-        ssize_t error = 0;
-        if (!skip_to(s, at, &error)) return error;
+    } else if (!skip_to(s, at)) {
+        return -1;
     }
     while (s->window_fill < length) {
         ssize_t n = read_some(s, s->window + s->window_fill, kWindowSize - s->window_fill,
@@ -248,8 +249,9 @@ int read_stream_index(log_stream *s) {
     }
     s->index_held = s->records;
     uint64_t content = kHeaderSize + index_bytes(s->header);
-    ssize_t error = 0;
-    if (content > s->window_start + s->window_fill && !skip_to(s, content, &error)) {
+    // The free slots are dropped; the last index byte must be there.
+    if (content > s->window_start + s->window_fill &&
+        (!skip_to(s, content - 1) || fetch(s, content - 1, 1) != 1)) {
         STREAM_REPORT(s, "read file failed \n\n");
         return -3;
     }

@@ -15,8 +15,8 @@ namespace {
 // data, so it never lands among output lines.
 bool progress_wanted() {
     if (!isatty(STDERR_FILENO)) return false;
-    struct stat err {
-    }, out{};
+    struct stat err {};
+    struct stat out {};
     if (!isatty(STDOUT_FILENO) || fstat(STDERR_FILENO, &err) != 0 ||
         fstat(STDOUT_FILENO, &out) != 0)
         return true;

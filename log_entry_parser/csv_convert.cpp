@@ -68,50 +68,32 @@ bool pattern_ends_at(const char *text, size_t quote, std::string_view pattern) {
     return start[key_len] == '=';
 }
 
-// Of 64 positions from `at`: bit i of `pairs` set where text[at + i - 1]
-// is '=' and text[at + i] '"', bit i of `zeros` where text[at + i] is 0.
-struct Block {
-    uint64_t pairs;
-    uint64_t zeros;
-};
-
-Block block64(const char *text, size_t at) {
-    Block block{0, 0};
+// Bit i set where text[at + i - 1] is '=' and text[at + i] is '"' (i < 64).
+uint64_t pairs64(const char *text, size_t at) {
+    uint64_t pairs = 0;
     for (size_t i = 0; i < 64; i += 16) {
         const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text + at + i));
         const __m128i before =
             _mm_loadu_si128(reinterpret_cast<const __m128i *>(text + at + i - 1));
         const __m128i pair = _mm_and_si128(_mm_cmpeq_epi8(here, _mm_set1_epi8('"')),
                                            _mm_cmpeq_epi8(before, _mm_set1_epi8('=')));
-        const __m128i zero = _mm_cmpeq_epi8(here, _mm_setzero_si128());
-        block.pairs |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(pair))} << i;
-        block.zeros |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(zero))} << i;
+        pairs |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(pair))} << i;
     }
-    return block;
+    return pairs;
 }
 
 // Calls visit(q) for every q in [from, to), from >= 1, where text[q - 1] is
-// '=' and text[q] '"', in order, until visit returns true, and stops at the
-// first zero byte of [from, to). Returns where the text ends: that zero
-// byte, or `to`; kNone when visit stopped the scan first. A line holds a few
-// dozen pairs among a thousand bytes or more: 64 positions are tested at a
-// time, and only the pairs found are visited.
+// '=' and text[q] '"', in order, until visit returns true. A line holds a
+// few dozen such pairs among a thousand bytes or more: 64 positions are
+// tested at a time, and only the pairs found are visited.
 template <typename Visit>
-size_t each_quote_after_equals(const char *text, size_t from, size_t to, Visit visit) {
+void each_quote_after_equals(const char *text, size_t from, size_t to, Visit visit) {
     size_t q = from;
-    for (; q + 64 <= to; q += 64) {
-        Block block = block64(text, q);
-        // A pair after a zero byte lies past the text's end.
-        if (block.zeros != 0) block.pairs &= (block.zeros & -block.zeros) - 1;
-        for (; block.pairs != 0; block.pairs &= block.pairs - 1)
-            if (visit(q + static_cast<size_t>(__builtin_ctzll(block.pairs)))) return kNone;
-        if (block.zeros != 0) return q + static_cast<size_t>(__builtin_ctzll(block.zeros));
-    }
-    for (; q < to; ++q) {
-        if (text[q] == '\0') return q;
-        if (text[q] == '"' && text[q - 1] == '=' && visit(q)) return kNone;
-    }
-    return to;
+    for (; q + 64 <= to; q += 64)
+        for (uint64_t pairs = pairs64(text, q); pairs != 0; pairs &= pairs - 1)
+            if (visit(q + static_cast<size_t>(__builtin_ctzll(pairs)))) return;
+    for (; q < to; ++q)
+        if (text[q] == '"' && text[q - 1] == '=' && visit(q)) return;
 }
 
 // Start of the first occurrence of `pattern` lying inside [from, to), or kNone.
@@ -153,14 +135,13 @@ constexpr KeyEnds key_ends() {
 
 constexpr KeyEnds kKeyEnds = key_ends();
 
-// The first occurrence of every pattern in text[0, len), in one pass that
-// stops at a zero byte; the text's end as each_quote_after_equals gives it.
-// At each pair one table lookup and one eight-byte compare turn almost every
+// The first occurrence of every pattern in text[0, len), in one pass. At
+// each pair one table lookup and one eight-byte compare turn almost every
 // candidate away without a branch that depends on the text.
-size_t find_all(const char *text, size_t len, size_t (&first)[kPatterns]) {
+void find_all(const char *text, size_t len, size_t (&first)[kPatterns]) {
     std::fill(std::begin(first), std::end(first), kNone);
     int missing = kPatterns;
-    return each_quote_after_equals(text, kShortestPattern - 1, len, [&](size_t q) {
+    each_quote_after_equals(text, kShortestPattern - 1, len, [&](size_t q) {
         const int k = kKeyEnds.pattern_of_letter[static_cast<unsigned char>(text[q - 2])];
         if (load8(text + q - 9) != kKeyEnds.last8[k]) return false;
         if (first[k] != kNone || !pattern_ends_at(text, q, kQuotedFieldPatterns[k])) return false;
@@ -185,10 +166,9 @@ size_t occurrence_ending_at(const char *text, size_t len, size_t q, std::string_
 // at the quote that now opens them: two places to test per rewrite.
 // `len` is the line's length; the text ends at its first zero byte.
 void rewrite_quoted_fields(char *text, size_t len) {
-    if (const void *zero = std::memchr(text, '\0', std::min(len, kShortestPattern - 1)))
-        len = static_cast<size_t>(static_cast<const char *>(zero) - text);
+    len = lb::length_bounded(text, len);
     size_t first[kPatterns];
-    size_t end = find_all(text, len, first);
+    find_all(text, len, first);
     size_t done_at[kPatterns];
     size_t done_len[kPatterns];
     int done = 0;
@@ -197,8 +177,7 @@ void rewrite_quoted_fields(char *text, size_t len) {
         size_t at = first[k];
         for (int d = 0; d < done && at != kNone; ++d)
             if (at < done_at[d] + done_len[d] && done_at[d] < at + pattern.size())
-                at = find_between(text, 0, end != kNone ? end : lb::length_bounded(text, len),
-                                  pattern);
+                at = find_between(text, 0, len, pattern);
         for (int d = 0; d < done; ++d) {
             at = std::min(at, occurrence_ending_at(text, len, done_at[d], pattern));
             at = std::min(at, occurrence_ending_at(text, len, done_at[d] + done_len[d], pattern));

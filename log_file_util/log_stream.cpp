@@ -232,7 +232,8 @@ int read_stream_index(log_stream *s) {
         if (seq == room) {
             // Grown as the entries arrive, so that a header claiming a huge
             // index costs no more memory than the stream delivers.
-            room = std::min(s->records, std::max(room * 2, kIndexChunk));
+            room = static_cast<uint32_t>(std::min<uint64_t>(
+                s->records, std::max<uint64_t>(uint64_t{room} * 2, kIndexChunk)));
             void *grown = std::realloc(s->index, size_t{kEntrySize} * room);
             if (grown == nullptr) {
                 STREAM_REPORT(s, "malloc log index failed\n\n");

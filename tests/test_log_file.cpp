@@ -15,6 +15,7 @@
 
 #include "logbase.h"
 #include "testkit.hpp"
+#include "tools/log_reader.hpp"
 #include "tools/logfile_writer.hpp"
 
 // IndexedOptions are given with designated initializers, the rest left unset.
@@ -358,8 +359,8 @@ TEST_F(LogStream, BadRecordsFailWithTheRecordCallsLinesAndReadingGoesOn) {
         {indexed_file(13, {kThree[1], kThree[0]}, {.entries = {{{180, 120}, {0, 180}}}}), "0+ 1+ ",
          "", "0+ 1:-1 ", late},
         // An empty record far past the end reads as get_log_data reads it.
-        {indexed_file(13, kThree, {.entries = {{{0, 120}, {0x40000000, 0}, {300, 40}}}}), "0+ 1+ 2+ ",
-         "", "0+ 1+ 2:-1 ",
+        {indexed_file(13, kThree, {.entries = {{{0, 120}, {0x40000000, 0}, {300, 40}}}}),
+         "0+ 1+ 2+ ", "", "0+ 1+ 2:-1 ",
          "log_stream_next: record 2 at offset 348 lies before the record read before it\n\n"},
         {indexed_file(13, kThree, {.record_count = 1000}), "0+ 1+ 2+ 3:-2 ",
          "log_stream_next: Invalid seq number 3 \n\n", "", ""},
@@ -392,6 +393,40 @@ TEST_F(LogStream, BadRecordsFailWithTheRecordCallsLinesAndReadingGoesOn) {
     EXPECT_EQ(log_stream_open(-1, &stream_), -1);
     EXPECT_EQ(log_stream_next(nullptr, nullptr), LOG_STREAM_INVALID);
     diag();
+}
+
+TEST_F(LogStream, ToolRecordSourceGivesReasonsInWords) {
+    // A pipe, opened by path: read front to back, the bad record explained.
+    std::string bytes = indexed_file(13, kThree, {.entries = {{{0, 120}, {120, 4097}, {300, 40}}}});
+    cli::LogReader pipe_reader;
+    int fd = source(bytes, true);
+    ASSERT_EQ(pipe_reader.open("/dev/fd/" + std::to_string(fd)), "");
+    close(fd);
+    EXPECT_FALSE(pipe_reader.seekable());
+    std::string steps;
+    cli::LogReader::Record r{};
+    for (cli::LogReader::Step step; (step = pipe_reader.next(r)) != cli::LogReader::Step::kEnd;)
+        steps += step == cli::LogReader::Step::kRecord ? std::to_string(r.seq) + "+ "
+                                                       : pipe_reader.error() + ". ";
+    EXPECT_EQ(steps, "0+ record 1: its index entry gives a length above 4096. 2+ ");
+    EXPECT_EQ(std::string(r.data, r.length), kThree[2]);
+    EXPECT_FALSE(pipe_reader.read(0));
+    EXPECT_EQ(pipe_reader.error(), "a pipe is read front to back only");
+    diag();
+
+    // A block record ends at its first zero byte; random access, then on.
+    cli::LogReader file_reader;
+    ASSERT_EQ(file_reader.open(dir_.file("b.log")),
+              "cannot open " + dir_.file("b.log") + ": No such file or directory");
+    ASSERT_TRUE(
+        logfile_writer::save(dir_.file("b.log"), block_file(0, {"date=0 \n", "date=1 \n"})));
+    ASSERT_EQ(file_reader.open(dir_.file("b.log")), "");
+    auto second = file_reader.read(1);
+    ASSERT_TRUE(second);
+    EXPECT_EQ(std::string(second->data, second->length + 1), std::string("date=1 \n\0", 9));
+    EXPECT_EQ(file_reader.next(r), cli::LogReader::Step::kEnd);
+    EXPECT_FALSE(file_reader.read(2));
+    EXPECT_EQ(file_reader.error(), "no record 2 (the file holds 2)");
 }
 
 // Runs the logbase tool; returns its exit status (-1 if it did not exit

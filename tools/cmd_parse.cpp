@@ -1,234 +1,323 @@
-// logbase parse / csv: the items of each record of a log file, and the
-// records converted to CSV, through the library's line parser.
+// logbase parse / csv: the items of each record of log files, as a readable
+// listing, JSON Lines or CSV, through the library's line parser.
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
-#include <optional>
 #include <string>
 #include <string_view>
-#include <unistd.h>
+#include <vector>
 
 #include "logbase.h"
 #include "tools/cli.hpp"
-#include "tools/log_reader.hpp"
+#include "tools/log_inputs.hpp"
+#include "tools/record_format.hpp"
 
 namespace {
 
+using cli::InputFile;
 using cli::LogReader;
+using cli::OutBuffer;
 
-// Files above this size show progress on a terminal's stderr.
-constexpr off_t kProgressAbove = 4 << 20;
+std::string_view value_of(const kv_entry &item) {
+    return {item.val, static_cast<size_t>(item.val_len)};
+}
 
-const char *code_meaning(int code) {
-    switch (code) {
-    case KV_ERR_CATEGORY:
-        return "unknown category";
-    case KV_ERR_EMPTY:
-        return "nothing after the version tag";
-    case KV_ERR_KEY:
-        return "the expected key is missing";
-    case KV_ERR_END:
-        return "no valid end of an item or of the line";
-    case KV_ERR_EQUALS:
-        return "no '=' after a key";
-    case KV_ERR_QUOTE:
-        return "a quoted value does not open with '\"'";
-    default:
-        return "unknown failure";
+std::string_view key_of(const kv_entry &item) {
+    return {item.key, static_cast<size_t>(item.key_len)};
+}
+
+// Parses each record into `items_`; a record that does not parse is reported.
+class Parsing : public cli::RecordHandler {
+  protected:
+    bool parse(const InputFile &file, const LogReader::Record &record) {
+        consumed_ = parse_disk_log_entry(file.category, record.data,
+                                         static_cast<int>(record.length), &items_);
+        if (consumed_ >= 1) return true;
+        cli::report_record(file, record.seq, cli::parse_failure(consumed_));
+        return false;
     }
-}
 
-// 1 event, 2 traffic, 3 attack from --category or the file name; 0 if none.
-int category_of(const std::optional<std::string> &option, const std::string &path) {
-    if (option) return *option == "e" ? 1 : *option == "t" ? 2 : *option == "a" ? 3 : -1;
-    return get_log_type_by_filename(cli::base_name(path).c_str());
-}
+    kv_entries items_{};
+    int consumed_ = 0;
+};
 
-class Progress {
+// "record N: C items, B bytes" and one aligned "key  value" line per item.
+class Listing : public Parsing {
   public:
-    Progress(const char *what, off_t file_size, uint32_t total)
-        : what_(what), total_(total),
-          shown_(file_size > kProgressAbove && isatty(STDERR_FILENO) && total > 0) {}
-    ~Progress() {
-        if (shown_) std::fprintf(stderr, "\r%*s\r", 60, "");
+    Listing(OutBuffer &out, cli::Columns &fields) : out_(out), fields_(fields) {
+        cells_.resize(fields.size());
     }
-    void at(uint32_t done) {
-        if (!shown_ || done % 4096 != 0) return;
-        std::fprintf(stderr, "\r%s: %u of %u records (%u%%)", what_, done, total_,
-                     static_cast<unsigned>(100ull * done / total_));
+    bool start(const InputFile &file) override {
+        if (!file.several) return true;
+        out_.write(first_ ? "==> " : "\n==> ");
+        out_.write(file.reader.path());
+        out_.write(" <==\n");
+        first_ = false;
+        return true;
+    }
+    bool record(const InputFile &file, const LogReader::Record &record) override {
+        if (!parse(file, record)) return false;
+        std::vector<const kv_entry *> &shown = shown_;
+        shown.clear();
+        if (fields_.empty()) {
+            for (int i = 0; i < items_.count; ++i)
+                shown.push_back(&items_.entries[i]);
+        } else {
+            fields_.place(file.category, items_, cells_.data());
+            for (const kv_entry *cell : cells_)
+                if (cell != nullptr) shown.push_back(cell);
+        }
+        size_t width = 0;
+        for (const kv_entry *item : shown)
+            width = std::max(width, key_of(*item).size());
+        out_.write("record ");
+        cli::put_decimal(out_, record.seq);
+        out_.write(": ");
+        cli::put_decimal(out_, static_cast<uint64_t>(items_.count));
+        out_.write(" items, ");
+        cli::put_decimal(out_, static_cast<uint64_t>(consumed_));
+        out_.write(" bytes\n");
+        // The values lie inside the record: its length bounds them all.
+        char *const start = out_.reserve(shown.size() * (width + 5) +
+                                         cli::escaped_room(record.length) + cli::kSlack);
+        const char *readable = record.data + record.length + 1; // its NUL included
+        char *w = start;
+        for (const kv_entry *item : shown) {
+            std::memset(w, ' ', width + 4);
+            std::memcpy(w + 2, item->key, static_cast<size_t>(item->key_len));
+            w = cli::put_escaped(w + width + 4, value_of(*item), readable);
+            *w++ = '\n';
+        }
+        out_.commit(static_cast<size_t>(w - start));
+        return true;
     }
 
   private:
-    const char *what_;
-    uint32_t total_;
-    bool shown_;
+    OutBuffer &out_;
+    cli::Columns &fields_;
+    std::vector<const kv_entry *> cells_, shown_;
+    bool first_ = true;
 };
 
-void report_failure(uint32_t seq, int code) {
-    std::fprintf(stderr, "logbase: record %u does not parse: code %d (%s)\n", seq, code,
-                 code_meaning(code));
-}
-
-// Length of the valid UTF-8 sequence at the head of `s`, 0 if it is not one.
-size_t utf8_sequence(std::string_view s) {
-    const auto lead = static_cast<unsigned char>(s[0]);
-    const size_t n = lead >= 0xf0 && lead < 0xf5 ? 4 : lead >= 0xe0 ? 3 : lead >= 0xc2 ? 2 : 0;
-    if (n == 0 || lead >= 0xf5 || s.size() < n) return 0;
-    for (size_t i = 1; i < n; ++i)
-        if ((static_cast<unsigned char>(s[i]) & 0xc0) != 0x80) return 0;
-    return n;
-}
-
-// A JSON string; a byte that is not part of valid UTF-8 stands as \u00XX.
-std::string json_string(std::string_view bytes) {
-    std::string out = "\"";
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        const auto c = static_cast<unsigned char>(bytes[i]);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\t') {
-            out += "\\t";
-        } else if (c >= 0x20 && c < 0x7f) {
-            out += static_cast<char>(c);
-        } else if (size_t n = c >= 0x80 ? utf8_sequence(bytes.substr(i)) : 0; n > 0) {
-            out.append(bytes.substr(i, n));
-            i += n - 1;
+// One flat JSON object per record: seq, file (several files), the items.
+class JsonLines : public Parsing {
+  public:
+    JsonLines(OutBuffer &out, cli::Columns &fields) : out_(out), fields_(fields) {
+        cells_.resize(fields.size());
+        for (const std::string &name : fields.names())
+            names_room_ += name.size() + 8;
+    }
+    bool record(const InputFile &file, const LogReader::Record &record) override {
+        if (!parse(file, record)) return false;
+        const std::string_view path = file.several ? file.reader.path() : std::string_view();
+        // Keys are the tables' names (under 32 bytes); the values lie inside
+        // the record, so its length bounds them all.
+        const size_t keys_room =
+            fields_.empty() ? 40 * static_cast<size_t>(items_.count) : names_room_;
+        char *const start = out_.reserve(cli::json_room(record.length) + keys_room +
+                                         cli::json_room(path.size()) + 40 + cli::kSlack);
+        const char *readable = record.data + record.length + 1; // its NUL included
+        char *w = start;
+        w = put(w, "{\"seq\":");
+        w = put_decimal(w, record.seq);
+        if (file.several) w = cli::put_json_string(put(w, ",\"file\":"), path);
+        if (fields_.empty()) {
+            w = members_.put(w, items_, readable);
         } else {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-            out += escaped;
+            fields_.place(file.category, items_, cells_.data());
+            w = members_.put(w, fields_.names(), cells_.data(), readable);
         }
+        w = put(w, "}\n");
+        out_.commit(static_cast<size_t>(w - start));
+        return true;
     }
-    return out + "\"";
-}
 
-void print_listing(uint32_t seq, int consumed, const kv_entries &items) {
-    int width = 0;
-    for (int i = 0; i < items.count; ++i)
-        width = std::max(width, items.entries[i].key_len);
-    std::printf("record %u: %d items, %d bytes\n", seq, items.count, consumed);
-    for (int i = 0; i < items.count; ++i) {
-        const kv_entry &e = items.entries[i];
-        std::printf("  %-*.*s  %s\n", width, e.key_len, e.key,
-                    cli::escape_bytes({e.val, static_cast<size_t>(e.val_len)}).c_str());
+  private:
+    static char *put(char *w, std::string_view text) {
+        std::memcpy(w, text.data(), text.size());
+        return w + text.size();
     }
-}
+    static char *put_decimal(char *w, unsigned value) {
+        char digits[10];
+        size_t n = 0;
+        do {
+            digits[n++] = static_cast<char>('0' + value % 10);
+            value /= 10;
+        } while (value != 0);
+        while (n > 0)
+            *w++ = digits[--n];
+        return w;
+    }
 
-void print_json(uint32_t seq, const kv_entries &items) {
-    std::string line = "{\"seq\":" + std::to_string(seq) + ",\"items\":{";
-    for (int i = 0; i < items.count; ++i) {
-        const kv_entry &e = items.entries[i];
-        if (i > 0) line += ',';
-        line += json_string({e.key, static_cast<size_t>(e.key_len)}) + ':' +
-                json_string({e.val, static_cast<size_t>(e.val_len)});
+    OutBuffer &out_;
+    cli::Columns &fields_;
+    std::vector<const kv_entry *> cells_;
+    size_t names_room_ = 0;
+    cli::JsonMembers members_;
+};
+
+// A header row of key names, then one row per record, a field per column.
+class Csv : public Parsing {
+  public:
+    Csv(OutBuffer &out, cli::Columns &columns) : out_(out), columns_(columns) {}
+    bool start(const InputFile &file) override {
+        if (header_category_ == 0) {
+            header_category_ = file.category;
+            if (columns_.empty()) {
+                table_columns_ = true;
+                columns_.select_table(file.category);
+            }
+            cells_.resize(columns_.size());
+            for (size_t c = 0; c < columns_.size(); ++c) {
+                if (c > 0) out_.put(',');
+                out_.write(columns_.names()[c]); // key names need no quoting
+            }
+            out_.put('\n');
+        } else if (table_columns_ && file.category != header_category_) {
+            std::fprintf(stderr,
+                         "logbase: %s: its %s records do not fit the %s columns of this "
+                         "output; give --fields, or convert it on its own\n",
+                         cli::shown_name(file.reader).c_str(), cli::category_name(file.category),
+                         cli::category_name(header_category_));
+            return false;
+        }
+        return true;
     }
-    line += "}}\n";
-    std::fwrite(line.data(), 1, line.size(), stdout);
-}
+    bool record(const InputFile &file, const LogReader::Record &record) override {
+        if (!parse(file, record)) return false;
+        columns_.place(file.category, items_, cells_.data());
+        // The values lie inside the record: its length bounds them all.
+        char *const start =
+            out_.reserve(cli::csv_room(record.length) + 3 * cells_.size() + 1 + cli::kSlack);
+        const char *readable = record.data + record.length + 1; // its NUL included
+        char *w = cli::put_csv_row(start, cells_.data(), cells_.size(), readable);
+        out_.commit(static_cast<size_t>(w - start));
+        return true;
+    }
+
+  private:
+    OutBuffer &out_;
+    cli::Columns &columns_;
+    std::vector<const kv_entry *> cells_;
+    int header_category_ = 0;
+    bool table_columns_ = false;
+};
+
+// The library's in-place conversion (convert_csv_log), record by record,
+// without the version text.
+class RawCsv : public cli::RecordHandler {
+  public:
+    explicit RawCsv(OutBuffer &out) : out_(out) {}
+    bool record(const InputFile &file, const LogReader::Record &record) override {
+        // Converted where it will be written; the byte after it stays NUL
+        // because the parser may read it.
+        const int length = static_cast<int>(record.length);
+        char *text = out_.reserve(record.length + 1);
+        std::memcpy(text, record.data, record.length + 1);
+        if (int result = convert_csv_log(file.category, text, length); result != 0) {
+            cli::report_record(file, record.seq, cli::parse_failure(result));
+            return false;
+        }
+        int tag = 0, layout = 0;
+        if (length >= 4) scan_ver(text, length, &tag, &layout);
+        std::memmove(text, text + tag, static_cast<size_t>(length - tag));
+        out_.commit(static_cast<size_t>(length - tag));
+        return true;
+    }
+
+  private:
+    OutBuffer &out_;
+};
 
 int run_parse(int argc, char **argv);
 int run_csv(int argc, char **argv);
 
 const cli::Command kParse{
-    "parse", "parse FILE [--seq N] [--json] [--category a|t|e]",
-    "Takes each record of a log file of any version apart into its items by the\n"
-    "category's key layout, and prints them as an aligned key/value listing, or\n"
-    "with --json as JSON Lines: {\"seq\":N,\"items\":{\"date\":\"...\",...}} (bytes\n"
-    "that are not UTF-8 appear as \\u00XX). In the listing, control and non-ASCII\n"
-    "bytes are shown as \\xHH. The category comes from the file name (alog, tlog,\n"
-    "elog) unless --category gives it. --seq N parses record N only. A record\n"
-    "that does not parse is reported on stderr with its code and the run goes\n"
-    "on; the exit status is then 1.\n",
+    "parse", "parse [FILE...] [--seq N] [--json] [--fields K1,K2,...] [--category a|t|e]",
+    "Takes each record of log files of any version apart into its items by the\n"
+    "category's key layout and prints them as an aligned key/value listing\n"
+    "(control and non-ASCII bytes as \\xHH), or with --json as JSON Lines, one\n"
+    "flat object per record: {\"seq\":N,\"file\":\"PATH\",\"date\":\"...\",...}, the\n"
+    "items in record order, \"file\" only when several files are read. The JSON\n"
+    "is valid UTF-8 whatever the bytes: a byte that is not part of well-formed\n"
+    "UTF-8 appears as \\u00XX. --fields picks and orders the keys (in JSON a key\n"
+    "the record lacks is null). --seq N parses record N of each file only.\n"
+    "FILE - (or no FILE) reads standard input. The category comes from a log file\n"
+    "name (alog.log, tlog.3.log, elog.log), else from the first record's type=\n"
+    "item, else from --category. A record that does not parse or cannot be read\n"
+    "is reported on stderr and the run goes on; the exit status is then 1.\n",
     run_parse};
 const cli::Command kCsv{
-    "csv", "csv FILE [--category a|t|e]",
-    "Writes every record of a log file to stdout converted to CSV by the library:\n"
-    "item separators become commas (spaces inside values stay), and the timezone,\n"
-    "ml_svm_accuracy, ml_svm_log_match_types and ml_allow_method items become whole\n"
-    "double-quoted fields. Each record's version tag is not written. A record\n"
-    "that does not parse is reported on stderr and skipped; the exit status is\n"
-    "then 1.\n",
+    "csv", "csv [FILE...] [--fields K1,K2,...] [--category a|t|e] | csv --raw [FILE...]",
+    "Writes the records of log files as CSV (RFC 4180, lines ending in LF): a\n"
+    "header row of key names, then one row per record with the raw value of each\n"
+    "key (a quoted item without its quotes), empty where the record lacks the key.\n"
+    "A field is quoted only when it holds a comma, a double quote (doubled), CR\n"
+    "or LF. The columns are every key of the category's table in table order\n"
+    "(the union of the layouts of every file version), or with --fields the keys\n"
+    "given, in that order. --raw writes each record as the library's conversion\n"
+    "leaves it instead: separators become commas, the version text is dropped.\n"
+    "Files and category as for parse; records of another category than the\n"
+    "first file's need --fields. A record that does not parse is reported on\n"
+    "stderr and skipped; the exit status is then 1.\n",
     run_csv};
 
-// Opens the file and finds its category; the exit status on failure.
-int prepare(const cli::Command &command, const cli::Args &args, LogReader &reader, int &category) {
-    if (!args.error().empty() || args.positional().size() != 1)
-        return cli::usage_error(command, args.error().empty() ? "one FILE expected" : args.error());
-    const std::string &path = args.positional()[0];
-    category = category_of(args.value("--category"), path);
-    if (category < 0) return cli::usage_error(command, "--category takes a, t or e");
-    if (category == 0)
-        return cli::usage_error(command, "the file name does not tell the category; give "
-                                         "--category a|t|e");
-    if (std::string error = reader.open(path); !error.empty())
-        return cli::fail(cli::kFailed, error);
+// FILE arguments, --category and --fields common to both commands; the exit
+// status on a usage error, else kOk.
+int prepare(const cli::Command &command, const cli::Args &args, std::vector<std::string> &paths,
+            cli::InputOptions &options, cli::Columns &fields) {
+    if (!args.error().empty()) return cli::usage_error(command, args.error());
+    if (std::string error = cli::input_paths(args.positional(), paths); !error.empty())
+        return cli::usage_error(command, error);
+    options.command = command.name;
+    options.needs_category = true;
+    if (auto text = args.value("--category")) {
+        options.category_option = cli::category_code(*text);
+        if (options.category_option == 0)
+            return cli::usage_error(command, "--category takes a, t or e, not '" + *text + "'");
+    }
+    if (auto list = args.value("--fields"))
+        if (std::string error = fields.select(*list); !error.empty())
+            return cli::usage_error(command, error);
     return cli::kOk;
 }
 
 int run_parse(int argc, char **argv) {
-    cli::Args args(argc, argv, {"--seq", "--category"});
-    LogReader reader;
-    int category = 0;
-    if (int status = prepare(kParse, args, reader, category); status != cli::kOk) return status;
-    uint32_t first = 0, last = reader.count();
+    cli::Args args(argc, argv, {"--seq", "--category", "--fields"});
+    std::vector<std::string> paths;
+    cli::InputOptions options;
+    cli::Columns fields;
+    if (int status = prepare(kParse, args, paths, options, fields); status != cli::kOk)
+        return status;
     if (auto seq_text = args.value("--seq")) {
-        auto seq = cli::parse_integer(*seq_text);
-        if (!seq || *seq < 0 || *seq >= reader.count())
-            return cli::fail(cli::kFailed, "no record " + *seq_text + " (the file holds " +
-                                               std::to_string(reader.count()) + ")");
-        first = static_cast<uint32_t>(*seq);
-        last = first + 1;
+        options.only_seq = cli::parse_integer(*seq_text);
+        if (!options.only_seq || *options.only_seq < 0)
+            return cli::usage_error(kParse, "--seq needs a record number, not '" + *seq_text + "'");
     }
-    const bool json = args.flag("--json");
-    int status = cli::kOk;
-    kv_entries items;
-    Progress progress("parse", reader.size(), last - first);
-    for (uint32_t seq = first; seq < last; ++seq) {
-        progress.at(seq - first);
-        auto record = reader.read(static_cast<int>(seq));
-        if (!record) return cli::fail(cli::kFailed, "cannot read record " + std::to_string(seq));
-        const int length = static_cast<int>(record->length);
-        const int consumed = parse_disk_log_entry(category, record->data, length, &items);
-        if (consumed < 1) {
-            report_failure(seq, consumed);
-            status = cli::kFailed;
-        } else if (json) {
-            print_json(seq, items);
-        } else {
-            print_listing(seq, consumed, items);
-        }
+    OutBuffer out;
+    if (args.flag("--json")) {
+        JsonLines json(out, fields);
+        return cli::read_inputs(paths, options, json, out);
     }
-    return status;
+    Listing listing(out, fields);
+    return cli::read_inputs(paths, options, listing, out);
 }
 
 int run_csv(int argc, char **argv) {
-    cli::Args args(argc, argv, {"--category"});
-    LogReader reader;
-    int category = 0;
-    if (int status = prepare(kCsv, args, reader, category); status != cli::kOk) return status;
-    int status = cli::kOk;
-    Progress progress("csv", reader.size(), reader.count());
-    for (uint32_t seq = 0; seq < reader.count(); ++seq) {
-        progress.at(seq);
-        auto record = reader.read(static_cast<int>(seq));
-        if (!record) return cli::fail(cli::kFailed, "cannot read record " + std::to_string(seq));
-        const int length = static_cast<int>(record->length);
-        char text[LogReader::kRecordMax + 1]; // converted in place; the record is read-only
-        std::memcpy(text, record->data, record->length + 1);
-        const int result = convert_csv_log(category, text, length);
-        if (result != 0) {
-            report_failure(seq, result);
-            status = cli::kFailed;
-            continue;
-        }
-        int tag = 0, layout = 0;
-        scan_ver(text, length, &tag, &layout);
-        std::fwrite(text + tag, 1, static_cast<size_t>(length - tag), stdout);
+    cli::Args args(argc, argv, {"--category", "--fields"});
+    std::vector<std::string> paths;
+    cli::InputOptions options;
+    cli::Columns columns;
+    if (int status = prepare(kCsv, args, paths, options, columns); status != cli::kOk)
+        return status;
+    OutBuffer out;
+    if (args.flag("--raw")) {
+        if (!columns.empty())
+            return cli::usage_error(kCsv, "--raw writes whole records; no --fields");
+        RawCsv raw(out);
+        return cli::read_inputs(paths, options, raw, out);
     }
-    return status;
+    Csv csv(out, columns);
+    return cli::read_inputs(paths, options, csv, out);
 }
 
 cli::Registrar parse_registrar{kParse};

@@ -1,0 +1,206 @@
+// bench_tool: the logbase commands people run on a large log, beside what
+// the machine and the library can do on the same bytes in the same run.
+//
+//   bench_tool [SIZE_MB]     (default 1024)
+//
+// Writes (once; later runs reuse it) a version-13 attack log of SIZE_MB from
+// the attack sample lines into $TMPDIR/logbase-bench-tool, reads it once so
+// that it is cached, then runs each case 3 times and shows the median wall
+// time: `cat FILE` (the ceiling), a parse-only loop (the sequential reader and
+// parse_disk_log_entry, no output), and the tool's csv, parse --json,
+// csv --raw and cat --raw. Every case runs in a child process with standard
+// output on /dev/null; its peak RSS comes from wait4's rusage.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <functional>
+#include <spawn.h>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "logbase.h"
+#include "tools/log_reader.hpp"
+#include "tools/logfile_writer.hpp"
+
+namespace {
+
+struct Measure {
+    double wall;        // seconds
+    double cpu;         // user + system seconds
+    double peak_rss_mb; // from wait4's rusage
+    int status;
+};
+
+// The sample attack lines as records, the way `logbase pack` writes them.
+std::vector<std::string> sample_records() {
+    std::ifstream in(LOGBASE_SAMPLE_DIR "/attack.txt", std::ios::binary);
+    std::vector<std::string> records;
+    for (std::string line; std::getline(in, line);) {
+        while (!line.empty() && (line.back() == ' ' || line.back() == '\r'))
+            line.pop_back();
+        if (!line.empty()) records.push_back(line + " \n");
+    }
+    return records;
+}
+
+// The header and index through the test writer, then the records streamed.
+bool write_log(const std::string &path, size_t target) {
+    const std::vector<std::string> samples = sample_records();
+    if (samples.empty()) return false;
+    std::vector<log_index_entry> entries;
+    size_t total = 0;
+    for (size_t i = 0; total < target; ++i) {
+        const std::string &record = samples[i % samples.size()];
+        entries.push_back({static_cast<uint32_t>(total), static_cast<uint32_t>(record.size())});
+        total += record.size();
+    }
+    const auto count = static_cast<uint32_t>(entries.size());
+    logfile_writer::IndexedOptions options;
+    options.record_count = count;
+    options.index_capacity = count;
+    options.entries = entries;
+    std::ofstream out(path + ".part", std::ios::binary | std::ios::trunc);
+    const std::string head = logfile_writer::indexed_file(13, {}, options);
+    out.write(head.data(), static_cast<std::streamsize>(head.size()));
+    for (uint32_t i = 0; i < count; ++i) {
+        const std::string &record = samples[i % samples.size()];
+        out.write(record.data(), static_cast<std::streamsize>(record.size()));
+    }
+    out.close();
+    return out && std::rename((path + ".part").c_str(), path.c_str()) == 0;
+}
+
+// Wall and CPU time, and peak RSS, of a child process.
+Measure wait_for(pid_t pid, std::chrono::steady_clock::time_point start) {
+    int status = 0;
+    struct rusage usage {};
+    wait4(pid, &status, 0, &usage);
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+    auto seconds = [](const timeval &t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    return {elapsed.count(), seconds(usage.ru_utime) + seconds(usage.ru_stime),
+            static_cast<double>(usage.ru_maxrss) / 1024,
+            WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status)};
+}
+
+// A command with stdout and stderr on /dev/null, spawned without a copy of
+// this process, so that its peak RSS is its own.
+Measure run_command(std::vector<const char *> argv) {
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    const auto start = std::chrono::steady_clock::now();
+    pid_t pid = -1;
+    const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr,
+                                const_cast<char *const *>(argv.data()), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return rc == 0 ? wait_for(pid, start) : Measure{0, 0, 0, 127};
+}
+
+// A function of this program in a forked child.
+Measure run_function(const std::function<int()> &child) {
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) _exit(child());
+    return wait_for(pid, start);
+}
+
+// What the tool commands at least have to do: every record read and parsed.
+int parse_only(const std::string &path) {
+    cli::LogReader reader;
+    if (!reader.open(path).empty()) return 1;
+    static kv_entries items;
+    cli::LogReader::Record record{};
+    unsigned long long parsed = 0;
+    for (cli::LogReader::Step step; (step = reader.next(record)) != cli::LogReader::Step::kEnd;)
+        if (step == cli::LogReader::Step::kRecord &&
+            parse_disk_log_entry(3, record.data, static_cast<int>(record.length), &items) > 0)
+            ++parsed;
+    return parsed == reader.count() ? 0 : 1;
+}
+
+// The run of median CPU time among three.
+Measure median_of_3(const std::function<Measure()> &run) {
+    std::vector<Measure> runs;
+    for (int i = 0; i < 3; ++i)
+        runs.push_back(run());
+    std::sort(runs.begin(), runs.end(),
+              [](const Measure &a, const Measure &b) { return a.cpu < b.cpu; });
+    return runs[1];
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    const size_t megabytes = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 1024;
+    const char *tmp = std::getenv("TMPDIR");
+    const std::string dir = std::string(tmp ? tmp : "/tmp") + "/logbase-bench-tool";
+    const std::string path = dir + "/alog.log";
+    mkdir(dir.c_str(), 0755);
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0 || static_cast<size_t>(st.st_size) < megabytes << 20) {
+        std::printf("writing %zu MB to %s\n", megabytes, path.c_str());
+        if (!write_log(path, megabytes << 20)) return std::perror("write"), 1;
+        stat(path.c_str(), &st);
+    }
+    const double gb = static_cast<double>(st.st_size) / 1e9;
+    const char *tool = LOGBASE_CLI;
+    const char *file = path.c_str();
+    run_command({"cat", file}); // into the page cache
+
+    struct Case {
+        const char *name;
+        std::function<Measure()> run;
+    };
+    const Case cases[] = {
+        {"`cat FILE` (ceiling)",
+         [&] {
+             return run_command({"cat", file});
+         }},
+        {"parse-only loop", [&] { return run_function([&] { return parse_only(path); }); }},
+        {"`logbase csv`",
+         [&] {
+             return run_command({tool, "csv", file});
+         }},
+        {"`logbase parse --json`",
+         [&] {
+             return run_command({tool, "parse", "--json", file});
+         }},
+        {"`logbase csv --raw`",
+         [&] {
+             return run_command({tool, "csv", "--raw", file});
+         }},
+        {"`logbase cat --raw`",
+         [&] {
+             return run_command({tool, "cat", "--raw", file});
+         }},
+    };
+    std::printf("%s: %.2f GB, output to /dev/null, the run of median CPU time of 3\n\n", file, gb);
+    std::printf("| case | wall | CPU | GB/s (wall) | GB/s (CPU) | x parse-only (CPU) | x cat (CPU) "
+                "| peak RSS |\n|---|---|---|---|---|---|---|---|\n");
+    double cat_cpu = 0, parse_cpu = 0;
+    int failed = 0;
+    for (const Case &c : cases) {
+        const Measure m = median_of_3(c.run);
+        if (cat_cpu == 0)
+            cat_cpu = m.cpu;
+        else if (parse_cpu == 0)
+            parse_cpu = m.cpu;
+        char versus_parse[16] = "-";
+        if (parse_cpu > 0)
+            std::snprintf(versus_parse, sizeof versus_parse, "%.2f", parse_cpu / m.cpu);
+        std::printf("| %s | %.3f s | %.3f s | %.2f | %.2f | %s | %.3f | %.1f MB |%s\n", c.name,
+                    m.wall, m.cpu, gb / m.wall, gb / m.cpu, versus_parse, cat_cpu / m.cpu,
+                    m.peak_rss_mb, m.status ? " (failed)" : "");
+        failed |= m.status;
+    }
+    return failed ? 1 : 0;
+}

@@ -1,0 +1,144 @@
+#!/usr/bin/env python3
+"""Loads the CSV and JSON Lines of `logbase csv` and `logbase parse --json` for
+every sample log file and for a file of hostile records with the standard csv
+and strict json modules, and checks every value against `logbase parse`.
+
+usage: test_tool_outputs.py LOGBASE SAMPLE_SOURCES SAMPLE_FILES"""
+import codecs, csv, io, json, os, re, shutil, struct, subprocess, sys, tempfile
+
+LOGBASE, SOURCES, SAMPLES = sys.argv[1:4]
+TABLE_KEYS = {"a": 69, "t": 41, "e": 17}  # keys of each category's table
+failures = []
+
+
+def check(ok, what):
+    if not ok:
+        failures.append(what)
+
+
+def run(*args, stdin=None):
+    """The tool's result; `stdin` names a file fed to it through a pipe."""
+    data = open(stdin, "rb").read() if stdin else b""
+    return subprocess.run([LOGBASE, *args], input=data, capture_output=True)
+
+
+def listing(path):
+    """Each parsed record of `logbase parse`: its number, its (key, value bytes)."""
+    records, items = [], None
+    for line in run("parse", path).stdout.split(b"\n"):
+        if line.startswith(b"record "):
+            items = []
+            records.append((int(line.split(b" ")[1][:-1]), items))
+        elif line.startswith(b"  "):
+            items.append(line)
+    unescape = lambda v: re.sub(rb"\\(\\|x([0-9a-f]{2}))",
+                                lambda m: bytes([int(m[2], 16)]) if m[2] else b"\\", v)
+    for i, (seq, lines) in enumerate(records):
+        width = max(len(line[2:].split(b" ", 1)[0]) for line in lines)
+        records[i] = seq, [(l[2:2 + width].rstrip().decode(), unescape(l[4 + width:])) for l in lines]
+    return records
+
+
+# A byte outside well-formed UTF-8 stands for the code point of its value.
+codecs.register_error("bytewise", lambda e: ("".join(map(chr, e.object[e.start:e.end])), e.end))
+
+
+def check_json(path, expected, several=False):
+    out = run("parse", "--json", path, *([path] if several else [])).stdout
+    lines = out.split(b"\n")
+    check(lines.pop() == b"" and len(lines) == len(expected) * (2 if several else 1), path + ": JSON lines")
+    for n, line in enumerate(lines):
+        pairs = json.loads(line.decode("utf-8"), object_pairs_hook=list)  # strict UTF-8, strict JSON
+        seq, record = expected[n % len(expected)]
+        head = [("seq", seq)] + ([("file", path)] if several else [])
+        want = head + [(k, v.decode("utf-8", "bytewise")) for k, v in record]
+        check(pairs == want, f"{path}: JSON line {n}: {pairs} != {want}")
+
+
+def csv_field(value):
+    text = value.decode("latin-1")
+    return '"' + text.replace('"', '""') + '"' if re.search('[,"\r\n]', text) else text
+
+
+def check_csv(path, expected, letter, stdin=None):
+    out = run("csv", "-" if stdin else path, stdin=stdin).stdout.decode("latin-1")
+    rows = list(csv.reader(io.StringIO(out, newline=""), strict=True))
+    header = rows.pop(0)
+    check(len(header) == TABLE_KEYS[letter] == len(set(header)), f"{path}: CSV header {header}")
+    check(len(rows) == len(expected), f"{path}: {len(rows)} CSV rows")
+    text = ",".join(header) + "\n"
+    for row, (_, record) in zip(rows, expected):
+        values = dict(record)
+        check(set(values) <= set(header), f"{path}: keys outside the header")
+        cells = [values.get(key, b"") for key in header]
+        check(row == [v.decode("latin-1") for v in cells], f"{path}: CSV row {row} != {cells}")
+        text += ",".join(map(csv_field, cells)) + "\n"
+    check(out == text, f"{path}: CSV quoted beyond need or not consistently ended")
+
+
+def check_file(path, letter):
+    expected = listing(path)
+    check(len(expected) > 0, path + ": no records parsed")
+    check_json(path, expected)
+    check_csv(path, expected, letter)
+    return expected
+
+
+for version in ("v0", "v1", "v13"):
+    for letter in "ate":
+        check_file(os.path.join(SAMPLES, version, letter + "log.log"), letter)
+
+# Hostile records: the first attack sample with values full of CSV and JSON
+# hazards, one record that does not parse, in a version-13 file.
+line = open(os.path.join(SOURCES, "attack.txt"), "rb").readline().rstrip(b"\n")
+# Each hazard alone amid plain bytes (the 16-byte block scans), then all
+# together in a short value (the byte-wise tail).
+hazards = [b",", b'"q"', b"\r", b"\n", b"\\", b"\xe0\x80\x80", b"\xed\xa0\x80", b"\xf4\x90\x80\x80",
+           b"\xc0\x80", b"\xff", b"\x80", b"\x01", b"\x1f", b"\x7f", b"\t", b"\x00", b"\x08\x0c",
+           *(c.encode() for c in "é€😀\u2028")]
+hostile = [b"-0123456789abcdef-" + h + b"-0123456789abcdef-" for h in hazards]
+hostile.append(b"".join(hazards) + b"\xe2\x82")
+records = [re.sub(rb'http_url="[^"]*"', b'http_url="' + v.replace(b"\\", b"\\\\") + b'"', line)
+           .replace(b"http_method=get", b"http_method=get,post") + b" \n" for v in hostile]
+records.insert(2, b"v013xxxxdate=2026-11-20 not a record \n")
+index = b"".join(struct.pack("<II", sum(map(len, records[:i])), len(r)) for i, r in enumerate(records))
+with tempfile.TemporaryDirectory() as tmp:
+    path = os.path.join(tmp, "alog.log")
+    with open(path, "wb") as f:
+        f.write(b"v013xxxx" + struct.pack("<IIII", 0, len(records), 0, len(records)) + index)
+        f.write(b"".join(records))
+    expected = check_file(path, "a")
+    urls = [v for _, r in expected for k, v in r if k == "http_url"]
+    check(urls == hostile, f"hostile values: {urls}")
+    check_json(path, expected, several=True)
+    result = run("csv", path)
+    check(result.returncode == 1 and b"record 2 does not parse: code -4" in result.stderr
+          and result.stderr.endswith(f"1 of {len(records)} records failed ({path}: 1 of {len(records)})\n".encode()),
+          f"failed record report: {result.returncode} {result.stderr}")
+    # Standard input has no name: the category comes from the type= items.
+    other = os.path.join(tmp, "records.bin")
+    os.link(path, other)
+    check_csv(other, expected, "a", stdin=other)
+    check(run("cat", "--raw", path).stdout == b"".join(records), "cat --raw")
+    # Usage errors and categories that no rule gives or that contradict.
+    for args, status, message in [
+            (["csv", "--fields", "date,nosuch", path], 2, b"unknown key 'nosuch'"),
+            (["parse", "--category", "t", path], 1, b"file name says attack, but --category says traffic"),
+            (["parse", "--category", "e", "-"], 1, b"type= items say attack, but --category says event")]:
+        result = run(*args, stdin=other)
+        check(result.returncode == status and message in result.stderr, f"{args}: {result}")
+    misnamed = os.path.join(tmp, "alog.9.log")
+    shutil.copy(os.path.join(SAMPLES, "v13", "tlog.log"), misnamed)
+    result = run("csv", misnamed)
+    check(b"the file name says attack, but record 0 is a traffic record" in result.stderr,
+          f"misnamed file: {result.stderr}")
+    with open(other, "r+b") as f:
+        f.seek(len(b"v013xxxx") + 16 + len(index))
+        f.write(b"v013xxxxdate=x type=nothing \n")
+    result = run("parse", other)
+    check(result.returncode == 1 and b"cannot tell the category: 'records.bin' is not a log file name"
+          in result.stderr and b"(type=nothing)" in result.stderr, f"no category: {result.stderr}")
+
+for failure in failures:
+    print("FAIL:", failure[:2000])
+sys.exit(1 if failures else 0)

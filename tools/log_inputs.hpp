@@ -1,0 +1,66 @@
+// The reading side of the commands that take log files (info, cat, parse,
+// csv): FILE arguments and standard input, the category of each file, the
+// records in order, failed records on stderr and the run's summary.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tools/log_reader.hpp"
+#include "tools/out_buffer.hpp"
+
+namespace cli {
+
+// A file being read, as a command's handler sees it.
+struct InputFile {
+    const LogReader &reader;
+    int category; // 1 event, 2 traffic, 3 attack; 0 when the command needs none
+    bool several; // the run reads more than one file
+};
+
+class RecordHandler {
+  public:
+    virtual ~RecordHandler() = default;
+    // The file is open and its category known; false skips the file (the
+    // handler said why on stderr).
+    virtual bool start(const InputFile &file) {
+        (void)file;
+        return true;
+    }
+    // One record; false when it failed (the handler said why on stderr).
+    virtual bool record(const InputFile &file, const LogReader::Record &record) = 0;
+};
+
+struct InputOptions {
+    const char *command = "";
+    bool needs_category = false;
+    int category_option = 0;              // --category, 0 when not given
+    std::optional<long long> only_seq;    // --seq: that record alone
+    std::optional<long long> only_offset; // --offset: the record starting there
+};
+
+// The files to read from the FILE arguments: "-" is standard input, and no
+// FILE means standard input unless it is a terminal. Empty on success, else
+// the usage message.
+std::string input_paths(const std::vector<std::string> &arguments, std::vector<std::string> &paths);
+
+// The category code of a --category value (a, t, e or the category's name),
+// 0 for anything else.
+int category_code(const std::string &text);
+
+// Hands every record of every file to the handler; the run's exit status.
+int read_inputs(const std::vector<std::string> &paths, const InputOptions &options,
+                RecordHandler &handler, OutBuffer &out);
+
+// The file's name in messages ("standard input" for "-").
+std::string shown_name(const LogReader &reader);
+
+// "logbase: FILE: record SEQ WHY" on stderr.
+void report_record(const InputFile &file, unsigned seq, const std::string &why);
+
+// The parser's result code in words.
+std::string parse_failure(int code);
+
+} // namespace cli

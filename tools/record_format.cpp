@@ -1,0 +1,344 @@
+#include "tools/record_format.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <emmintrin.h>
+
+namespace cli {
+
+namespace {
+
+// Copies the bytes of p that need no handling to w and returns how many: up
+// to the first byte `special` picks, or n. Sixteen bytes at a time: values
+// are mostly short plain text, and this loop is most of the cost of writing
+// them. Blocks are loaded and stored whole, also past the value's end while
+// the source stays below `readable` (the record around the value); what
+// lands in w past the plain bytes is overwritten by the caller, whose room
+// has kSlack bytes to spare for it.
+template <class Mask16, class Byte>
+size_t copy_plain(char *w, const char *p, size_t n, const char *readable, Mask16 mask16,
+                  Byte special) {
+    size_t i = 0;
+    for (; i < n && p + i + 16 <= readable; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(w + i), v);
+        auto m = static_cast<unsigned>(_mm_movemask_epi8(mask16(v)));
+        if (n - i < 16) m &= (1u << (n - i)) - 1;
+        if (m != 0) return i + static_cast<size_t>(__builtin_ctz(m));
+    }
+    for (; i < n; ++i) {
+        const auto c = static_cast<unsigned char>(p[i]);
+        if (special(c)) break;
+        w[i] = static_cast<char>(c);
+    }
+    return std::min(i, n);
+}
+
+__m128i equal(__m128i v, char c) {
+    return _mm_cmpeq_epi8(v, _mm_set1_epi8(c));
+}
+
+// Signed compare: bytes 0x80 and up are negative, so one test finds them
+// together with the control bytes.
+__m128i control_or_high(__m128i v) {
+    return _mm_cmplt_epi8(v, _mm_set1_epi8(0x20));
+}
+
+bool csv_special(unsigned char c) {
+    return c == ',' || c == '"' || c == '\r' || c == '\n';
+}
+
+size_t csv_plain(char *w, const char *p, size_t n, const char *readable) {
+    return copy_plain(
+        w, p, n, readable,
+        [](__m128i v) {
+            return _mm_or_si128(_mm_or_si128(equal(v, ','), equal(v, '"')),
+                                _mm_or_si128(equal(v, '\r'), equal(v, '\n')));
+        },
+        csv_special);
+}
+
+size_t json_plain(char *w, const char *p, size_t n, const char *readable) {
+    return copy_plain(
+        w, p, n, readable,
+        [](__m128i v) {
+            return _mm_or_si128(control_or_high(v), _mm_or_si128(equal(v, '"'), equal(v, '\\')));
+        },
+        [](unsigned char c) { return c < 0x20 || c >= 0x80 || c == '"' || c == '\\'; });
+}
+
+size_t listing_plain(char *w, const char *p, size_t n, const char *readable) {
+    return copy_plain(
+        w, p, n, readable,
+        [](__m128i v) {
+            return _mm_or_si128(control_or_high(v), _mm_or_si128(equal(v, 0x7f), equal(v, '\\')));
+        },
+        [](unsigned char c) { return c < 0x20 || c >= 0x7f || c == '\\'; });
+}
+
+const char kHex[] = "0123456789abcdef";
+
+char *put_hex_escape(char *w, const char *prefix, unsigned char c) {
+    while (*prefix != '\0')
+        *w++ = *prefix++;
+    *w++ = kHex[c >> 4];
+    *w++ = kHex[c & 15];
+    return w;
+}
+
+// The letter of JSON's two-character escape of a control byte, 0 if none.
+char short_escape(unsigned char c) {
+    switch (c) {
+    case '\b':
+        return 'b';
+    case '\f':
+        return 'f';
+    case '\n':
+        return 'n';
+    case '\r':
+        return 'r';
+    case '\t':
+        return 't';
+    default:
+        return 0;
+    }
+}
+
+} // namespace
+
+size_t utf8_sequence(const unsigned char *s, size_t n) {
+    const unsigned char lead = s[0];
+    size_t length;
+    unsigned char low = 0x80, high = 0xbf; // range of the second byte
+    if (lead >= 0xc2 && lead <= 0xdf) {
+        length = 2;
+    } else if (lead >= 0xe0 && lead <= 0xef) {
+        length = 3;
+        if (lead == 0xe0) low = 0xa0;  // over-long below U+0800
+        if (lead == 0xed) high = 0x9f; // surrogates U+D800..U+DFFF
+    } else if (lead >= 0xf0 && lead <= 0xf4) {
+        length = 4;
+        if (lead == 0xf0) low = 0x90;  // over-long below U+10000
+        if (lead == 0xf4) high = 0x8f; // above U+10FFFF
+    } else {
+        return 0;
+    }
+    if (n < length || s[1] < low || s[1] > high) return 0;
+    for (size_t i = 2; i < length; ++i)
+        if ((s[i] & 0xc0) != 0x80) return 0;
+    return length;
+}
+
+char *put_csv_field(char *w, std::string_view value, const char *readable) {
+    const size_t n = value.size();
+    const char *p = value.data();
+    if (csv_plain(w, p, n, std::max(readable, p + n)) == n) return w + n;
+    *w++ = '"';
+    for (size_t i = 0; i < n; ++i) {
+        if (p[i] == '"') *w++ = '"';
+        *w++ = p[i];
+    }
+    *w++ = '"';
+    return w;
+}
+
+char *put_csv_row(char *w, const kv_entry *const *cells, size_t n, const char *readable) {
+    for (size_t c = 0; c < n; ++c) {
+        if (c > 0) *w++ = ',';
+        if (cells[c] != nullptr)
+            w = put_csv_field(w, {cells[c]->val, static_cast<size_t>(cells[c]->val_len)}, readable);
+    }
+    *w++ = '\n';
+    return w;
+}
+
+char *put_json_string(char *w, std::string_view bytes, const char *readable) {
+    const size_t n = bytes.size();
+    const char *p = bytes.data();
+    readable = std::max(readable, p + n);
+    *w++ = '"';
+    for (size_t i = 0;;) {
+        const size_t plain = json_plain(w, p + i, n - i, readable);
+        w += plain;
+        i += plain;
+        if (i == n) break;
+        const auto c = static_cast<unsigned char>(p[i]);
+        if (c >= 0x80) {
+            const size_t length =
+                utf8_sequence(reinterpret_cast<const unsigned char *>(p + i), n - i);
+            if (length > 0) {
+                std::memcpy(w, p + i, length);
+                w += length;
+                i += length;
+                continue;
+            }
+            w = put_hex_escape(w, "\\u00", c);
+        } else if (c == '"' || c == '\\') {
+            *w++ = '\\';
+            *w++ = static_cast<char>(c);
+        } else if (char letter = short_escape(c); letter != 0) {
+            *w++ = '\\';
+            *w++ = letter;
+        } else {
+            w = put_hex_escape(w, "\\u00", c);
+        }
+        ++i;
+    }
+    *w++ = '"';
+    return w;
+}
+
+char *put_escaped(char *w, std::string_view bytes, const char *readable) {
+    const size_t n = bytes.size();
+    const char *p = bytes.data();
+    readable = std::max(readable, p + n);
+    for (size_t i = 0;;) {
+        const size_t plain = listing_plain(w, p + i, n - i, readable);
+        w += plain;
+        i += plain;
+        if (i == n) break;
+        const auto c = static_cast<unsigned char>(p[i]);
+        if (c == '\\') {
+            *w++ = '\\';
+            *w++ = '\\';
+        } else {
+            w = put_hex_escape(w, "\\x", c);
+        }
+        ++i;
+    }
+    return w;
+}
+
+void JsonMembers::set(Key &key, const char *name, size_t length) {
+    key.name = name;
+    key.length = static_cast<uint32_t>(length + 4);
+    std::memset(key.text, 0, sizeof key.text);
+    if (key.length > sizeof key.text) return; // longer than any table key: put_key copies it
+    key.text[0] = ',';
+    key.text[1] = '"';
+    std::memcpy(key.text + 2, name, length);
+    key.text[length + 2] = '"';
+    key.text[length + 3] = ':';
+}
+
+char *JsonMembers::put_key(char *w, const Key &key) {
+    if (key.length <= sizeof key.text) {
+        std::memcpy(w, key.text, sizeof key.text); // fixed size: a few moves
+        return w + key.length;
+    }
+    *w++ = ',';
+    *w++ = '"';
+    std::memcpy(w, key.name, key.length - 4);
+    w += key.length - 4;
+    *w++ = '"';
+    *w++ = ':';
+    return w;
+}
+
+char *JsonMembers::put_value(char *w, const kv_entry *item, const char *readable) {
+    if (item != nullptr)
+        return put_json_string(w, {item->val, static_cast<size_t>(item->val_len)}, readable);
+    std::memcpy(w, "null", 4);
+    return w + 4;
+}
+
+char *JsonMembers::put(char *w, const kv_entries &items, const char *readable) {
+    for (int i = 0; i < items.count; ++i) {
+        const kv_entry &item = items.entries[i];
+        Key &key = slots_[static_cast<size_t>(i)];
+        if (key.name != item.key) set(key, item.key, static_cast<size_t>(item.key_len));
+        w = put_value(put_key(w, key), &item, readable);
+    }
+    return w;
+}
+
+char *JsonMembers::put(char *w, const std::vector<std::string> &keys, const kv_entry *const *cells,
+                       const char *readable) {
+    if (columns_.size() != keys.size()) {
+        columns_.resize(keys.size());
+        for (size_t c = 0; c < keys.size(); ++c)
+            set(columns_[c], keys[c].c_str(), keys[c].size());
+    }
+    for (size_t c = 0; c < keys.size(); ++c)
+        w = put_value(put_key(w, columns_[c]), cells[c], readable);
+    return w;
+}
+
+void put_decimal(OutBuffer &out, uint64_t value) {
+    char digits[20];
+    size_t n = 0;
+    do {
+        digits[sizeof digits - ++n] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    std::memcpy(out.reserve(n), digits + sizeof digits - n, n);
+    out.commit(n);
+}
+
+void put_json_string(OutBuffer &out, std::string_view bytes) {
+    char *start = out.reserve(json_room(bytes.size()) + kSlack);
+    out.commit(static_cast<size_t>(put_json_string(start, bytes) - start));
+}
+
+void put_escaped(OutBuffer &out, std::string_view bytes) {
+    char *start = out.reserve(escaped_room(bytes.size()) + kSlack);
+    out.commit(static_cast<size_t>(put_escaped(start, bytes) - start));
+}
+
+const std::vector<std::string> &Columns::all_keys() {
+    static const std::vector<std::string> keys = [] {
+        std::vector<std::string> all;
+        for (int category : {3, 2, 1}) {
+            const entry_desc *table = _get_ed_by_cat(category);
+            for (int row = 0; row < 128 && table[row].name != nullptr; ++row)
+                if (std::find(all.begin(), all.end(), table[row].name) == all.end())
+                    all.emplace_back(table[row].name);
+        }
+        return all;
+    }();
+    return keys;
+}
+
+std::string Columns::select(std::string_view list) {
+    names_.clear();
+    for (;;) {
+        const size_t comma = list.find(',');
+        const std::string key(list.substr(0, comma));
+        const auto &known = all_keys();
+        if (key.empty()) return "--fields has an empty key";
+        if (std::find(known.begin(), known.end(), key) == known.end())
+            return "--fields: unknown key '" + key + "'";
+        if (std::find(names_.begin(), names_.end(), key) != names_.end())
+            return "--fields: key '" + key + "' given twice";
+        names_.push_back(key);
+        if (comma == std::string_view::npos) return {};
+        list.remove_prefix(comma + 1);
+    }
+}
+
+void Columns::select_table(int category) {
+    names_.clear();
+    const entry_desc *table = _get_ed_by_cat(category);
+    for (int row = 0; table != nullptr && row < 128 && table[row].name != nullptr; ++row)
+        names_.emplace_back(table[row].name);
+}
+
+int Columns::column_of(const char *key, int key_len) {
+    const std::string_view name(key, static_cast<size_t>(key_len));
+    for (size_t c = 0; c < names_.size(); ++c)
+        if (names_[c] == name) return static_cast<int>(c);
+    return -1;
+}
+
+void Columns::place(int category, const kv_entries &items, const kv_entry **cells) {
+    std::fill(cells, cells + names_.size(), nullptr);
+    auto &slots = slots_[static_cast<size_t>(category) & 3];
+    for (int i = 0; i < items.count; ++i) {
+        const kv_entry &item = items.entries[i];
+        Slot &slot = slots[static_cast<size_t>(i)];
+        if (slot.key != item.key) slot = {item.key, column_of(item.key, item.key_len)};
+        if (slot.column >= 0) cells[slot.column] = &item;
+    }
+}
+
+} // namespace cli

@@ -1,0 +1,115 @@
+// Writers of record values for the analysis outputs (CSV, JSON Lines and the
+// readable listings), and the column set a run's --fields or category gives.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "logbase.h"
+#include "tools/out_buffer.hpp"
+
+namespace cli {
+
+// The writers put their text at w and return its end. w must have room for
+// the bytes the matching *_room gives for the value's length, and kSlack
+// more after the last value written at a stretch: they store whole 16-byte
+// blocks. They may read the source up to `readable` (the end of the record
+// holding the value, when it lies beyond the value's end).
+constexpr size_t kSlack = 16;
+constexpr size_t csv_room(size_t n) {
+    return 2 * n + 2;
+}
+constexpr size_t json_room(size_t n) {
+    return 6 * n + 2;
+}
+constexpr size_t escaped_room(size_t n) {
+    return 4 * n;
+}
+
+// One CSV field: as it is, or between double quotes (quotes doubled) when it
+// holds a comma, a double quote, CR or LF.
+char *put_csv_field(char *w, std::string_view value, const char *readable = nullptr);
+
+// One CSV row of the cells' values (empty fields for null cells) and its
+// line feed; room for csv_room of the values' total length, 3 bytes a cell
+// and kSlack.
+char *put_csv_row(char *w, const kv_entry *const *cells, size_t n, const char *readable);
+
+// A JSON string that is valid UTF-8 whatever the bytes: well-formed UTF-8
+// sequences stay, every other byte (over-long forms, surrogates, code points
+// above U+10FFFF, stray continuation bytes) becomes \u00XX; quote, backslash
+// and control characters are escaped.
+char *put_json_string(char *w, std::string_view bytes, const char *readable = nullptr);
+void put_json_string(OutBuffer &out, std::string_view bytes);
+
+// The members ,"KEY":"VALUE" of JSON objects: a record's items in record
+// order, or given keys with their cells' values (null for a null cell). Room:
+// json_room of the values' total length, 40 bytes a member and kSlack. Each
+// key's text is kept padded to a fixed width, so that writing it is one
+// fixed-size copy; a slot remembers the key it held in the last record.
+class JsonMembers {
+  public:
+    char *put(char *w, const kv_entries &items, const char *readable);
+    char *put(char *w, const std::vector<std::string> &keys, const kv_entry *const *cells,
+              const char *readable);
+
+  private:
+    struct Key {
+        const char *name = nullptr;
+        uint32_t length = 0; // of ,"KEY":
+        char text[32];       // ,"KEY": for the tables' keys (25 bytes at most)
+    };
+    static void set(Key &key, const char *name, size_t length);
+    static char *put_key(char *w, const Key &key);
+    static char *put_value(char *w, const kv_entry *item, const char *readable);
+
+    std::array<Key, 128> slots_{};
+    std::vector<Key> columns_;
+};
+
+// Printable text: backslash doubled, control and non-ASCII bytes as \xHH.
+char *put_escaped(char *w, std::string_view bytes, const char *readable = nullptr);
+void put_escaped(OutBuffer &out, std::string_view bytes);
+
+// A number in decimal digits.
+void put_decimal(OutBuffer &out, uint64_t value);
+
+// Length of the well-formed UTF-8 sequence at the head of `s`, 0 if none.
+size_t utf8_sequence(const unsigned char *s, size_t n);
+
+// The columns of a run and where each parsed item goes among them.
+class Columns {
+  public:
+    // Every key of every category's table, in table order (attack, traffic,
+    // event), each once.
+    static const std::vector<std::string> &all_keys();
+
+    // Columns from "K1,K2,..."; empty on success, else the usage message.
+    std::string select(std::string_view list);
+    // All keys of the category's table, in table order.
+    void select_table(int category);
+
+    bool empty() const { return names_.empty(); }
+    size_t size() const { return names_.size(); }
+    const std::vector<std::string> &names() const { return names_; }
+
+    // cells[c] = the item of column c, or null when the record lacks it.
+    void place(int category, const kv_entries &items, const kv_entry **cells);
+
+  private:
+    int column_of(const char *key, int key_len);
+
+    struct Slot {
+        const char *key = nullptr;
+        int column = -1;
+    };
+    std::vector<std::string> names_;
+    // Items of one layout arrive in the same slots record after record, so
+    // a slot remembers its last key's column.
+    std::array<std::array<Slot, 128>, 4> slots_{};
+};
+
+} // namespace cli

@@ -6,7 +6,7 @@
 // Writes (once; later runs reuse it) a version-13 attack log of SIZE_MB from
 // the attack sample lines into $TMPDIR/logbase-bench-tool, reads it once so
 // that it is cached, then runs each case 3 times and shows the median wall
-// time: `cat FILE` (the ceiling), a parse-only loop (the sequential reader and
+// time: `cat FILE` (the ceiling), a parse-only loop (the library's sequential reader and
 // parse_disk_log_entry, no output), and the tool's csv, parse --json,
 // csv --raw and cat --raw. Every case runs in a child process with standard
 // output on /dev/null; its peak RSS comes from wait4's rusage.
@@ -26,7 +26,6 @@
 #include <vector>
 
 #include "logbase.h"
-#include "tools/log_reader.hpp"
 #include "tools/logfile_writer.hpp"
 
 namespace {
@@ -115,16 +114,19 @@ Measure run_function(const std::function<int()> &child) {
 
 // What the tool commands at least have to do: every record read and parsed.
 int parse_only(const std::string &path) {
-    cli::LogReader reader;
-    if (!reader.open(path).empty()) return 1;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    log_stream *stream = nullptr;
+    if (fd < 0 || log_stream_open(fd, &stream) != 0) return 1;
     static kv_entries items;
-    cli::LogReader::Record record{};
+    log_record record{};
     unsigned long long parsed = 0;
-    for (cli::LogReader::Step step; (step = reader.next(record)) != cli::LogReader::Step::kEnd;)
-        if (step == cli::LogReader::Step::kRecord &&
-            parse_disk_log_entry(3, record.data, static_cast<int>(record.length), &items) > 0)
+    while (log_stream_next(stream, &record) == LOG_STREAM_RECORD)
+        if (parse_disk_log_entry(3, record.data, static_cast<int>(record.length), &items) > 0)
             ++parsed;
-    return parsed == reader.count() ? 0 : 1;
+    const bool all = parsed == log_stream_header(stream)->record_count;
+    log_stream_close(stream);
+    ::close(fd);
+    return all ? 0 : 1;
 }
 
 // The run of median CPU time among three.

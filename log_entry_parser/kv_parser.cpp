@@ -13,6 +13,7 @@
 // end, so that cheap pass runs first and the exact passes only when it fails.
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 #include "log_entry_parser/descriptor_tables.hpp"
@@ -57,8 +58,13 @@ class LineParser {
             const entry_desc &desc = *items_[i];
             kv_entry &slot = out_.entries[first_pos_ + i];
             const char *scan = nullptr;
-            if (int code = read_key(desc, item, slot, scan); code < 0)
-                return i == 0 ? code : kUndecided;
+            if (i > 0) {
+                // The separator was taken because this key, its '=' and its
+                // opening quote follow it: nothing left to check.
+                take_key(desc, item, slot, scan);
+            } else if (int code = read_key(desc, item, slot, scan); code < 0) {
+                return code;
+            }
             if (kinds_[i] == Kind::last) {
                 const char *t = first_line_end(desc, scan, end_);
                 if (t == end_ && *end_ != '\n') return kUndecided;
@@ -135,11 +141,25 @@ class LineParser {
         }
     }
 
+    // memcmp(a, b, n) == 0 for the short keys of the tables, inline: a call
+    // per candidate separator costs more than the comparison.
+    static bool same_bytes(const char *a, const char *b, int n) {
+        for (; n >= 8; a += 8, b += 8, n -= 8) {
+            uint64_t x, y;
+            std::memcpy(&x, a, 8);
+            std::memcpy(&y, b, 8);
+            if (x != y) return false;
+        }
+        for (; n > 0; ++a, ++b, --n)
+            if (*a != *b) return false;
+        return true;
+    }
+
     // Key, '=' and opening quote of the item at `item`; fills the slot's key
     // and value start and sets `scan` to where the value scan begins.
     int read_key(const entry_desc &desc, const char *item, kv_entry &slot, const char *&scan) {
         if (desc.name == nullptr || end_ - item < desc.name_len ||
-            std::memcmp(item, desc.name, desc.name_len) != 0)
+            !same_bytes(item, desc.name, desc.name_len))
             return KV_ERR_KEY;
         const char *equals = item + desc.name_len;
         if (*equals != '=') return KV_ERR_EQUALS;
@@ -154,6 +174,15 @@ class LineParser {
             ++scan;
         }
         return 0;
+    }
+
+    // read_key for a key already checked at `item`.
+    static void take_key(const entry_desc &desc, const char *item, kv_entry &slot,
+                         const char *&scan) {
+        slot.key = desc.name;
+        slot.key_len = desc.name_len;
+        slot.val = item + desc.name_len + 1;
+        scan = slot.val + (desc.quoted ? 1 : 0);
     }
 
     bool ends_early(int i) const { return ctx_.version == 0 && first_pos_ + i > kEarlyEndAfterPos; }
@@ -178,9 +207,11 @@ class LineParser {
     // then scans from at or before its last event, i.e. succeeds.
     bool separates(int i, const char *s, bool exact) const {
         const entry_desc &next = *items_[i + 1];
-        return s[0] == ' ' && std::memcmp(s + 1, next.name, next.name_len) == 0 &&
-               s[1 + next.name_len] == '=' && (!next.quoted || s[2 + next.name_len] == '"') &&
+        // The single bytes first: values hold many '=' and few look-alikes.
+        return s[0] == ' ' && s[1 + next.name_len] == '=' &&
+               (!next.quoted || s[2 + next.name_len] == '"') &&
                (!items_[i]->quoted || s[-1] == '"') &&
+               same_bytes(s + 1, next.name, next.name_len) &&
                (!exact || s - start_ + separator_span(i) <= last_event_[i + 1]);
     }
 

@@ -109,6 +109,18 @@ TEST_F(Cli, UsageErrorsNameTheOptionAndOptionsEndAtDoubleDash) {
          2,
          "option --period does not apply to report show"},
         {{"report", "charts", "--domain", "d"}, 2, "option --domain does not apply"},
+        {{"info", "--raw"}, 2, "logbase info: unknown option --raw"},
+        {{"cat", "--json"}, 2, "unknown option --json"},
+        {{"cat", "--seq", "x", "f"}, 2, "option --seq needs a whole number from 0 to"},
+        {{"cat", "--seq", "-1", "f"}, 2, "option --seq needs a whole number from 0 to"},
+        {{"cat", "--offset=1x", "f"}, 2, "option --offset needs a whole number"},
+        {{"cat", "--seq", "1", "--offset", "0"}, 2, "option --offset does not go with --seq"},
+        {{"parse", "--raw"}, 2, "unknown option --raw"},
+        {{"parse", "--seq=1x"}, 2, "option --seq needs a whole number"},
+        {{"parse", "--category", "z"}, 2, "option --category takes a, t or e, not 'z'"},
+        {{"csv", "--json"}, 2, "unknown option --json"},
+        {{"csv", "--fields", "date,nosuch"}, 2, "option --fields names an unknown key 'nosuch'"},
+        {{"csv", "--raw", "--fields", "date"}, 2, "option --fields does not apply to csv --raw"},
         {{"--bogus"}, 2, "unknown option '--bogus'"},
     };
     for (const auto &c : cases) {
@@ -142,10 +154,13 @@ TEST_F(Cli, CustomBoundsReadTheSameInBothCommands) {
 }
 
 TEST_F(Cli, FailedWritesFailLoudlyAndClosedPipesEndQuietly) {
-    std::string lines = dir_.file("lines.txt");
+    std::string lines = dir_.file("lines.txt"), log = dir_.file("alog.log");
     ASSERT_TRUE(testkit::write_file(lines, std::string(3000, 'x') + "\n"));
-    const std::vector<std::string> commands[] = {
-        {"hash", "abc"}, {"report", "charts"}, {"pack", "--version", "13", lines}};
+    ASSERT_TRUE(testkit::write_file(log, logfile_writer::log_file(13, {"date=1 x=y \n"})));
+    const std::vector<std::string> commands[] = {{"hash", "abc"},
+                                                 {"report", "charts"},
+                                                 {"pack", "--version", "13", lines},
+                                                 {"cat", "--raw", log}};
     for (const auto &args : commands) {
         Outcome full = tool(args, Sink::kFull);
         EXPECT_EQ(full.status, 1) << args[0];

@@ -74,15 +74,6 @@ Registrar::Registrar(const Command &command) {
 
 Args::Args(int argc, char **argv, std::initializer_list<std::string_view> valued,
            std::initializer_list<std::string_view> flags) {
-    parse(argc, argv, valued, &flags);
-}
-
-Args::Args(int argc, char **argv, std::initializer_list<std::string_view> valued) {
-    parse(argc, argv, valued, nullptr);
-}
-
-void Args::parse(int argc, char **argv, std::initializer_list<std::string_view> valued,
-                 const std::initializer_list<std::string_view> *flags) {
     bool options_done = false;
     for (int i = 1; i < argc; ++i) {
         std::string_view arg = argv[i];
@@ -95,13 +86,13 @@ void Args::parse(int argc, char **argv, std::initializer_list<std::string_view> 
             if (listed(valued, name))
                 take(name, std::string(arg.substr(equals + 1)));
             else
-                reject(name, flags && !listed(*flags, name) ? "" : "takes no value");
+                reject(name, listed(flags, name) ? "takes no value" : "");
         } else if (listed(valued, arg)) {
             if (i + 1 < argc)
                 take(arg, std::string(argv[++i]));
             else
                 reject(arg, "needs a value");
-        } else if (flags == nullptr || listed(*flags, arg)) {
+        } else if (listed(flags, arg)) {
             take(arg, std::nullopt);
         } else {
             reject(arg, "");
@@ -172,17 +163,18 @@ std::optional<long long> parse_integer(std::string_view text) {
     return value;
 }
 
-Output::Output(int fd, size_t capacity) : fd_(fd), buffer_(std::max<size_t>(capacity, 4096)) {}
+Output::Output(int fd, size_t capacity)
+    : fd_(fd), capacity_(std::max<size_t>(capacity, 4096)), data_(new char[capacity_]) {}
 
 Output::~Output() {
     flush();
 }
 
-void Output::write(std::string_view bytes) {
+void Output::write_through(std::string_view bytes) {
     while (!bytes.empty()) {
-        if (used_ == buffer_.size()) flush();
-        size_t n = std::min(bytes.size(), buffer_.size() - used_);
-        std::memcpy(buffer_.data() + used_, bytes.data(), n);
+        if (used_ == capacity_) flush();
+        size_t n = std::min(bytes.size(), capacity_ - used_);
+        std::memcpy(data_.get() + used_, bytes.data(), n);
         used_ += n;
         bytes.remove_prefix(n);
     }
@@ -193,8 +185,8 @@ void Output::printf(const char *format, ...) {
     va_start(args, format);
     va_list again;
     va_copy(again, args);
-    size_t room = buffer_.size() - used_;
-    int n = std::vsnprintf(buffer_.data() + used_, room, format, args);
+    size_t room = capacity_ - used_;
+    int n = std::vsnprintf(data_.get() + used_, room, format, args);
     if (n >= 0 && static_cast<size_t>(n) < room) {
         used_ += static_cast<size_t>(n);
     } else if (n >= 0) {
@@ -206,16 +198,17 @@ void Output::printf(const char *format, ...) {
     va_end(args);
 }
 
-char *Output::reserve(size_t n) {
-    if (buffer_.size() - used_ < n) flush();
-    if (buffer_.size() < n) buffer_.resize(n);
-    return buffer_.data() + used_;
+void Output::make_room(size_t n) {
+    flush();
+    if (n <= capacity_) return;
+    capacity_ = n; // a piece larger than the buffer: grow once to hold it
+    data_.reset(new char[capacity_]);
 }
 
 bool Output::flush() {
     size_t done = 0;
     while (done < used_ && error_ == 0) {
-        ssize_t n = ::write(fd_, buffer_.data() + done, used_ - done);
+        ssize_t n = ::write(fd_, data_.get() + done, used_ - done);
         if (n > 0) {
             done += static_cast<size_t>(n);
         } else if (n < 0 && errno == EPIPE) {

@@ -5,7 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -45,9 +47,6 @@ class Args {
   public:
     Args(int argc, char **argv, std::initializer_list<std::string_view> valued,
          std::initializer_list<std::string_view> flags);
-    // Lenient form for commands that do not list their flags yet: any other
-    // "--name" is taken as a flag. Remove once every command lists its flags.
-    Args(int argc, char **argv, std::initializer_list<std::string_view> valued);
     const std::vector<std::string> &positional() const { return positional_; }
     bool flag(std::string_view name) const;
     std::optional<std::string> value(std::string_view name) const;
@@ -62,8 +61,6 @@ class Args {
     void reject(std::string_view name, std::string_view why);
 
   private:
-    void parse(int argc, char **argv, std::initializer_list<std::string_view> valued,
-               const std::initializer_list<std::string_view> *flags);
     void take(std::string_view name, std::optional<std::string> value);
 
     std::vector<std::string> positional_;
@@ -85,26 +82,34 @@ int print_help(const Command &command);
 std::optional<long long> parse_integer(std::string_view text);
 
 // Buffered output to a descriptor, for data of any size: writes go out in
-// large blocks with write(2). After a failed write the rest is dropped and
-// failed() tells loops to stop; a closed pipe ends the process at once by
+// large blocks with write(2), so the cost per record of a streaming command
+// is a few copies into the buffer. After a failed write the rest is dropped
+// and failed() tells loops to stop; a closed pipe ends the process at once by
 // SIGPIPE, quietly, whatever the inherited disposition of SIGPIPE.
 class Output {
   public:
-    static constexpr size_t kDefaultCapacity = size_t{1} << 18;
+    static constexpr size_t kDefaultCapacity = size_t{1} << 20;
 
     explicit Output(int fd = STDOUT_FILENO, size_t capacity = kDefaultCapacity);
     Output(const Output &) = delete;
     Output &operator=(const Output &) = delete;
     ~Output(); // flushes; errors are seen through finish()
 
-    void write(std::string_view bytes);
+    void write(std::string_view bytes) {
+        if (bytes.size() > capacity_ - used_) return write_through(bytes);
+        std::memcpy(data_.get() + used_, bytes.data(), bytes.size());
+        used_ += bytes.size();
+    }
     void put(char c) {
-        if (used_ == buffer_.size()) flush();
-        buffer_[used_++] = c;
+        *reserve(1) = c;
+        ++used_;
     }
     void printf(const char *format, ...) __attribute__((format(printf, 2, 3)));
-    // Room for `n` bytes (n <= capacity) to fill in place, then commit(used).
-    char *reserve(size_t n);
+    // Room for `n` bytes to fill in place, then commit(used).
+    char *reserve(size_t n) {
+        if (n > capacity_ - used_) make_room(n);
+        return data_.get() + used_;
+    }
     void commit(size_t n) { used_ += n; }
 
     // Writes out what is buffered; false once any write has failed.
@@ -116,8 +121,12 @@ class Output {
     int finish(int status);
 
   private:
+    void write_through(std::string_view bytes);
+    void make_room(size_t n);
+
     int fd_;
-    std::vector<char> buffer_;
+    size_t capacity_;
+    std::unique_ptr<char[]> data_;
     size_t used_ = 0;
     int error_ = 0;
 };

@@ -18,13 +18,9 @@ using cli::LogReader;
 // break; with --raw the text exactly as stored, one record per line.
 class CatRecords : public cli::RecordHandler {
   public:
-    CatRecords(cli::OutBuffer &out, bool raw) : out_(out), raw_(raw) {}
+    CatRecords(cli::Output &out, bool raw) : out_(out), raw_(raw) {}
     bool start(const cli::InputFile &file) override {
-        if (raw_ || !file.several) return true;
-        out_.write(first_ ? "==> " : "\n==> ");
-        out_.write(file.reader.path());
-        out_.write(" <==\n");
-        first_ = false;
+        if (!raw_) cli::put_file_heading(out_, file, first_);
         return true;
     }
     bool record(const cli::InputFile &, const LogReader::Record &record) override {
@@ -50,7 +46,7 @@ class CatRecords : public cli::RecordHandler {
     }
 
   private:
-    cli::OutBuffer &out_;
+    cli::Output &out_;
     bool raw_;
     bool first_ = true;
 };
@@ -76,7 +72,7 @@ const cli::Command kCat{
     run_cat};
 
 // The header fields of one open file.
-void print_info(cli::OutBuffer &out, const LogReader &log) {
+void print_info(cli::Output &out, const LogReader &log) {
     std::string text;
     auto line = [&](const char *label, const std::string &value) {
         text += label;
@@ -98,7 +94,7 @@ void print_info(cli::OutBuffer &out, const LogReader &log) {
     line("version:", std::to_string(log.version()) + (log.version() == 0   ? " (1024-byte blocks)"
                                                       : log.version() == 1 ? " (4096-byte blocks)"
                                                                            : " (indexed)"));
-    line("version text:", cli::escape_bytes(verstr.substr(0, verstr.find('\0'))));
+    line("version text:", cli::escaped(verstr.substr(0, verstr.find('\0'))));
     line("records:", std::to_string(h.record_count));
     line("index capacity:", std::to_string(h.index_capacity));
     line("file length:", log.seekable() ? std::to_string(size) : "unknown (not a regular file)");
@@ -120,12 +116,12 @@ void print_info(cli::OutBuffer &out, const LogReader &log) {
 }
 
 int run_info(int argc, char **argv) {
-    cli::Args args(argc, argv, {});
+    cli::Args args(argc, argv, {}, {});
     std::vector<std::string> paths;
-    if (!args.error().empty()) return cli::usage_error(kInfo, args.error());
+    if (!args.ok()) return cli::usage_error(kInfo, args.error());
     if (std::string error = cli::input_paths(args.positional(), paths); !error.empty())
         return cli::usage_error(kInfo, error);
-    cli::OutBuffer out;
+    cli::Output out;
     int status = cli::kOk;
     for (size_t i = 0; i < paths.size() && !out.failed(); ++i) {
         LogReader log;
@@ -140,28 +136,18 @@ int run_info(int argc, char **argv) {
 }
 
 int run_cat(int argc, char **argv) {
-    cli::Args args(argc, argv, {"--seq", "--offset"});
-    std::vector<std::string> paths;
-    if (!args.error().empty()) return cli::usage_error(kCat, args.error());
-    if (std::string error = cli::input_paths(args.positional(), paths); !error.empty())
-        return cli::usage_error(kCat, error);
+    cli::Args args(argc, argv, {"--seq", "--offset"}, {"--raw"});
     cli::InputOptions options;
     options.command = kCat.name;
-    auto seq_text = args.value("--seq");
-    auto offset_text = args.value("--offset");
-    if (seq_text && offset_text) return cli::usage_error(kCat, "give --seq or --offset, not both");
-    if (seq_text) {
-        options.only_seq = cli::parse_integer(*seq_text);
-        if (!options.only_seq || *options.only_seq < 0)
-            return cli::usage_error(kCat, "--seq needs a record number, not '" + *seq_text + "'");
-    }
-    if (offset_text) {
-        options.only_offset = cli::parse_integer(*offset_text);
-        if (!options.only_offset || *options.only_offset < 0 || *options.only_offset > INT32_MAX)
-            return cli::usage_error(kCat,
-                                    "--offset needs a file offset, not '" + *offset_text + "'");
-    }
-    cli::OutBuffer out;
+    options.only_seq = args.number("--seq", 0, INT32_MAX);
+    options.only_offset = args.number("--offset", 0, INT32_MAX);
+    if (args.value("--seq") && args.value("--offset"))
+        args.reject("--offset", "does not go with --seq (give one of them)");
+    std::vector<std::string> paths;
+    if (!args.ok()) return cli::usage_error(kCat, args.error());
+    if (std::string error = cli::input_paths(args.positional(), paths); !error.empty())
+        return cli::usage_error(kCat, error);
+    cli::Output out;
     CatRecords cat(out, args.flag("--raw"));
     return cli::read_inputs(paths, options, cat, out);
 }

@@ -15,7 +15,7 @@ namespace {
 
 using cli::InputFile;
 using cli::LogReader;
-using cli::OutBuffer;
+using cli::Output;
 
 std::string_view value_of(const kv_entry &item) {
     return {item.val, static_cast<size_t>(item.val_len)};
@@ -43,15 +43,11 @@ class Parsing : public cli::RecordHandler {
 // "record N: C items, B bytes" and one aligned "key  value" line per item.
 class Listing : public Parsing {
   public:
-    Listing(OutBuffer &out, cli::Columns &fields) : out_(out), fields_(fields) {
+    Listing(Output &out, cli::Columns &fields) : out_(out), fields_(fields) {
         cells_.resize(fields.size());
     }
     bool start(const InputFile &file) override {
-        if (!file.several) return true;
-        out_.write(first_ ? "==> " : "\n==> ");
-        out_.write(file.reader.path());
-        out_.write(" <==\n");
-        first_ = false;
+        cli::put_file_heading(out_, file, first_);
         return true;
     }
     bool record(const InputFile &file, const LogReader::Record &record) override {
@@ -92,7 +88,7 @@ class Listing : public Parsing {
     }
 
   private:
-    OutBuffer &out_;
+    Output &out_;
     cli::Columns &fields_;
     std::vector<const kv_entry *> cells_, shown_;
     bool first_ = true;
@@ -101,7 +97,7 @@ class Listing : public Parsing {
 // One flat JSON object per record: seq, file (several files), the items.
 class JsonLines : public Parsing {
   public:
-    JsonLines(OutBuffer &out, cli::Columns &fields) : out_(out), fields_(fields) {
+    JsonLines(Output &out, cli::Columns &fields) : out_(out), fields_(fields) {
         cells_.resize(fields.size());
         for (const std::string &name : fields.names())
             names_room_ += name.size() + 8;
@@ -118,7 +114,7 @@ class JsonLines : public Parsing {
         const char *readable = record.data + record.length + 1; // its NUL included
         char *w = start;
         w = put(w, "{\"seq\":");
-        w = put_decimal(w, record.seq);
+        w = cli::put_decimal(w, record.seq);
         if (file.several) w = cli::put_json_string(put(w, ",\"file\":"), path);
         if (fields_.empty()) {
             w = members_.put(w, items_, readable);
@@ -136,19 +132,7 @@ class JsonLines : public Parsing {
         std::memcpy(w, text.data(), text.size());
         return w + text.size();
     }
-    static char *put_decimal(char *w, unsigned value) {
-        char digits[10];
-        size_t n = 0;
-        do {
-            digits[n++] = static_cast<char>('0' + value % 10);
-            value /= 10;
-        } while (value != 0);
-        while (n > 0)
-            *w++ = digits[--n];
-        return w;
-    }
-
-    OutBuffer &out_;
+    Output &out_;
     cli::Columns &fields_;
     std::vector<const kv_entry *> cells_;
     size_t names_room_ = 0;
@@ -158,7 +142,7 @@ class JsonLines : public Parsing {
 // A header row of key names, then one row per record, a field per column.
 class Csv : public Parsing {
   public:
-    Csv(OutBuffer &out, cli::Columns &columns) : out_(out), columns_(columns) {}
+    Csv(Output &out, cli::Columns &columns) : out_(out), columns_(columns) {}
     bool start(const InputFile &file) override {
         if (header_category_ == 0) {
             header_category_ = file.category;
@@ -173,11 +157,11 @@ class Csv : public Parsing {
             }
             out_.put('\n');
         } else if (table_columns_ && file.category != header_category_) {
-            std::fprintf(stderr,
-                         "logbase: %s: its %s records do not fit the %s columns of this "
-                         "output; give --fields, or convert it on its own\n",
-                         cli::shown_name(file.reader).c_str(), cli::category_name(file.category),
-                         cli::category_name(header_category_));
+            cli::fail(cli::kFailed,
+                      cli::shown_name(file.reader) + ": its " + cli::category_name(file.category) +
+                          " records do not fit the " + cli::category_name(header_category_) +
+                          " columns of this output; give --fields, or convert it "
+                          "on its own");
             return false;
         }
         return true;
@@ -195,7 +179,7 @@ class Csv : public Parsing {
     }
 
   private:
-    OutBuffer &out_;
+    Output &out_;
     cli::Columns &columns_;
     std::vector<const kv_entry *> cells_;
     int header_category_ = 0;
@@ -206,7 +190,7 @@ class Csv : public Parsing {
 // without the version text.
 class RawCsv : public cli::RecordHandler {
   public:
-    explicit RawCsv(OutBuffer &out) : out_(out) {}
+    explicit RawCsv(Output &out) : out_(out) {}
     bool record(const InputFile &file, const LogReader::Record &record) override {
         // Converted where it will be written; the byte after it stays NUL
         // because the parser may read it.
@@ -225,7 +209,7 @@ class RawCsv : public cli::RecordHandler {
     }
 
   private:
-    OutBuffer &out_;
+    Output &out_;
 };
 
 int run_parse(int argc, char **argv);
@@ -247,7 +231,9 @@ const cli::Command kParse{
     "is reported on stderr and the run goes on; the exit status is then 1.\n",
     run_parse};
 const cli::Command kCsv{
-    "csv", "csv [FILE...] [--fields K1,K2,...] [--category a|t|e] | csv --raw [FILE...]",
+    "csv",
+    "csv [FILE...] [--fields K1,K2,...] [--category a|t|e] | csv --raw [FILE...] [--category "
+    "a|t|e]",
     "Writes the records of log files as CSV (RFC 4180, lines ending in LF): a\n"
     "header row of key names, then one row per record with the raw value of each\n"
     "key (a quoted item without its quotes), empty where the record lacks the key.\n"
@@ -263,37 +249,33 @@ const cli::Command kCsv{
 
 // FILE arguments, --category and --fields common to both commands; the exit
 // status on a usage error, else kOk.
-int prepare(const cli::Command &command, const cli::Args &args, std::vector<std::string> &paths,
+int prepare(const cli::Command &command, cli::Args &args, std::vector<std::string> &paths,
             cli::InputOptions &options, cli::Columns &fields) {
-    if (!args.error().empty()) return cli::usage_error(command, args.error());
-    if (std::string error = cli::input_paths(args.positional(), paths); !error.empty())
-        return cli::usage_error(command, error);
     options.command = command.name;
     options.needs_category = true;
     if (auto text = args.value("--category")) {
         options.category_option = cli::category_code(*text);
         if (options.category_option == 0)
-            return cli::usage_error(command, "--category takes a, t or e, not '" + *text + "'");
+            args.reject("--category", "takes a, t or e, not '" + *text + "'");
     }
     if (auto list = args.value("--fields"))
         if (std::string error = fields.select(*list); !error.empty())
-            return cli::usage_error(command, error);
+            args.reject("--fields", error);
+    if (!args.ok()) return cli::usage_error(command, args.error());
+    if (std::string error = cli::input_paths(args.positional(), paths); !error.empty())
+        return cli::usage_error(command, error);
     return cli::kOk;
 }
 
 int run_parse(int argc, char **argv) {
-    cli::Args args(argc, argv, {"--seq", "--category", "--fields"});
+    cli::Args args(argc, argv, {"--seq", "--category", "--fields"}, {"--json"});
     std::vector<std::string> paths;
     cli::InputOptions options;
     cli::Columns fields;
+    options.only_seq = args.number("--seq", 0, INT32_MAX);
     if (int status = prepare(kParse, args, paths, options, fields); status != cli::kOk)
         return status;
-    if (auto seq_text = args.value("--seq")) {
-        options.only_seq = cli::parse_integer(*seq_text);
-        if (!options.only_seq || *options.only_seq < 0)
-            return cli::usage_error(kParse, "--seq needs a record number, not '" + *seq_text + "'");
-    }
-    OutBuffer out;
+    Output out;
     if (args.flag("--json")) {
         JsonLines json(out, fields);
         return cli::read_inputs(paths, options, json, out);
@@ -303,16 +285,16 @@ int run_parse(int argc, char **argv) {
 }
 
 int run_csv(int argc, char **argv) {
-    cli::Args args(argc, argv, {"--category", "--fields"});
+    cli::Args args(argc, argv, {"--category", "--fields"}, {"--raw"});
     std::vector<std::string> paths;
     cli::InputOptions options;
     cli::Columns columns;
+    if (args.flag("--raw") && args.value("--fields"))
+        args.reject("--fields", "does not apply to csv --raw (it writes whole records)");
     if (int status = prepare(kCsv, args, paths, options, columns); status != cli::kOk)
         return status;
-    OutBuffer out;
+    Output out;
     if (args.flag("--raw")) {
-        if (!columns.empty())
-            return cli::usage_error(kCsv, "--raw writes whole records; no --fields");
         RawCsv raw(out);
         return cli::read_inputs(paths, options, raw, out);
     }

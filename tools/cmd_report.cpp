@@ -70,9 +70,9 @@ NAME: 1 to 100 of A-Z a-z 0-9 _ -. The domain D (default root) names the
 report's domain in the scheduled command "/bin/run_sch_rpt add NAME D".
 )";
 
-const cli::Command kReport{"report",
-                           "report define|show|settings|schedule|unschedule|charts NAME [options]",
-                           kReportHelp, run};
+const cli::Command kReport{
+    "report", "report define|show|settings|schedule|unschedule NAME [options] | report charts",
+    kReportHelp, run};
 
 std::vector<std::string> split_list(std::string_view text) {
     std::vector<std::string> items;

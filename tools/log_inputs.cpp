@@ -1,8 +1,6 @@
 #include "tools/log_inputs.hpp"
 
-#include <cstdio>
 #include <cstring>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "tools/cli.hpp"
@@ -11,42 +9,22 @@ namespace cli {
 
 namespace {
 
-// Progress on stderr only when it is a terminal that does not also show the
-// data, so it never lands among output lines.
-bool progress_wanted() {
-    if (!isatty(STDERR_FILENO)) return false;
-    struct stat err {};
-    struct stat out {};
-    if (!isatty(STDOUT_FILENO) || fstat(STDERR_FILENO, &err) != 0 ||
-        fstat(STDOUT_FILENO, &out) != 0)
-        return true;
-    return err.st_rdev != out.st_rdev;
-}
-
-class Progress {
+// How far the run is through one file: bytes of a file, records of a pipe.
+class FileProgress {
   public:
-    Progress(const char *command, const LogReader &reader)
-        : command_(command), reader_(reader), shown_(progress_wanted()) {}
-    ~Progress() {
-        if (drawn_) std::fprintf(stderr, "\r%*s\r", 72, "");
-    }
+    FileProgress(const char *command, const LogReader &reader)
+        : progress_(std::string(command) + " " + shown_name(reader) +
+                        (reader.seekable() ? " (bytes)" : " (records)"),
+                    reader.seekable() ? static_cast<uint64_t>(reader.size()) : 0),
+          by_offset_(reader.seekable()) {}
     void at(const LogReader::Record &record) {
-        if (!shown_ || ++records_ % 8192 != 0) return;
-        drawn_ = true;
-        if (reader_.seekable() && reader_.size() > 0)
-            std::fprintf(stderr, "\r%s %s: %u%%", command_, shown_name(reader_).c_str(),
-                         static_cast<unsigned>(100.0 * record.offset / reader_.size()));
-        else
-            std::fprintf(stderr, "\r%s %s: %llu records", command_, shown_name(reader_).c_str(),
-                         records_);
+        progress_.update(by_offset_ ? record.offset : ++records_);
     }
 
   private:
-    const char *command_;
-    const LogReader &reader_;
-    bool shown_;
-    bool drawn_ = false;
-    unsigned long long records_ = 0;
+    Progress progress_;
+    bool by_offset_;
+    uint64_t records_ = 0;
 };
 
 // The library's name rule, for a name it takes for a log file name.
@@ -98,7 +76,7 @@ struct FileTally {
 // Reads one file; false when the file as a whole failed.
 class FileRun {
   public:
-    FileRun(LogReader &reader, const InputOptions &options, RecordHandler &handler, OutBuffer &out,
+    FileRun(LogReader &reader, const InputOptions &options, RecordHandler &handler, Output &out,
             bool several, FileTally &tally)
         : reader_(reader), options_(options), handler_(handler), out_(out), several_(several),
           tally_(tally) {}
@@ -111,7 +89,7 @@ class FileRun {
         }
         if ((!options_.needs_category || category_ != 0) && !start()) return false;
         if (options_.only_seq || options_.only_offset) return run_one();
-        Progress progress(options_.command, reader_);
+        FileProgress progress(options_.command, reader_);
         LogReader::Record record{};
         for (;;) {
             const LogReader::Step step = reader_.next(record);
@@ -127,8 +105,7 @@ class FileRun {
         }
         if (!reader_.error().empty()) {
             tally_.cut_short = true;
-            std::fprintf(stderr, "logbase: %s: reading stopped: %s\n", shown_name(reader_).c_str(),
-                         reader_.error().c_str());
+            fail(kFailed, shown_name(reader_) + ": reading stopped: " + reader_.error());
         }
         return true;
     }
@@ -143,9 +120,8 @@ class FileRun {
 
     bool agrees_with_option(const char *rule) {
         if (options_.category_option == 0 || options_.category_option == category_) return true;
-        std::fprintf(stderr, "logbase: %s: %s %s, but --category says %s\n",
-                     shown_name(reader_).c_str(), rule, category_name(category_),
-                     category_name(options_.category_option));
+        fail(kFailed, shown_name(reader_) + ": " + rule + " " + category_name(category_) +
+                          ", but --category says " + category_name(options_.category_option));
         return false;
     }
 
@@ -156,10 +132,8 @@ class FileRun {
         if (category_ != 0) return agrees_with_option("its type= items say") && start();
         category_ = options_.category_option;
         if (category_ != 0) return start();
-        std::fprintf(stderr,
-                     "logbase: %s: cannot tell the category: %s; %s; and no --category a|t|e "
-                     "was given\n",
-                     shown_name(reader_).c_str(), why_not_name_.c_str(), why_not_type.c_str());
+        fail(kFailed, shown_name(reader_) + ": cannot tell the category: " + why_not_name_ + "; " +
+                          why_not_type + "; and no --category a|t|e was given");
         return false;
     }
 
@@ -176,11 +150,11 @@ class FileRun {
         std::string unused;
         const int by_type = category_by_type(record, unused);
         if (by_type == 0 || by_type == category_) return;
-        std::fprintf(stderr,
-                     "logbase: %s: the file name says %s, but record %u is a%s %s record by its "
-                     "type= item; read it as standard input (-) to go by that\n",
-                     shown_name(reader_).c_str(), category_name(category_), record.seq,
-                     by_type == 3 ? "n" : "", category_name(by_type));
+        fail(kFailed, shown_name(reader_) + ": the file name says " + category_name(category_) +
+                          ", but record " + std::to_string(record.seq) + " is a" +
+                          (by_type == 3 ? "n " : " ") + category_name(by_type) +
+                          " record by its type= item; read it as standard input (-) to go by "
+                          "that");
     }
 
     void failed(unsigned seq, const std::string &why) {
@@ -225,19 +199,19 @@ class FileRun {
     }
 
     bool no_record() {
-        if (options_.only_offset)
-            std::fprintf(stderr, "logbase: %s: no record starts at offset %lld\n",
-                         shown_name(reader_).c_str(), *options_.only_offset);
-        else
-            std::fprintf(stderr, "logbase: %s: no record %lld (the file holds %u)\n",
-                         shown_name(reader_).c_str(), *options_.only_seq, reader_.count());
+        const std::string what =
+            options_.only_offset
+                ? "no record starts at offset " + std::to_string(*options_.only_offset)
+                : "no record " + std::to_string(*options_.only_seq) + " (the file holds " +
+                      std::to_string(reader_.count()) + ")";
+        fail(kFailed, shown_name(reader_) + ": " + what);
         return false;
     }
 
     LogReader &reader_;
     const InputOptions &options_;
     RecordHandler &handler_;
-    OutBuffer &out_;
+    Output &out_;
     bool several_;
     FileTally &tally_;
     int category_ = 0;
@@ -257,8 +231,8 @@ void print_summary(const std::vector<FileTally> &tallies) {
                  std::to_string(t.records) + (t.cut_short ? ", the rest unreadable" : "");
     }
     if (!files.empty())
-        std::fprintf(stderr, "logbase: %llu of %llu records failed (%s)\n", failed, records,
-                     files.c_str());
+        fail(kFailed, std::to_string(failed) + " of " + std::to_string(records) +
+                          " records failed (" + files + ")");
 }
 
 } // namespace
@@ -308,8 +282,15 @@ std::string parse_failure(int code) {
 }
 
 void report_record(const InputFile &file, unsigned seq, const std::string &why) {
-    std::fprintf(stderr, "logbase: %s: record %u %s\n", shown_name(file.reader).c_str(), seq,
-                 why.c_str());
+    fail(kFailed, shown_name(file.reader) + ": record " + std::to_string(seq) + " " + why);
+}
+
+void put_file_heading(Output &out, const InputFile &file, bool &first) {
+    if (!file.several) return;
+    out.write(first ? "==> " : "\n==> ");
+    out.write(file.reader.path());
+    out.write(" <==\n");
+    first = false;
 }
 
 std::string shown_name(const LogReader &reader) {
@@ -317,7 +298,7 @@ std::string shown_name(const LogReader &reader) {
 }
 
 int read_inputs(const std::vector<std::string> &paths, const InputOptions &options,
-                RecordHandler &handler, OutBuffer &out) {
+                RecordHandler &handler, Output &out) {
     int status = kOk;
     std::vector<FileTally> tallies;
     for (const std::string &path : paths) {

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/cli.hpp"
 #include "tools/log_reader.hpp"
-#include "tools/out_buffer.hpp"
 
 namespace cli {
 
@@ -52,13 +52,17 @@ int category_code(const std::string &text);
 
 // Hands every record of every file to the handler; the run's exit status.
 int read_inputs(const std::vector<std::string> &paths, const InputOptions &options,
-                RecordHandler &handler, OutBuffer &out);
+                RecordHandler &handler, Output &out);
 
 // The file's name in messages ("standard input" for "-").
 std::string shown_name(const LogReader &reader);
 
 // "logbase: FILE: record SEQ WHY" on stderr.
 void report_record(const InputFile &file, unsigned seq, const std::string &why);
+
+// "==> FILE <==" before each file's output when the run reads several (a
+// blank line between files), as head and tail mark them.
+void put_file_heading(Output &out, const InputFile &file, bool &first);
 
 // The parser's result code in words.
 std::string parse_failure(int code);

@@ -117,22 +117,6 @@ LogReader::Step LogReader::next(Record &out) {
     return deliver(out);
 }
 
-std::string escape_bytes(std::string_view bytes) {
-    std::string out;
-    for (unsigned char c : bytes) {
-        if (c == '\\') {
-            out += "\\\\";
-        } else if (c >= 0x20 && c < 0x7f) {
-            out += static_cast<char>(c);
-        } else {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
-            out += escaped;
-        }
-    }
-    return out;
-}
-
 const char *category_name(int category) {
     switch (category) {
     case 1:

@@ -68,10 +68,6 @@ class LogReader {
     std::string error_;
 };
 
-// Bytes as printable text: backslash doubled, control and non-ASCII bytes
-// as \xHH.
-std::string escape_bytes(std::string_view bytes);
-
 // "event", "traffic", "attack" for the category codes 1 to 3, else "none".
 const char *category_name(int category);
 

@@ -104,6 +104,23 @@ char short_escape(unsigned char c) {
     }
 }
 
+// Writes `bytes` as runs that `plain` copies as they are, each special byte
+// after a run through `special`, which writes its form at `out` and returns
+// how many source bytes it took.
+template <size_t (*plain)(char *, const char *, size_t, const char *), class Special>
+char *put_transformed(char *w, std::string_view bytes, const char *readable, Special special) {
+    const size_t n = bytes.size();
+    const char *p = bytes.data();
+    readable = std::max(readable, p + n);
+    for (size_t i = 0;;) {
+        const size_t run = plain(w, p + i, n - i, readable);
+        w += run;
+        i += run;
+        if (i == n) return w;
+        i += special(w, p + i, n - i);
+    }
+}
+
 } // namespace
 
 size_t utf8_sequence(const unsigned char *s, size_t n) {
@@ -153,59 +170,61 @@ char *put_csv_row(char *w, const kv_entry *const *cells, size_t n, const char *r
 }
 
 char *put_json_string(char *w, std::string_view bytes, const char *readable) {
-    const size_t n = bytes.size();
-    const char *p = bytes.data();
-    readable = std::max(readable, p + n);
     *w++ = '"';
-    for (size_t i = 0;;) {
-        const size_t plain = json_plain(w, p + i, n - i, readable);
-        w += plain;
-        i += plain;
-        if (i == n) break;
-        const auto c = static_cast<unsigned char>(p[i]);
+    w = put_transformed<json_plain>(w, bytes, readable, [](char *&out, const char *p, size_t n) {
+        const auto c = static_cast<unsigned char>(*p);
         if (c >= 0x80) {
-            const size_t length =
-                utf8_sequence(reinterpret_cast<const unsigned char *>(p + i), n - i);
+            const size_t length = utf8_sequence(reinterpret_cast<const unsigned char *>(p), n);
             if (length > 0) {
-                std::memcpy(w, p + i, length);
-                w += length;
-                i += length;
-                continue;
+                std::memcpy(out, p, length);
+                out += length;
+                return length;
             }
-            w = put_hex_escape(w, "\\u00", c);
+            out = put_hex_escape(out, "\\u00", c);
         } else if (c == '"' || c == '\\') {
-            *w++ = '\\';
-            *w++ = static_cast<char>(c);
+            *out++ = '\\';
+            *out++ = static_cast<char>(c);
         } else if (char letter = short_escape(c); letter != 0) {
-            *w++ = '\\';
-            *w++ = letter;
+            *out++ = '\\';
+            *out++ = letter;
         } else {
-            w = put_hex_escape(w, "\\u00", c);
+            out = put_hex_escape(out, "\\u00", c);
         }
-        ++i;
-    }
+        return size_t{1};
+    });
     *w++ = '"';
     return w;
 }
 
 char *put_escaped(char *w, std::string_view bytes, const char *readable) {
-    const size_t n = bytes.size();
-    const char *p = bytes.data();
-    readable = std::max(readable, p + n);
-    for (size_t i = 0;;) {
-        const size_t plain = listing_plain(w, p + i, n - i, readable);
-        w += plain;
-        i += plain;
-        if (i == n) break;
-        const auto c = static_cast<unsigned char>(p[i]);
-        if (c == '\\') {
-            *w++ = '\\';
-            *w++ = '\\';
-        } else {
-            w = put_hex_escape(w, "\\x", c);
-        }
-        ++i;
-    }
+    return put_transformed<listing_plain>(w, bytes, readable,
+                                          [](char *&out, const char *p, size_t) {
+                                              const auto c = static_cast<unsigned char>(*p);
+                                              if (c == '\\') {
+                                                  *out++ = '\\';
+                                                  *out++ = '\\';
+                                              } else {
+                                                  out = put_hex_escape(out, "\\x", c);
+                                              }
+                                              return size_t{1};
+                                          });
+}
+
+std::string escaped(std::string_view bytes) {
+    std::string text(escaped_room(bytes.size()) + kSlack, '\0');
+    text.resize(static_cast<size_t>(put_escaped(text.data(), bytes) - text.data()));
+    return text;
+}
+
+char *put_decimal(char *w, uint64_t value) {
+    char digits[20];
+    size_t n = 0;
+    do {
+        digits[n++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    while (n > 0)
+        *w++ = digits[--n];
     return w;
 }
 
@@ -264,23 +283,17 @@ char *JsonMembers::put(char *w, const std::vector<std::string> &keys, const kv_e
     return w;
 }
 
-void put_decimal(OutBuffer &out, uint64_t value) {
-    char digits[20];
-    size_t n = 0;
-    do {
-        digits[sizeof digits - ++n] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value != 0);
-    std::memcpy(out.reserve(n), digits + sizeof digits - n, n);
-    out.commit(n);
+void put_decimal(Output &out, uint64_t value) {
+    char *start = out.reserve(20);
+    out.commit(static_cast<size_t>(put_decimal(start, value) - start));
 }
 
-void put_json_string(OutBuffer &out, std::string_view bytes) {
+void put_json_string(Output &out, std::string_view bytes) {
     char *start = out.reserve(json_room(bytes.size()) + kSlack);
     out.commit(static_cast<size_t>(put_json_string(start, bytes) - start));
 }
 
-void put_escaped(OutBuffer &out, std::string_view bytes) {
+void put_escaped(Output &out, std::string_view bytes) {
     char *start = out.reserve(escaped_room(bytes.size()) + kSlack);
     out.commit(static_cast<size_t>(put_escaped(start, bytes) - start));
 }
@@ -305,11 +318,11 @@ std::string Columns::select(std::string_view list) {
         const size_t comma = list.find(',');
         const std::string key(list.substr(0, comma));
         const auto &known = all_keys();
-        if (key.empty()) return "--fields has an empty key";
+        if (key.empty()) return "has an empty key";
         if (std::find(known.begin(), known.end(), key) == known.end())
-            return "--fields: unknown key '" + key + "'";
+            return "names an unknown key '" + key + "'";
         if (std::find(names_.begin(), names_.end(), key) != names_.end())
-            return "--fields: key '" + key + "' given twice";
+            return "names key '" + key + "' twice";
         names_.push_back(key);
         if (comma == std::string_view::npos) return {};
         list.remove_prefix(comma + 1);

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "logbase.h"
-#include "tools/out_buffer.hpp"
+#include "tools/cli.hpp"
 
 namespace cli {
 
@@ -43,7 +43,7 @@ char *put_csv_row(char *w, const kv_entry *const *cells, size_t n, const char *r
 // above U+10FFFF, stray continuation bytes) becomes \u00XX; quote, backslash
 // and control characters are escaped.
 char *put_json_string(char *w, std::string_view bytes, const char *readable = nullptr);
-void put_json_string(OutBuffer &out, std::string_view bytes);
+void put_json_string(Output &out, std::string_view bytes);
 
 // The members ,"KEY":"VALUE" of JSON objects: a record's items in record
 // order, or given keys with their cells' values (null for a null cell). Room:
@@ -72,10 +72,12 @@ class JsonMembers {
 
 // Printable text: backslash doubled, control and non-ASCII bytes as \xHH.
 char *put_escaped(char *w, std::string_view bytes, const char *readable = nullptr);
-void put_escaped(OutBuffer &out, std::string_view bytes);
+void put_escaped(Output &out, std::string_view bytes);
+std::string escaped(std::string_view bytes);
 
-// A number in decimal digits.
-void put_decimal(OutBuffer &out, uint64_t value);
+// A number in decimal digits (20 bytes at most).
+char *put_decimal(char *w, uint64_t value);
+void put_decimal(Output &out, uint64_t value);
 
 // Length of the well-formed UTF-8 sequence at the head of `s`, 0 if none.
 size_t utf8_sequence(const unsigned char *s, size_t n);
@@ -87,7 +89,8 @@ class Columns {
     // event), each once.
     static const std::vector<std::string> &all_keys();
 
-    // Columns from "K1,K2,..."; empty on success, else the usage message.
+    // Columns from "K1,K2,..."; empty on success, else what is wrong with
+    // the list.
     std::string select(std::string_view list);
     // All keys of the category's table, in table order.
     void select_table(int category);

@@ -13,8 +13,7 @@
 
 namespace {
 
-const std::string kLog = "/var/log/dlog_logd";
-const std::string kOld = "/var/log/dlog_logd_old";
+const std::string kLog = "/var/log/dlog_logd", kOld = "/var/log/dlog_logd_old";
 constexpr off_t kCap = 10485760;
 
 class DiagLog : public ::testing::Test {
@@ -25,10 +24,21 @@ class DiagLog : public ::testing::Test {
     }
 };
 
-TEST_F(DiagLog, LineFormatModeLengthCutAndMissingDirectory) {
+// Runs `lines` lines from each of `procs` processes at once.
+template <class Line> void in_processes(int procs, int lines, Line line) {
+    for (int p = 0; p < procs; ++p)
+        if (fork() == 0) {
+            for (int i = 0; i < lines; ++i)
+                line(p, i);
+            _exit(0);
+        }
+    for (int p = 0; p < procs; ++p)
+        wait(nullptr);
+}
+
+TEST_F(DiagLog, LineFormatModeCutAndFifo) {
     rt_log(0, "zero\n");
     EXPECT_FALSE(testkit::exists(kLog)) << "a level below 1 writes nothing";
-
     rt_log(1, "!errr %s(%d)@%s:\n    %s\n\n", "f.c", 12, "fn", "text");
     std::string line = testkit::read_file(kLog);
     std::regex form(R"(\d\d-\d\d-\d\d:\d\d:\d\d\.\d{6}!errr f\.c\(12\)@fn:\n    text\n\n)");
@@ -37,10 +47,9 @@ TEST_F(DiagLog, LineFormatModeLengthCutAndMissingDirectory) {
     ASSERT_EQ(stat(kLog.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0644u & ~static_cast<unsigned>(umask(022)));
 
+    // Cut lines (one far beyond the scratch buffer) keep their line break.
     unlink(kLog.c_str());
     rt_log(1, "%s\n", std::string(600, 'x').c_str());
-    // A message far beyond the scratch buffer is cut, not overrun. A cut line
-    // keeps its line break, so the next line starts on a line of its own.
     rt_log(1, "%s", std::string(100000, 'y').c_str());
     std::string cut = testkit::read_file(kLog);
     ASSERT_EQ(cut.size(), 1024u);
@@ -54,13 +63,6 @@ TEST_F(DiagLog, LineFormatModeLengthCutAndMissingDirectory) {
     char byte;
     EXPECT_EQ(read(fifo, &byte, 1), -1);
     close(fifo);
-    unlink(kLog.c_str());
-
-    // /var/log replaced by a file: nothing can be written, and nothing is.
-    ASSERT_EQ(system("rm -rf /var/log && touch /var/log"), 0);
-    rt_log(1, "nowhere\n");
-    EXPECT_EQ(testkit::read_file("/var/log"), "");
-    ASSERT_EQ(system("rm -f /var/log && mkdir -p /var/log"), 0);
 }
 
 TEST_F(DiagLog, RotatesAfterTheWriteThatReachesTheCap) {
@@ -71,7 +73,7 @@ TEST_F(DiagLog, RotatesAfterTheWriteThatReachesTheCap) {
     rt_log(1, "123456789");
     EXPECT_EQ(testkit::read_file(kOld).size(), static_cast<size_t>(kCap - 31 + 60));
     EXPECT_FALSE(testkit::exists(kLog));
-    // A second rotation replaces the older generation: only one is kept.
+    // Only one older generation is kept.
     ASSERT_TRUE(testkit::write_file(kLog, std::string(kCap, '.')));
     rt_log(1, "again");
     EXPECT_EQ(testkit::read_file(kOld).size(), static_cast<size_t>(kCap + 26));
@@ -81,9 +83,8 @@ TEST_F(DiagLog, RotatesAfterTheWriteThatReachesTheCap) {
 size_t marks_in(const std::string &path) {
     std::string tail(65536, '\0');
     int fd = open(path.c_str(), O_RDONLY);
-    if (fd < 0) return 0;
-    off_t size = lseek(fd, 0, SEEK_END);
-    ssize_t n = pread(fd, tail.data(), tail.size(), size > 65536 ? size - 65536 : 0);
+    off_t size = fd < 0 ? 0 : lseek(fd, 0, SEEK_END);
+    ssize_t n = fd < 0 ? 0 : pread(fd, tail.data(), tail.size(), size > 65536 ? size - 65536 : 0);
     close(fd);
     tail.resize(n > 0 ? static_cast<size_t>(n) : 0);
     size_t marks = 0;
@@ -92,44 +93,22 @@ size_t marks_in(const std::string &path) {
     return marks;
 }
 
-// Several processes crossing the cap together: one rotation, no generation
-// lost. Many rounds on a sparse file near the cap, since a lost race needs
-// unlucky timing.
+// Processes crossing the cap together: one rotation, no generation lost. Many
+// rounds on a sparse file near the cap, since a lost race needs unlucky timing.
 TEST_F(DiagLog, ConcurrentRotationKeepsEveryLine) {
-    constexpr int kProcs = 4, kLines = 30, kRounds = 150;
-    for (int round = 0; round < kRounds; ++round) {
+    for (int round = 0; round < 150; ++round) {
         SetUp();
         ASSERT_TRUE(testkit::write_file(kLog, ""));
         ASSERT_EQ(truncate(kLog.c_str(), kCap - 512), 0);
-        for (int p = 0; p < kProcs; ++p) {
-            if (fork() == 0) {
-                for (int i = 0; i < kLines; ++i)
-                    rt_log(1, "<mark>\n");
-                _exit(0);
-            }
-        }
-        for (int p = 0; p < kProcs; ++p)
-            wait(nullptr);
-        ASSERT_EQ(marks_in(kOld) + marks_in(kLog), size_t{kProcs} * kLines) << "round " << round;
+        in_processes(4, 30, [](int, int) { rt_log(1, "<mark>\n"); });
+        ASSERT_EQ(marks_in(kOld) + marks_in(kLog), 120u) << "round " << round;
     }
 }
 
 TEST_F(DiagLog, ConcurrentProcessesLoseAndTearNoLine) {
-    constexpr int kProcs = 8;
-    constexpr int kLines = 400;
-    for (int p = 0; p < kProcs; ++p) {
-        if (fork() == 0) {
-            for (int i = 0; i < kLines; ++i)
-                rt_log(1, "<p%d-l%04d-%0100d>\n", p, i, 0);
-            _exit(0);
-        }
-    }
-    for (int p = 0; p < kProcs; ++p)
-        wait(nullptr);
-
-    // Every line whole (133 bytes each) and none lost.
+    in_processes(8, 400, [](int p, int i) { rt_log(1, "<p%d-l%04d-%0100d>\n", p, i, 0); });
     std::string text = testkit::read_file(kLog);
-    ASSERT_EQ(text.size(), 133u * kProcs * kLines);
+    ASSERT_EQ(text.size(), 133u * 8 * 400);
     std::regex line(R"(\d\d-\d\d-\d\d:\d\d:\d\d\.\d{6}<p\d-l\d{4}-0{100}>\n)");
     for (size_t at = 0; at < text.size(); at += 133)
         ASSERT_TRUE(std::regex_match(text.substr(at, 133), line)) << "torn line at " << at;

@@ -58,7 +58,6 @@ TEST(ReportVocabulary, NamesLookupsAndChartSelection) {
     EXPECT_EQ(ids[83], 3624u);
 }
 
-// The host store and crontab of a private directory.
 class HostStore : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -148,8 +147,7 @@ TEST_F(HostStore, UnschedulableEntriesLeaveNoLine) {
     EXPECT_NE(crontab_check(dir_.file("bad")), 0);
 }
 
-// Crontab files the service must not damage, and store files that are not
-// regular files. A hang would be a failure: each case has 5 s.
+// Crontab and store files the service must not damage; a hang fails (each case has 5 s).
 class CrontabFile : public HostStore {
   protected:
     void SetUp() override {
@@ -328,43 +326,35 @@ int end_signal(pid_t pid) {
     return waitpid(pid, &status, 0) == pid && WIFSIGNALED(status) ? WTERMSIG(status) : 0;
 }
 
-TEST(RunningReport, PidFileProcessesGetSigint) {
-    const std::string dir = "/var/log/tmprpts_adom/root/rep1";
-    ASSERT_EQ(system(("mkdir -p " + dir).c_str()), 0);
+// Listed processes get SIGINT; names that leave the running-reports folder, unclean ids and
+// a pid file that is no regular file signal nothing.
+TEST(RunningReport, PidFileProcessesGetSigintAndNothingElseDoes) {
+    const std::string pid_file = "/var/log/tmprpts_adom/root/rep1/pid";
+    ASSERT_EQ(system("mkdir -p /var/log/escape /var/log/tmprpts_adom/root/rep1"), 0);
     pid_t first = sleeping_child(), second = sleeping_child(), only = sleeping_child();
     ASSERT_TRUE(
-        testkit::write_file(dir + "/pid", std::to_string(first) + " " + std::to_string(second)));
+        testkit::write_file(pid_file, std::to_string(first) + " " + std::to_string(second)));
     EXPECT_EQ(kill_running_report_process("root", "rep1"), 0);
-    ASSERT_TRUE(testkit::write_file(dir + "/pid", std::to_string(only) + "\n"));
+    ASSERT_TRUE(testkit::write_file(pid_file, std::to_string(only) + "\n"));
     EXPECT_EQ(kill_running_report_process_ex("root", "rep1"), 0);
     for (pid_t pid : {first, second, only})
         EXPECT_EQ(end_signal(pid), SIGINT) << pid;
 
-    ASSERT_TRUE(testkit::write_file(dir + "/pid", "0 x"));
-    EXPECT_EQ(kill_running_report_process("root", "rep1"), -1);
-}
-
-// Names that leave the running-reports folder, unclean ids and a pid file
-// that is no regular file signal nothing.
-TEST(RunningReport, RefusesEscapesUncleanIdsAndNonFiles) {
-    ASSERT_EQ(system("mkdir -p /var/log/escape /var/log/tmprpts_adom/root/rep2"), 0);
-    pid_t child = sleeping_child();
-    const std::string id = std::to_string(child);
-    const std::pair<std::string, std::string> files[] = {
-        {"/var/log/escape/pid", id},
-        {"/var/log/tmprpts_adom/root/rep2/pid", id + "x"},
-        {"/var/log/tmprpts_adom/root/rep2/pid", "+" + id}};
-    for (const auto &[file, content] : files) {
+    unlink(pid_file.c_str());
+    const std::string id = std::to_string(sleeping_child());
+    for (const auto &[file, content] : {std::pair{"/var/log/escape/pid", id},
+                                        {pid_file.c_str(), id + "x"},
+                                        {pid_file.c_str(), "+" + id},
+                                        {pid_file.c_str(), std::string("0 x")}}) {
         ASSERT_TRUE(testkit::write_file(file, content));
         EXPECT_EQ(kill_running_report_process("..", "escape"), -1);
-        EXPECT_EQ(kill_running_report_process("root", "rep2"), -1) << content;
+        EXPECT_EQ(kill_running_report_process("root", "rep1"), -1) << content;
     }
-    ::kill(child, SIGKILL);
-    EXPECT_EQ(end_signal(child), SIGKILL); // the child saw no SIGINT
-
-    unlink("/var/log/tmprpts_adom/root/rep2/pid");
-    ASSERT_EQ(mkfifo("/var/log/tmprpts_adom/root/rep2/pid", 0600), 0);
-    EXPECT_EQ(kill_running_report_process("root", "rep2"), -1); // without waiting for a writer
+    ::kill(std::stoi(id), SIGKILL);
+    EXPECT_EQ(end_signal(std::stoi(id)), SIGKILL); // the child saw no SIGINT
+    unlink(pid_file.c_str());
+    ASSERT_EQ(mkfifo(pid_file.c_str(), 0600), 0);
+    EXPECT_EQ(kill_running_report_process("root", "rep1"), -1); // without waiting for a writer
 }
 
 // A pid file naming PID 1 must not reach init: PID 1 of a private PID

@@ -83,23 +83,6 @@ class HostStore : public ::testing::Test {
     std::string crontab_ = dir_.file("spool/crontab");
 };
 
-TEST_F(HostStore, TimeSettingsOnlyWhenConfigured) {
-    void *table = nCfg_query(CFG_TABLE_TIME_SETTINGS);
-    ASSERT_NE(table, nullptr);
-    EXPECT_EQ(cmf_query_update(table), nullptr);
-
-    ASSERT_EQ(host_time_settings_store("Australia/Sydney", "AEST-10", 0), 0);
-    const auto *settings = static_cast<const unsigned char *>(cmf_query_update(table));
-    ASSERT_NE(settings, nullptr);
-    EXPECT_STREQ(reinterpret_cast<const char *>(settings + TIME_SETTINGS_TZ_TEXT), "AEST-10");
-    EXPECT_STREQ(get_zoneinfo(rec::field<uint32_t>(settings, TIME_SETTINGS_ZONE)),
-                 "Australia/Sydney");
-
-    EXPECT_EQ(host_time_settings_store("Mars/Olympus", "X", 0), -1);
-    ASSERT_EQ(host_time_settings_remove(), 0);
-    EXPECT_EQ(cmf_query_update(table), nullptr);
-}
-
 TEST_F(HostStore, SchedulesBecomeCrontabLines) {
     schedule("wk", 2, 0x2A, 0, 7, 30);
     schedule("md", 3, 0, (1u << 1) | (1u << 15), 24, 0, "adom%1");
@@ -230,7 +213,7 @@ TEST_F(CrontabFile, UnreadableOrOddFileIsLeftAlone) {
     }
 }
 
-TEST_F(CrontabFile, StoreKeepsRecordsAndRefusesFilesThatAreNot) {
+TEST_F(CrontabFile, StoreKeepsRecordsAndSettingsAndRefusesFilesThatAreNot) {
     Record record(HOST_REPORT_RECORD_SIZE);
     std::iota(record.begin(), record.end(), 0);
     ASSERT_EQ(host_report_store("weekly-1", record.data(), record.size()), 0);
@@ -250,9 +233,25 @@ TEST_F(CrontabFile, StoreKeepsRecordsAndRefusesFilesThatAreNot) {
     ASSERT_EQ(symlink("/dev/zero", dir_.file("reports/zero").c_str()), 0);
     for (const char *name : {"truncated", "long", "zero"})
         EXPECT_EQ(rpt_get(name), nullptr) << name;
-    ASSERT_EQ(mkfifo(dir_.file("time_settings").c_str(), 0644), 0);
-    EXPECT_EQ(cmf_query_update(nCfg_query(CFG_TABLE_TIME_SETTINGS)), nullptr);
     EXPECT_EQ(copy_file("/dev/zero", dir_.file("copy").c_str()), -1);
+
+    // Time settings exist only when configured, and never as a FIFO.
+    void *table = nCfg_query(CFG_TABLE_TIME_SETTINGS);
+    ASSERT_NE(table, nullptr);
+    EXPECT_EQ(cmf_query_update(table), nullptr);
+
+    ASSERT_EQ(host_time_settings_store("Australia/Sydney", "AEST-10", 0), 0);
+    const auto *settings = static_cast<const unsigned char *>(cmf_query_update(table));
+    ASSERT_NE(settings, nullptr);
+    EXPECT_STREQ(reinterpret_cast<const char *>(settings + TIME_SETTINGS_TZ_TEXT), "AEST-10");
+    EXPECT_STREQ(get_zoneinfo(rec::field<uint32_t>(settings, TIME_SETTINGS_ZONE)),
+                 "Australia/Sydney");
+
+    EXPECT_EQ(host_time_settings_store("Mars/Olympus", "X", 0), -1);
+    ASSERT_EQ(host_time_settings_remove(), 0);
+    EXPECT_EQ(cmf_query_update(table), nullptr);
+    ASSERT_EQ(mkfifo(dir_.file("time_settings").c_str(), 0644), 0);
+    EXPECT_EQ(cmf_query_update(table), nullptr);
 
     EXPECT_STREQ(image_file_ext("a.b/logo.PNG"), ".png");
     EXPECT_EQ(image_file_ext("a.png/logo"), nullptr);

@@ -280,32 +280,6 @@ TEST(ReportLogos, OnlyPlainNamesInTheirField) {
     EXPECT_EQ(access((out + "/_rpt_header_logo").c_str(), F_OK), -1);
 }
 
-// Output names stay below the domain's folder, and a prefix's folder stays
-// on a suffixed name.
-TEST_F(HostStore, ReportNamesStayInTheirFolder) {
-    auto name = [](const char *prefix, const char *domain) {
-        char *got = get_report_name(prefix, domain);
-        std::string text = got ? got : "(null)";
-        std::free(got);
-        return text;
-    };
-    for (auto [prefix, domain] :
-         {std::pair{"x", ".."}, {"x", "a/b"}, {"../x", "dom"}, {"a/../../x", "dom"}, {"/x", "dom"}})
-        EXPECT_EQ(name(prefix, domain), "(null)") << prefix << " " << domain;
-
-    const std::string dir = "/var/log/Reports_adom/dom/";
-    ASSERT_EQ(system(("mkdir -p " + dir + "sub").c_str()), 0);
-    for (int attempt = 0; attempt < 3; ++attempt) { // the minute may turn in between
-        std::string plain = name("sub/x", "dom");
-        ASSERT_TRUE(plain.starts_with("sub/x-")) << plain;
-        ASSERT_EQ(mkdir((dir + plain).c_str(), 0755), 0);
-        std::string next = name("sub/x", "dom");
-        if (next.size() != plain.size() + 4 && next.starts_with("sub/x-")) continue;
-        EXPECT_EQ(next, plain + "_001");
-        break;
-    }
-}
-
 // The name and domain become shell words of a crontab line: a domain that
 // could end the line or reach the shell schedules nothing.
 TEST_F(HostStore, ScheduledCommandTakesOnlyPlainWords) {

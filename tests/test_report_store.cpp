@@ -83,7 +83,7 @@ class HostStore : public ::testing::Test {
     std::string crontab_ = dir_.file("spool/crontab");
 };
 
-TEST_F(HostStore, SchedulesBecomeCrontabLines) {
+TEST_F(HostStore, SchedulesBecomeCrontabLinesOrNone) {
     schedule("wk", 2, 0x2A, 0, 7, 30);
     schedule("md", 3, 0, (1u << 1) | (1u << 15), 24, 0, "adom%1");
     schedule("daily", 1, 0, 0, 23, 59);
@@ -100,14 +100,11 @@ TEST_F(HostStore, SchedulesBecomeCrontabLines) {
     add_report_to_cron("nobody", "root");
     delete_report_from_cron("wk", nullptr);
     EXPECT_EQ(crontab(), "5 0 * * 0,6 /bin/run_sch_rpt add wk root\n");
-}
 
-TEST_F(HostStore, UnschedulableEntriesLeaveNoLine) {
-    const std::string kept = "# kept\nMAILTO=ops\n@reboot /bin/true\n";
-    ASSERT_EQ(mkdir(dir_.file("spool").c_str(), 0755), 0);
-    ASSERT_TRUE(testkit::write_file(crontab_, kept));
     // No weekday, no month day, an unknown kind or a minute cron cannot read: the old line
-    // goes and no new one comes.
+    // goes and no new one comes; other lines stay.
+    const std::string kept = "# kept\nMAILTO=ops\n@reboot /bin/true\n";
+    ASSERT_TRUE(testkit::write_file(crontab_, kept));
     for (auto [kind, minute] : {std::pair<uint32_t, int16_t>{2, 0}, {3, 0}, {4, 0}, {1, 60}}) {
         schedule("a", 2, 0x2, 0, 1, 0);
         ASSERT_NE(crontab(), kept);

@@ -3,13 +3,9 @@
 // The time() below fixes "now": an executable's definition interposes the library's calls.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <array>
 #include <atomic>
 #include <csignal>
-#include <cstdlib>
-#include <cstring>
-#include <ctime>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -17,12 +13,9 @@
 #include <memory>
 #include <random>
 #include <span>
-#include <string>
 #include <sys/stat.h>
 #include <thread>
-#include <tuple>
 #include <unistd.h>
-#include <vector>
 
 #include "host/host_store.h"
 #include "internal/report_record.hpp"
@@ -60,17 +53,16 @@ class ReportTime : public ::testing::Test {
                     symlink("/usr/share/zoneinfo", "/etc/zoneinfo") == 0);
     }
     void TearDown() override { fixed_now = INT64_MIN; }
-    // Configures the store's time zone and the test's own conversions alike.
+    // The store's zone and the test's own conversions alike; use_tz leaves the store unset, so
+    // the process's zone applies.
     void use_zone(const char *zone) {
         ASSERT_EQ(host_time_settings_store(zone, zone, 0), 0);
-        use_tz(zone);
+        setenv("TZ", zone, 1), tzset();
     }
-    // A zone the store does not know: with no time settings the process's own zone applies.
     static void use_tz(const char *zone) {
-        setenv("TZ", zone, 1);
-        tzset();
+        host_time_settings_remove();
+        setenv("TZ", zone, 1), tzset();
     }
-
     rpt_window window(uint32_t type, int32_t n = 0) {
         rpt_period period{0, type, n, {}, {}};
         rpt_window result{-7, -7};
@@ -85,76 +77,60 @@ class ReportTime : public ::testing::Test {
 
 constexpr const char *kZones[] = {"UTC", "Europe/Berlin", "America/New_York", "Australia/Sydney"};
 
-// Window of a period type at `now`, as wall-clock begin and (end + 1 s).
+// Window of a period type at `now`, as wall-clock begin and (end + 1 s). No zone: each of
+// kZones through the store; a zone: that one as the process's own, the store unset.
 struct Case {
     int type, n;
     Local begin, after_end;
     Local now = {2025, 4, 9, 10, 30}; // a Wednesday
+    const char *zone = nullptr;
+    int64_t begin_shift = 0; // for a begin the wall clock shows twice
 };
 
 // On April 9 windows cross the spring change in Berlin and New York and the autumn change in
 // Sydney (April 6).
-const Case kWednesday[] = {
-    {0, 0, {2025, 4, 9}, {2025, 4, 9, 10, 30, 1}}, {1, 0, {2025, 4, 8}, {2025, 4, 9}},
-    {2, 5, {2025, 4, 9, 5}, {2025, 4, 9, 10}},     {3, 0, {2025, 4, 6}, {2025, 4, 9, 10, 30, 1}},
-    {4, 0, {2025, 3, 30}, {2025, 4, 6}},           {5, 0, {2025, 4, 2}, {2025, 4, 9}},
-    {6, 10, {2025, 3, 30}, {2025, 4, 9}},          {7, 0, {2025, 3, 23}, {2025, 4, 6}},
-    {8, 0, {2025, 3, 26}, {2025, 4, 9}},           {9, 0, {2025, 4, 1}, {2025, 4, 9, 10, 30, 1}},
-    {10, 0, {2025, 3, 1}, {2025, 4, 1}},           {11, 0, {2025, 3, 10}, {2025, 4, 9}},
-    {12, 3, {2025, 3, 16}, {2025, 4, 6}},          {13, 0, {2025, 4, 1}, {2025, 4, 9, 10, 30, 1}},
-    {14, 0, {2025, 1, 1}, {2025, 4, 1}},           {15, 0, {2025, 1, 1}, {2025, 4, 9, 10, 30, 1}},
-};
-
-const Case kOtherDays[] = {
-    // Month, quarter and year boundaries (autumn changes inside the windows).
-    {10, 0, {2024, 12, 1}, {2025, 1, 1}, {2025, 1, 15, 8}},
-    {14, 0, {2024, 10, 1}, {2025, 1, 1}, {2025, 2, 10, 8}},
-    {15, 0, {2025, 1, 1}, {2026, 1, 1}, {2025, 12, 31, 23, 59, 59}},
+const Case kCases[] = {
+    {0, 0, {2025, 4, 9}, {2025, 4, 9, 10, 30, 1}},
+    {1, 0, {2025, 4, 8}, {2025, 4, 9}},
+    {2, 5, {2025, 4, 9, 5}, {2025, 4, 9, 10}},
+    {3, 0, {2025, 4, 6}, {2025, 4, 9, 10, 30, 1}},
+    {4, 0, {2025, 3, 30}, {2025, 4, 6}},
+    {5, 0, {2025, 4, 2}, {2025, 4, 9}},
+    {6, 10, {2025, 3, 30}, {2025, 4, 9}},
+    {7, 0, {2025, 3, 23}, {2025, 4, 6}},
+    {8, 0, {2025, 3, 26}, {2025, 4, 9}},
+    {9, 0, {2025, 4, 1}, {2025, 4, 9, 10, 30, 1}},
+    {10, 0, {2025, 3, 1}, {2025, 4, 1}},
+    {11, 0, {2025, 3, 10}, {2025, 4, 9}},
+    {12, 3, {2025, 3, 16}, {2025, 4, 6}},
+    {13, 0, {2025, 4, 1}, {2025, 4, 9, 10, 30, 1}},
+    {14, 0, {2025, 1, 1}, {2025, 4, 1}},
+    {15, 0, {2025, 1, 1}, {2025, 4, 9, 10, 30, 1}},
     // On the change day in Berlin: a Sunday starts its own week; hours are wall-clock hours.
     {3, 0, {2025, 3, 30}, {2025, 3, 30, 15, 0, 1}, {2025, 3, 30, 15}},
     {2, 5, {2025, 3, 30, 0}, {2025, 3, 30, 5}, {2025, 3, 30, 5, 30}},
     // The day after a change: yesterday spans 23 or 25 hours there.
     {1, 0, {2025, 3, 30}, {2025, 3, 31}, {2025, 3, 31, 9}},
     {1, 0, {2025, 10, 26}, {2025, 10, 27}, {2025, 10, 27, 9}},
+    // Dublin's daylight flag marks winter, Lord Howe moves 30 minutes and Troll two hours,
+    // Moscow moved in 2011 without the flag, and the Azores show midnight twice in October.
+    {14, 0, {2026, 7, 1}, {2026, 10, 1}, {2026, 12, 5, 12}, "Europe/Dublin"},
+    {1, 0, {2025, 10, 5}, {2025, 10, 6}, {2025, 10, 6, 9}, "Australia/Lord_Howe"},
+    {2, 1, {2025, 10, 5, 1, 30}, {2025, 10, 5, 2, 30}, {2025, 10, 5, 2, 45}, "Australia/Lord_Howe"},
+    {1, 0, {2025, 3, 30}, {2025, 3, 31}, {2025, 3, 31, 9}, "Antarctica/Troll"},
+    {1, 0, {2011, 3, 27}, {2011, 3, 28}, {2011, 3, 28, 9}, "Europe/Moscow"},
+    {1, 0, {2025, 10, 25, 23}, {2025, 10, 27}, {2025, 10, 27, 9}, "Atlantic/Azores", 3600},
 };
 
 TEST_F(ReportTime, EveryPeriodTypeFollowsTheLocalCalendarInRealZones) {
-    for (const char *zone : kZones)
-        for (auto cases : {std::span<const Case>(kWednesday), std::span<const Case>(kOtherDays)})
-            for (const Case &c : cases) {
-                use_zone(zone);
-                SCOPED_TRACE(testing::Message() << zone << " type " << c.type << " " << c.now.mo);
-                fixed_now = at(c.now);
-                EXPECT_EQ(window(c.type, c.n).begin, at(c.begin));
-                EXPECT_EQ(window(c.type, c.n).end, at(c.after_end) - 1);
-            }
-}
-
-struct ZoneCase {
-    const char *zone;
-    int type, n;
-    Local now, begin, after_end;
-    int64_t begin_shift = 0; // for a begin the wall clock shows twice
-};
-// Dublin's daylight flag marks winter, Lord Howe moves 30 minutes and Troll two hours, Moscow
-// moved in 2011 without the flag, and the Azores show midnight twice in October.
-const ZoneCase kOddZones[] = {
-    {"Europe/Dublin", 14, 0, {2026, 12, 5, 12}, {2026, 7, 1}, {2026, 10, 1}},
-    {"Australia/Lord_Howe", 1, 0, {2025, 10, 6, 9}, {2025, 10, 5}, {2025, 10, 6}},
-    {"Australia/Lord_Howe", 2, 1, {2025, 10, 5, 2, 45}, {2025, 10, 5, 1, 30}, {2025, 10, 5, 2, 30}},
-    {"Antarctica/Troll", 1, 0, {2025, 3, 31, 9}, {2025, 3, 30}, {2025, 3, 31}},
-    {"Europe/Moscow", 1, 0, {2011, 3, 28, 9}, {2011, 3, 27}, {2011, 3, 28}},
-    {"Atlantic/Azores", 1, 0, {2025, 10, 27, 9}, {2025, 10, 25, 23}, {2025, 10, 27}, 3600},
-};
-
-TEST_F(ReportTime, WindowsFollowTheRealOffsetChange) {
-    for (const ZoneCase &c : kOddZones) {
-        use_tz(c.zone);
-        SCOPED_TRACE(testing::Message() << c.zone << " type " << c.type);
-        fixed_now = at(c.now);
-        EXPECT_EQ(window(c.type, c.n).begin, at(c.begin) + c.begin_shift);
-        EXPECT_EQ(window(c.type, c.n).end, at(c.after_end) - 1);
-    }
+    for (const Case &c : kCases)
+        for (const char *zone : c.zone ? std::span<const char *const>(&c.zone, 1) : kZones) {
+            c.zone ? use_tz(zone) : use_zone(zone);
+            SCOPED_TRACE(testing::Message() << zone << " type " << c.type << " " << c.now.mo);
+            fixed_now = at(c.now);
+            EXPECT_EQ(window(c.type, c.n).begin, at(c.begin) + c.begin_shift);
+            EXPECT_EQ(window(c.type, c.n).end, at(c.after_end) - 1);
+        }
 }
 
 // Every zone file of the system's tzdata against a reference that follows the zone's clock
@@ -317,47 +293,39 @@ TEST_F(ReportTime, CountLimitsAndCustomRanges) {
     rpt_period period{0, 16, 0, {2025, 3, 30, 1, 30}, {2025, 3, 30, 3, 30}};
     uint32_t custom = 0;
     rptper_get_begend(&period, &w, &custom);
-    EXPECT_EQ(custom, 1u);
-    EXPECT_EQ(w.begin, at({2025, 3, 30, 1, 30}));
-    EXPECT_EQ(w.end, at({2025, 3, 30, 3, 30})); // an hour later: the change skips one
+    // An hour apart: the change skips one.
+    EXPECT_EQ(std::tuple(custom, w.begin, w.end),
+              std::tuple(1u, at({2025, 3, 30, 1, 30}), at({2025, 3, 30, 3, 30})));
 }
 
-TEST_F(ReportTime, ZoneRefreshFollowsTheStore) {
+TEST_F(ReportTime, ZoneRelinkFollowsTheStoreAndKeepsAWorkingLink) {
     const std::string before = link_target();
     setenv("TZ", "Asia/Tokyo", 1);
     window(0); // nothing configured: nothing changes
     EXPECT_STREQ(getenv("TZ"), "Asia/Tokyo");
     EXPECT_EQ(link_target(), before);
-
     // Daylight saving on: the host's zone applies; "today" starts at its midnight.
     use_zone("America/New_York");
     ASSERT_EQ(host_time_settings_store("America/New_York", "UTC", 1), 0);
     fixed_now = at({2025, 7, 4, 3});
     EXPECT_EQ(window(0).begin, at({2025, 7, 4}));
-    EXPECT_EQ(link_target(), "/etc/zoneinfo/America/New_York");
-}
-
-TEST_F(ReportTime, ZoneRelinkKeepsAWorkingLink) {
-    use_zone("Europe/Berlin");
-    window(0);
-    ASSERT_EQ(link_target(), "/etc/zoneinfo/Europe/Berlin");
+    ASSERT_EQ(link_target(), "/etc/zoneinfo/America/New_York");
     // A zone file that is not there leaves the old link.
     ASSERT_EQ(host_time_settings_store("Asia/Tokyo", "Asia/Tokyo", 0), 0);
     fs::rename("/etc/zoneinfo", "/etc/zoneinfo.away");
     window(0);
-    EXPECT_EQ(link_target(), "/etc/zoneinfo/Europe/Berlin");
+    EXPECT_EQ(link_target(), "/etc/zoneinfo/America/New_York");
     fs::rename("/etc/zoneinfo.away", "/etc/zoneinfo");
 
     // The link is replaced, never removed: a watcher never finds it missing.
-    std::atomic<bool> done{false};
-    std::atomic<int> missing{0};
+    std::atomic<int> missing{0}, done{0};
     std::thread watcher([&] {
         for (struct stat st; !done;)
             missing += lstat("/etc/localtime", &st) != 0;
     });
     for (int i = 0; i < 1000; ++i)
         window(0);
-    done = true;
+    done = 1;
     watcher.join();
     EXPECT_EQ(missing, 0);
     EXPECT_EQ(link_target(), "/etc/zoneinfo/Asia/Tokyo");
@@ -368,11 +336,8 @@ TEST_F(ReportTime, SettingsAssembly) {
     fixed_now = at({2024, 3, 2, 12});
     std::array<unsigned char, HOST_REPORT_RECORD_SIZE> def{};
     lb::report_record::builder record(def);
-    record
-        .period(RPT_PERIOD_YESTERDAY) // 2024-03-01, a whole day
-        .obfuscate_users(true)
-        .scope(0x5, 0x3)
-        .output_formats(0x3 | 0x20);
+    // Yesterday: 2024-03-01, a whole day.
+    record.period(RPT_PERIOD_YESTERDAY).obfuscate_users(true).scope(0x5, 0x3).output_formats(0x23);
     auto settings = std::make_unique<rpt_settings>();
     ASSERT_EQ(get_report_settings_r(def.data(), settings.get()), 0);
 
@@ -383,8 +348,7 @@ TEST_F(ReportTime, SettingsAssembly) {
                                            ") ");
     EXPECT_EQ(settings->flags, 0x5u | 0x800 | 0x2000 | 0x4000 | 0x10 | 0x20);
 
-    // The obfuscation switch is gated by byte 192; the filter string follows. A window
-    // beginning at 0 keeps lo at 0 in both texts.
+    // Byte 192 gates obfuscation; a window beginning at 0 keeps lo at 0 in both texts.
     record.obfuscate_users(true, 1)
         .filter("priN=='7'")
         .custom({1960, 1, 1, 0, 0}, {2024, 3, 1, 0, 0});
@@ -395,8 +359,7 @@ TEST_F(ReportTime, SettingsAssembly) {
         "date-time>1970-01-01-01:00:00 date-time<2024-03-01-00:00:01 -pri=debug pri=debug");
     EXPECT_TRUE(std::string(settings->datetime_cond).starts_with("(datetime>0 and"));
 
-    // The time type follows the window's span: "today" at 00:59:59 and 01:00, then types 5,
-    // 7, 11 at 09:00.
+    // The time type follows the window's span.
     const std::tuple<uint32_t, int, uint32_t> types[] = {
         {0, 3599, 0}, {0, 3600, 1}, {5, 9 * 3600, 2}, {7, 9 * 3600, 3}, {11, 9 * 3600, 4}};
     for (const auto &[type, seconds, want] : types) {
@@ -416,33 +379,35 @@ class ReportNames : public ReportTime {
         fs::remove_all(dir);
         fs::create_directories(dir);
     }
-    std::string name(const char *prefix = "rpt") {
-        std::unique_ptr<char, decltype(&std::free)> result(get_report_name(prefix, "dom"),
-                                                           std::free);
-        return result ? result.get() : "(null)";
+    static std::string name(const char *prefix = "rpt", const char *domain = "dom") {
+        char *got = get_report_name(prefix, domain);
+        std::string text = got ? got : "(null)";
+        std::free(got);
+        return text;
     }
     const std::string dir = "/var/log/Reports_adom/dom";
 };
 
-TEST_F(ReportNames, PicksTheFirstFreeName) {
-    const std::string base = "rpt-2025-05-14-1030", path = dir + "/" + base;
-    for (const char *taken : {"", "_001", "_002", "_003", "_004"})
-        fs::create_directory(path + taken);
-    EXPECT_EQ(name(), base + "_005");
-    fs::remove(path + "_001");
-    testkit::write_file(path + "_001", "a file does not block the name");
-    EXPECT_EQ(name(), base + "_001");
-    // The name takes the configured zone's wall clock, and no suffix when free.
-    ASSERT_EQ(host_time_settings_store("Australia/Sydney", "Australia/Sydney", 0), 0);
-    EXPECT_EQ(name("x"), "x-2025-05-14-1830");
-}
-
-TEST_F(ReportNames, NoFreeNameGivesNull) {
+TEST_F(ReportNames, PicksTheFirstFreeNameOrNull) {
+    const std::string path = dir + "/rpt-2025-05-14-1030";
     char suffix[8] = "";
     for (int i = 0; i <= 999; std::snprintf(suffix, sizeof suffix, "_%.3d", ++i))
-        fs::create_directory(dir + "/rpt-2025-05-14-1030" + suffix);
+        fs::create_directory(path + suffix);
     EXPECT_EQ(name(), "(null)");
-    // A domain path that cannot hold directories has no free name either.
+    fs::remove(path + "_005");
+    fs::remove(path + "_001");
+    testkit::write_file(path + "_001", "a file does not block the name");
+    EXPECT_EQ(name(), path.substr(dir.size() + 1) + "_001");
+    // The configured zone's wall clock, and no suffix when free.
+    ASSERT_EQ(host_time_settings_store("Australia/Sydney", "Australia/Sydney", 0), 0);
+    EXPECT_EQ(name("x"), "x-2025-05-14-1830");
+    // Names stay below the domain's folder; a prefix's folder stays on a suffixed name.
+    for (auto [prefix, domain] :
+         {std::pair{"x", ".."}, {"x", "a/b"}, {"../x", "dom"}, {"a/../../x", "dom"}, {"/x", "dom"}})
+        EXPECT_EQ(name(prefix, domain), "(null)") << prefix << " " << domain;
+    fs::create_directories(dir + "/sub/x-2025-05-14-1830");
+    EXPECT_EQ(name("sub/x"), "sub/x-2025-05-14-1830_001");
+    // A domain path that cannot hold directories has no free name.
     fs::remove_all(dir);
     testkit::write_file(dir, "");
     EXPECT_EQ(name(), "(null)");
@@ -450,48 +415,46 @@ TEST_F(ReportNames, NoFreeNameGivesNull) {
 
 TEST(ReportText, ProgressFileAndFileNames) {
     testkit::TempDir dir;
+    const std::string status = dir.file(".status");
     using R = std::tuple<int, uint64_t, uint64_t, int32_t>;
-    auto read = [&](const char *content, const char *at = nullptr) {
-        EXPECT_TRUE(content == nullptr || testkit::write_file(dir.file(".status"), content));
+    auto read = [&](const char *from = nullptr) {
         uint64_t start = 11, end = 22;
         int32_t percent = 33;
-        const char *from = at != nullptr ? at : dir.path().c_str();
-        return R{get_start_end_percent(from, nullptr, &start, &end, &percent), start, end, percent};
+        return R{get_start_end_percent(from ? from : dir.path().c_str(), nullptr, &start, &end,
+                                       &percent),
+                 start, end, percent};
     };
-    EXPECT_EQ(read("waiting for a slot\n1700000000\n"), R(-1, 11, 22, 33));
-    EXPECT_EQ(read("1700000000\nscanning\nsecs: 12, 40% done\n"), R(1, 1700000000, 22, 40));
-    EXPECT_EQ(read("1700000000\nsecs: 3\n1700000077\n"), R(1, 1700000000, 1700000077, 33));
-    EXPECT_EQ(read("", "/nonexistent"), R(0, 11, 22, 33));
-    // Not a regular file: a device is refused; a FIFO neither blocks nor is read, though a
-    // writer here feeds whoever opens it.
-    const std::string status = dir.file(".status");
+    for (auto [content, want] :
+         {std::pair{"waiting for a slot\n1700000000\n", R(-1, 11, 22, 33)},
+          {"1700000000\nscanning\nsecs: 12, 40% done\n", R(1, 1700000000, 22, 40)},
+          {"1700000000\nsecs: 3\n1700000077\n", R(1, 1700000000, 1700000077, 33)}}) {
+        ASSERT_TRUE(testkit::write_file(status, content));
+        EXPECT_EQ(read(), want) << content;
+    }
+    EXPECT_EQ(read("/nonexistent"), R(0, 11, 22, 33));
+    // A device is refused; a FIFO neither blocks nor is read, though a writer feeds it.
     fs::remove(status);
     fs::create_symlink("/dev/null", status);
-    EXPECT_EQ(read(nullptr), R(0, 11, 22, 33));
+    EXPECT_EQ(read(), R(0, 11, 22, 33));
     fs::remove(status);
     ASSERT_EQ(mkfifo(status.c_str(), 0600), 0);
     std::signal(SIGPIPE, SIG_IGN);
     std::atomic<bool> over{false};
     std::thread writer([&] {
         for (int fd; !over; usleep(1000))
-            if ((fd = open(status.c_str(), O_WRONLY | O_NONBLOCK)) >= 0) {
-                [[maybe_unused]] ssize_t written = write(fd, "1700000000\n", 11);
-                close(fd);
-            }
+            if ((fd = open(status.c_str(), O_WRONLY | O_NONBLOCK)) >= 0)
+                (void)!write(fd, "1700000000\n", 11), close(fd);
     });
-    EXPECT_EQ(read(nullptr), R(0, 11, 22, 33));
+    EXPECT_EQ(read(), R(0, 11, 22, 33));
     over = true;
     writer.join();
 
     const char src[] = "a b\"c\\d!#$%&'()*,/;<>?e:|=+-.\xc3\xa9";
-    char dst[sizeof src];
+    char dst[sizeof src], slashed[8] = "xxxxxxx";
     convert_report_file_filename(src, dst);
     EXPECT_EQ(dst, "a_b_c_d" + std::string(15, '_') + "e:|=+-.\xc3\xa9");
-
-    char slashed[8] = "xxxxxxx";
     EXPECT_EQ(convert_slash("a/b/c", slashed, 4), 0);
     EXPECT_STREQ(slashed, "a_b");
-
     EXPECT_EQ(valid_report_name_string_charset("Weekly_report-2"), 0);
     EXPECT_EQ(valid_report_name_string_charset("r\xc3\xa9sum\xc3\xa9"), -1);
     EXPECT_EQ(valid_section_title_string_charset("Top 10: attacks (all) ~"), 0);

@@ -24,8 +24,7 @@ namespace {
 enum class Sink { kCapture, kFull, kClosedPipe, kClosedPipeIgnored };
 
 struct Outcome {
-    int status = -1; // exit status, or -1 when ended by a signal
-    int signal = 0;
+    int status, signal; // status is -1 when ended by a signal
     std::string out, err;
 };
 
@@ -45,11 +44,11 @@ Outcome tool(const std::vector<std::string> &args, Sink sink = Sink::kCapture,
         for (const std::string &a : args)
             argv.push_back(const_cast<char *>(a.c_str()));
         argv.push_back(nullptr);
-        int data = pipe_fds[1] >= 0 ? pipe_fds[1]
-                                    : open(sink == Sink::kFull ? "/dev/full" : out.c_str(),
-                                           O_WRONLY | O_CREAT | O_TRUNC, 0600);
         dup2(open(in.c_str(), O_RDONLY), 0);
-        dup2(data, 1);
+        dup2(pipe_fds[1] >= 0 ? pipe_fds[1]
+                              : open(sink == Sink::kFull ? "/dev/full" : out.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600),
+             1);
         dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
         if (sink == Sink::kClosedPipeIgnored) signal(SIGPIPE, SIG_IGN);
         execv(argv[0], argv.data());
@@ -156,9 +155,7 @@ TEST_F(Cli, FailedWritesFailLoudlyAndClosedPipesEndQuietly) {
 
 TEST(CliProgress, ShownOnlyWhenStderrIsATerminalOtherThanStdout) {
     int terminal = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(terminal, 0);
-    ASSERT_EQ(grantpt(terminal), 0);
-    ASSERT_EQ(unlockpt(terminal), 0);
+    ASSERT_TRUE(terminal >= 0 && grantpt(terminal) == 0 && unlockpt(terminal) == 0);
     int pts = open(ptsname(terminal), O_RDWR | O_NOCTTY);
     int other = posix_openpt(O_RDWR | O_NOCTTY), file = open("/dev/null", O_WRONLY);
     ASSERT_GE(pts, 0);

@@ -10,6 +10,7 @@
 #include <stdlib.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -23,13 +24,11 @@ namespace {
 enum class Sink { kCapture, kFull, kClosedPipe, kClosedPipeIgnored };
 
 struct Outcome {
-    int status = -1; // exit status, or -1 when ended by a signal
-    int signal = 0;
+    int status, signal; // status is -1 when ended by a signal
     std::string out, err;
 };
 
-// Runs the tool with `args`, standard input from `in` (a path) and standard
-// output into `sink`.
+// Runs the tool with `args`, standard input from the path `in`, standard output into `sink`.
 Outcome tool(const std::vector<std::string> &args, Sink sink = Sink::kCapture,
              const std::string &in = "/dev/null") {
     testkit::TempDir dir;
@@ -45,11 +44,11 @@ Outcome tool(const std::vector<std::string> &args, Sink sink = Sink::kCapture,
         for (const std::string &a : args)
             argv.push_back(const_cast<char *>(a.c_str()));
         argv.push_back(nullptr);
-        int data = pipe_fds[1] >= 0 ? pipe_fds[1]
-                                    : open(sink == Sink::kFull ? "/dev/full" : out.c_str(),
-                                           O_WRONLY | O_CREAT | O_TRUNC, 0600);
         dup2(open(in.c_str(), O_RDONLY), 0);
-        dup2(data, 1);
+        dup2(pipe_fds[1] >= 0 ? pipe_fds[1]
+                              : open(sink == Sink::kFull ? "/dev/full" : out.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600),
+             1);
         dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
         if (sink == Sink::kClosedPipeIgnored) signal(SIGPIPE, SIG_IGN);
         execv(argv[0], argv.data());
@@ -58,12 +57,9 @@ Outcome tool(const std::vector<std::string> &args, Sink sink = Sink::kCapture,
     if (pipe_fds[1] >= 0) close(pipe_fds[1]);
     int status = 0;
     waitpid(child, &status, 0);
-    Outcome run;
-    if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) run.signal = WTERMSIG(status);
-    run.out = testkit::read_file(out);
-    run.err = testkit::read_file(err);
-    return run;
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1,
+            WIFSIGNALED(status) ? WTERMSIG(status) : 0, testkit::read_file(out),
+            testkit::read_file(err)};
 }
 
 std::string hash_line(const std::string &text) {
@@ -79,58 +75,41 @@ class Cli : public ::testing::Test {
 };
 
 TEST_F(Cli, UsageErrorsNameTheOptionAndOptionsEndAtDoubleDash) {
-    const struct {
-        std::vector<std::string> args;
-        int status;
-        std::string err; // contained in stderr
-    } cases[] = {
-        {{"hash", "--bogus", "x"}, 2, "logbase hash: unknown option --bogus\nusage:"},
-        {{"hash", "x", "--init"}, 2, "option --init needs a value"},
-        {{"hash", "--init", "zz", "x"}, 2, "option --init needs an unsigned 64-bit number"},
-        {{"hash", "--init", "1", "--init=1", "x"}, 2, "option --init is given more than once"},
-        {{"filter", "--x=1", "a"}, 2, "unknown option --x"},
-        {{"lang", "-q", "f", "s"}, 2, "unknown option -q"},
-        {{"period", "today", "--utc"}, 2, "unknown option --utc"},
-        {{"pack", "--version", "13x"},
-         2,
-         "option --version needs a whole number from 0 to 999, not '13x'"},
-        {{"pack", "--version=1", "--out"}, 2, "option --out needs a value"},
-        {{"pack", "lines.txt"}, 2, "option --version is required"},
+    // Each exits 2 with nothing on stdout and this text on stderr.
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"hash", "--bogus", "x"}, "logbase hash: unknown option --bogus\nusage:"},
+        {{"hash", "x", "--init"}, "option --init needs a value"},
+        {{"hash", "--init", "zz", "x"}, "option --init needs an unsigned 64-bit number"},
+        {{"hash", "--init", "1", "--init=1", "x"}, "option --init is given more than once"},
+        {{"filter", "--x=1", "a"}, "unknown option --x"},
+        {{"lang", "-q", "f", "s"}, "unknown option -q"},
+        {{"period", "today", "--utc"}, "unknown option --utc"},
+        {{"pack", "--version", "13x"}, "needs a whole number from 0 to 999, not '13x'"},
+        {{"pack", "--version=1", "--out"}, "option --out needs a value"},
+        {{"pack", "lines.txt"}, "option --version is required"},
         {{"report", "define", "r", "--period", "today", "--colour", "red"},
-         2,
          "unknown option --colour"},
         {{"report", "define", "r", "--period", "last-n-days", "--n", "x"},
-         2,
          "--n takes a whole number"},
         {{"report", "define", "r", "--period", "today", "--formats", "gif"},
-         2,
          "option --formats: unknown format 'gif'"},
-        {{"report", "show", "r", "--period", "today"},
-         2,
-         "option --period does not apply to report show"},
-        {{"report", "charts", "--domain", "d"}, 2, "option --domain does not apply"},
-        {{"info", "--raw"}, 2, "logbase info: unknown option --raw"},
-        {{"cat", "--json"}, 2, "unknown option --json"},
-        {{"cat", "--seq", "x", "f"}, 2, "option --seq needs a whole number from 0 to"},
-        {{"cat", "--seq", "-1", "f"}, 2, "option --seq needs a whole number from 0 to"},
-        {{"cat", "--offset=1x", "f"}, 2, "option --offset needs a whole number"},
-        {{"cat", "--seq", "1", "--offset", "0"}, 2, "option --offset does not go with --seq"},
-        {{"parse", "--raw"}, 2, "unknown option --raw"},
-        {{"parse", "--seq=1x"}, 2, "option --seq needs a whole number"},
-        {{"parse", "--category", "z"}, 2, "option --category takes a, t or e, not 'z'"},
-        {{"csv", "--json"}, 2, "unknown option --json"},
-        {{"csv", "--fields", "date,nosuch"}, 2, "option --fields names an unknown key 'nosuch'"},
-        {{"csv", "--raw", "--fields", "date"}, 2, "option --fields does not apply to csv --raw"},
-        {{"--bogus"}, 2, "unknown option '--bogus'"},
+        {{"report", "show", "r", "--period", "today"}, "--period does not apply to report show"},
+        {{"report", "charts", "--domain", "d"}, "option --domain does not apply"},
+        {{"info", "--raw"}, "logbase info: unknown option --raw"},
+        {{"cat", "--seq", "-1", "f"}, "option --seq needs a whole number from 0 to"},
+        {{"cat", "--offset=1x", "f"}, "option --offset needs a whole number"},
+        {{"cat", "--seq", "1", "--offset", "0"}, "option --offset does not go with --seq"},
+        {{"parse", "--seq=1x"}, "option --seq needs a whole number"},
+        {{"parse", "--category", "z"}, "option --category takes a, t or e, not 'z'"},
+        {{"csv", "--json"}, "unknown option --json"},
+        {{"csv", "--fields", "date,nosuch"}, "option --fields names an unknown key 'nosuch'"},
+        {{"csv", "--raw", "--fields", "date"}, "option --fields does not apply to csv --raw"},
+        {{"--bogus"}, "unknown option '--bogus'"},
     };
-    for (const auto &c : cases) {
-        Outcome run = tool(c.args);
-        std::string name = c.args[0] + (c.args.size() > 1 ? " " + c.args[1] : "");
-        EXPECT_EQ(run.status, c.status) << name << ": " << run.err;
-        EXPECT_NE(run.err.find(c.err), std::string::npos) << name << ": " << run.err;
-        if (c.status == 2) {
-            EXPECT_EQ(run.out, "") << name;
-        }
+    for (const auto &[args, err] : cases) {
+        Outcome run = tool(args);
+        EXPECT_EQ(std::tie(run.status, run.out), std::tuple(2, "")) << args[0] << " " << err;
+        EXPECT_NE(run.err.find(err), std::string::npos) << args[0] << ": " << run.err;
     }
     EXPECT_EQ(tool({"hash", "--", "--help"}).out, hash_line("--help"));
     EXPECT_EQ(tool({"hash", "-"}).out, hash_line("-"));
@@ -176,12 +155,9 @@ TEST_F(Cli, FailedWritesFailLoudlyAndClosedPipesEndQuietly) {
 
 TEST(CliProgress, ShownOnlyWhenStderrIsATerminalOtherThanStdout) {
     int terminal = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(terminal, 0);
-    ASSERT_EQ(grantpt(terminal), 0);
-    ASSERT_EQ(unlockpt(terminal), 0);
+    ASSERT_TRUE(terminal >= 0 && grantpt(terminal) == 0 && unlockpt(terminal) == 0);
     int pts = open(ptsname(terminal), O_RDWR | O_NOCTTY);
-    int other = posix_openpt(O_RDWR | O_NOCTTY);
-    int file = open("/dev/null", O_WRONLY);
+    int other = posix_openpt(O_RDWR | O_NOCTTY), file = open("/dev/null", O_WRONLY);
     ASSERT_GE(pts, 0);
     EXPECT_TRUE(cli::progress_wanted(file, pts));
     EXPECT_TRUE(cli::progress_wanted(other, pts));
@@ -198,12 +174,11 @@ TEST_F(Cli, PackStreamsTheSameFileFromAFileOrAPipe) {
     std::string lines = dir_.file("lines.txt"), out = dir_.file("out.log");
     ASSERT_TRUE(testkit::write_file(lines, text));
     for (int version : {0, 1, 13}) {
-        std::vector<std::string> expected_records = records;
-        if (version == 1)
-            for (std::string &r : expected_records)
-                r = "v001xxxx" + r;
-        const std::string expected = logfile_writer::log_file(version, expected_records);
-        const std::string v = std::to_string(version);
+        std::vector<std::string> tagged = records;
+        for (std::string &r : tagged)
+            r = (version == 1 ? "v001xxxx" : "") + r;
+        const std::string expected = logfile_writer::log_file(version, tagged),
+                          v = std::to_string(version);
         EXPECT_EQ(tool({"pack", "--version", v, "--out", out, lines}).status, 0);
         EXPECT_EQ(testkit::read_file(out), expected) << v;
         EXPECT_EQ(tool({"pack", "--version", v, "-"}, Sink::kCapture, lines).out, expected) << v;

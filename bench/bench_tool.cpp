@@ -26,7 +26,7 @@
 #include <vector>
 
 #include "logbase.h"
-#include "tools/logfile_writer.hpp"
+#include "logfile_writer.hpp"
 
 namespace {
 

@@ -23,7 +23,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "host/host_store.h"
+#include "host_store.h"
 #include "logbase_host.h"
 
 namespace {

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "fuzz_input.hpp"
-#include "internal/report_record.hpp"
 #include "logbase.h"
+#include "report_record.hpp"
 
 namespace {
 

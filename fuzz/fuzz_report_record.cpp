@@ -19,10 +19,10 @@
 #include <vector>
 
 #include "fuzz_input.hpp"
-#include "host/host_store.h"
-#include "internal/report_record.hpp"
+#include "host_store.h"
 #include "logbase.h"
 #include "logbase_host.h"
+#include "report_record.hpp"
 
 namespace {
 

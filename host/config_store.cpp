@@ -1,9 +1,9 @@
 // Reference configuration store: report definitions and time settings kept
 // byte for byte as files in the store directory (see host/host_store.h),
 // plus the small file services the report code relies on.
-#include "host/file_io.hpp"
-#include "host/host_store.h"
-#include "internal/files.hpp"
+#include "file_io.hpp"
+#include "files.hpp"
+#include "host_store.h"
 #include "logbase_host.h"
 
 #include <array>

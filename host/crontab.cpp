@@ -1,10 +1,10 @@
 // Reference crontab service: keeps the crontab file (host_crontab_path) in
 // the standard five-field format, one line per scheduled command. Lines it
 // does not manage (comments, variables, other commands) are kept as they are.
-#include "host/file_io.hpp"
-#include "host/host_store.h"
-#include "internal/files.hpp"
-#include "internal/guards.hpp"
+#include "file_io.hpp"
+#include "files.hpp"
+#include "guards.hpp"
+#include "host_store.h"
 #include "logbase_host.h"
 
 #include <cerrno>

@@ -1,6 +1,6 @@
-#include "host/file_io.hpp"
+#include "file_io.hpp"
 
-#include "internal/guards.hpp"
+#include "guards.hpp"
 
 #include <cerrno>
 #include <climits>

@@ -1,5 +1,5 @@
 // File helpers of the reference host layer. Reading goes through
-// lb::read_regular_file (internal/files.hpp), which refuses anything but a
+// lb::read_regular_file (lib/common/files.hpp), which refuses anything but a
 // bounded regular file.
 #pragma once
 

@@ -14,10 +14,10 @@
 #include <unistd.h>
 #include <vector>
 
+#include "cli.hpp"
 #include "logbase.h"
+#include "logfile_writer.hpp"
 #include "testkit.hpp"
-#include "tools/cli.hpp"
-#include "tools/logfile_writer.hpp"
 
 namespace {
 

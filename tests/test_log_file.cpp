@@ -13,10 +13,10 @@
 #include <unistd.h>
 #include <vector>
 
+#include "log_reader.hpp"
 #include "logbase.h"
+#include "logfile_writer.hpp"
 #include "testkit.hpp"
-#include "tools/log_reader.hpp"
-#include "tools/logfile_writer.hpp"
 
 // IndexedOptions are given with designated initializers, the rest left unset.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"

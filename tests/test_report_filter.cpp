@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "internal/report_record.hpp"
 #include "logbase.h"
+#include "report_record.hpp"
 #include "testkit.hpp"
 
 namespace {

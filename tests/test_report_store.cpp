@@ -17,10 +17,10 @@
 #include <utility>
 #include <vector>
 
-#include "host/host_store.h"
-#include "internal/report_record.hpp"
+#include "host_store.h"
 #include "logbase.h"
 #include "logbase_host.h"
+#include "report_record.hpp"
 #include "testkit.hpp"
 
 namespace {

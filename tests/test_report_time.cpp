@@ -17,9 +17,9 @@
 #include <thread>
 #include <unistd.h>
 
-#include "host/host_store.h"
-#include "internal/report_record.hpp"
+#include "host_store.h"
 #include "logbase.h"
+#include "report_record.hpp"
 #include "testkit.hpp"
 
 static std::atomic<int64_t> fixed_now{INT64_MIN};

@@ -13,10 +13,10 @@
 #include <unistd.h>
 #include <vector>
 
-#include "internal/report_record.hpp"
 #include "logbase.h"
+#include "logfile_writer.hpp"
+#include "report_record.hpp"
 #include "testkit.hpp"
-#include "tools/logfile_writer.hpp"
 
 // A thread's first host lookup registers its resolver settings in a glibc
 // array that glibc guards with an internal lock ThreadSanitizer cannot see.

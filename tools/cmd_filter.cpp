@@ -2,10 +2,10 @@
 #include <cstdio>
 #include <vector>
 
+#include "bounded_text.hpp"
 #include "cli.hpp"
-#include "internal/report_record.hpp"
-#include "internal/text.hpp"
 #include "logbase.h"
+#include "report_record.hpp"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "cli.hpp"
-#include "internal/guards.hpp"
+#include "guards.hpp"
 #include "logbase.h"
 
 namespace {

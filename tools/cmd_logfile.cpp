@@ -4,11 +4,11 @@
 #include <string>
 #include <unistd.h>
 
+#include "cli.hpp"
+#include "log_inputs.hpp"
+#include "log_reader.hpp"
 #include "logbase.h"
-#include "tools/cli.hpp"
-#include "tools/log_inputs.hpp"
-#include "tools/log_reader.hpp"
-#include "tools/record_format.hpp"
+#include "record_format.hpp"
 
 namespace {
 

@@ -15,10 +15,10 @@
 #include <unistd.h>
 #include <vector>
 
-#include "internal/files.hpp"
-#include "internal/guards.hpp"
-#include "tools/cli.hpp"
-#include "tools/logfile_writer.hpp"
+#include "cli.hpp"
+#include "files.hpp"
+#include "guards.hpp"
+#include "logfile_writer.hpp"
 
 namespace {
 

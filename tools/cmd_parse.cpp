@@ -6,10 +6,10 @@
 #include <string_view>
 #include <vector>
 
+#include "cli.hpp"
+#include "log_inputs.hpp"
 #include "logbase.h"
-#include "tools/cli.hpp"
-#include "tools/log_inputs.hpp"
-#include "tools/record_format.hpp"
+#include "record_format.hpp"
 
 namespace {
 

@@ -8,12 +8,12 @@
 #include <optional>
 #include <string>
 
+#include "calendar.hpp"
 #include "cli.hpp"
-#include "internal/calendar.hpp"
-#include "internal/report_record.hpp"
-#include "internal/report_vocabulary.hpp"
 #include "logbase.h"
+#include "report_record.hpp"
 #include "report_views.hpp"
+#include "report_vocabulary.hpp"
 
 namespace {
 

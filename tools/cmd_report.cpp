@@ -11,14 +11,14 @@
 #include <string_view>
 #include <vector>
 
+#include "bounded_text.hpp"
+#include "calendar.hpp"
 #include "cli.hpp"
-#include "host/host_store.h"
-#include "internal/calendar.hpp"
-#include "internal/report_record.hpp"
-#include "internal/report_vocabulary.hpp"
-#include "internal/text.hpp"
+#include "host_store.h"
 #include "logbase.h"
+#include "report_record.hpp"
 #include "report_views.hpp"
+#include "report_vocabulary.hpp"
 
 namespace {
 

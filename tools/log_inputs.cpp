@@ -1,9 +1,9 @@
-#include "tools/log_inputs.hpp"
+#include "log_inputs.hpp"
 
 #include <cstring>
 #include <unistd.h>
 
-#include "tools/cli.hpp"
+#include "cli.hpp"
 
 namespace cli {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/cli.hpp"
-#include "tools/log_reader.hpp"
+#include "cli.hpp"
+#include "log_reader.hpp"
 
 namespace cli {
 

@@ -1,4 +1,4 @@
-#include "tools/log_reader.hpp"
+#include "log_reader.hpp"
 
 #include <cerrno>
 #include <cstdio>

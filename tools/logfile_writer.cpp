@@ -1,6 +1,6 @@
-#include "tools/logfile_writer.hpp"
+#include "logfile_writer.hpp"
 
-#include "internal/log_file_layout.hpp"
+#include "log_file_layout.hpp"
 
 #include <cstdio>
 #include <cstring>

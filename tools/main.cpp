@@ -1,4 +1,4 @@
-#include "tools/cli.hpp"
+#include "cli.hpp"
 
 int main(int argc, char **argv) {
     return cli::dispatch(argc, argv);

@@ -1,4 +1,4 @@
-#include "tools/record_format.hpp"
+#include "record_format.hpp"
 
 #include <algorithm>
 #include <cstring>

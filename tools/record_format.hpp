@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "cli.hpp"
 #include "logbase.h"
-#include "tools/cli.hpp"
 
 namespace cli {
 

@@ -1,0 +1,373 @@
+// Reading a log file of any version front to back. The header and index are
+// read once and the content passes through one large window, so a record
+// costs no system call of its own. A regular file is read with pread (the
+// caller's file position stays where it was, and records may lie in any
+// order); any other descriptor with read, where nothing can be read twice.
+// The checks and diagnostic lines are those of the record calls.
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "diag_log.hpp"
+#include "index_lookup.hpp"
+
+using namespace lb::logfile;
+
+// A diagnostic line in the library's form that names the exported function
+// the caller called rather than the helper that found the fault.
+#define STREAM_REPORT(s, text, ...)                                                                \
+    rt_log(1, "!errr %s(%d)@%s:\n    " text, __FILE_NAME__, __LINE__,                              \
+           (s)->api __VA_OPT__(, ) __VA_ARGS__)
+
+namespace {
+
+constexpr size_t kWindowSize = size_t{1} << 20; // bytes of content per large read
+constexpr uint32_t kIndexChunk = 8192;          // entries per index read of a regular file
+
+} // namespace
+
+struct log_stream {
+    int fd;
+    bool positional; // a regular file, read with pread
+    int version;
+    log_header header;
+    uint64_t file_size; // regular files only
+
+    // Indexed versions: `records` entries are served; entries
+    // [index_base, index_base + index_held) are in `index` (a regular file
+    // holds one chunk at a time, a stream the whole index).
+    uint32_t records;
+    log_index_entry *index;
+    uint32_t index_base;
+    uint32_t index_held;
+    uint64_t previous_start; // where the last served record began (streams)
+
+    uint32_t next_seq;
+    bool ended;
+    const char *reason; // why the last record failed, for log_stream_error
+    const char *api;    // the exported function running, named by diagnostic lines
+
+    // File bytes [window_start, window_start + window_fill) are in `window`,
+    // which has one byte more for the zero after a record. The byte that
+    // zero replaced is put back before the window is used again.
+    char *window;
+    uint64_t window_start;
+    size_t window_fill;
+    char *zeroed;
+    char zeroed_byte;
+};
+
+namespace {
+
+// One read at file offset `at` (pread) or at the stream's position.
+ssize_t read_some(log_stream *s, void *buf, size_t count, uint64_t at) {
+    for (;;) {
+        ssize_t n = s->positional ? ::pread(s->fd, buf, count, static_cast<off_t>(at))
+                                  : ::read(s->fd, buf, count);
+        if (n >= 0 || errno != EINTR) return n;
+    }
+}
+
+// Reads and drops stream bytes up to file offset `at`, where the window then
+// starts, empty; false on a read error. At the end of the stream the window
+// is placed at `at` all the same: nothing more can come, and a record of
+// length 0 there is read as get_log_data reads it.
+bool skip_to(log_stream *s, uint64_t at) {
+    uint64_t end = s->window_start + s->window_fill;
+    while (end < at) {
+        size_t want = static_cast<size_t>(std::min<uint64_t>(kWindowSize, at - end));
+        ssize_t n = read_some(s, s->window, want, end);
+        if (n < 0) {
+            s->window_start = end;
+            s->window_fill = 0;
+            return false;
+        }
+        if (n == 0) break;
+        end += static_cast<uint64_t>(n);
+    }
+    s->window_start = at;
+    s->window_fill = 0;
+    return true;
+}
+
+// Makes file bytes [at, at + length) (length <= kWindowSize) available at
+// s->window + (at - s->window_start). Returns how many of them are there:
+// fewer at the end of the file, -1 on a read error. On a stream `at` must
+// not lie before the window.
+ssize_t fetch(log_stream *s, uint64_t at, size_t length) {
+    uint64_t end = s->window_start + s->window_fill;
+    if (at >= s->window_start && at + length <= end) return static_cast<ssize_t>(length);
+    if (at >= s->window_start && at <= end) {
+        // Keep the part of the window from `at` on, then read behind it.
+        size_t keep = static_cast<size_t>(end - at);
+        std::memmove(s->window, s->window + (at - s->window_start), keep);
+        s->window_start = at;
+        s->window_fill = keep;
+    } else if (s->positional) {
+        s->window_start = at;
+        s->window_fill = 0;
+    } else if (!skip_to(s, at)) {
+        return -1;
+    }
+    while (s->window_fill < length) {
+        ssize_t n = read_some(s, s->window + s->window_fill, kWindowSize - s->window_fill,
+                              s->window_start + s->window_fill);
+        if (n < 0) return -1;
+        if (n == 0) break;
+        s->window_fill += static_cast<size_t>(n);
+    }
+    return static_cast<ssize_t>(std::min(length, s->window_fill));
+}
+
+// Hands out the fetched bytes at `at` as a record, followed by a zero byte.
+int serve(log_stream *s, log_record *record, uint64_t at, uint32_t length) {
+    char *data = s->window + (at - s->window_start);
+    s->zeroed = data + length;
+    s->zeroed_byte = *s->zeroed;
+    *s->zeroed = '\0';
+    record->data = data;
+    record->length = length;
+    record->offset = static_cast<uint32_t>(at);
+    s->previous_start = at;
+    ++s->next_seq;
+    return LOG_STREAM_RECORD;
+}
+
+int fail(log_stream *s, const char *reason) {
+    s->reason = reason;
+    ++s->next_seq;
+    return LOG_STREAM_FAILED;
+}
+
+int stop(log_stream *s, const char *reason) {
+    s->reason = reason;
+    s->ended = true;
+    return LOG_STREAM_STOPPED;
+}
+
+// The words for a record that could not be fetched whole.
+const char *short_read(ssize_t got) {
+    return got < 0 ? "the file could not be read" : "the record goes past the end of the file";
+}
+
+int next_block(log_stream *s, log_record *record) {
+    uint32_t block = block_size(s->version);
+    if (s->positional && s->next_seq >= s->header.record_count) return LOG_STREAM_END;
+    uint64_t at = uint64_t{s->next_seq} * block;
+    ssize_t got = fetch(s, at, block);
+    if (got == static_cast<ssize_t>(block)) return serve(s, record, at, block);
+    if (got >= 0 && !s->positional) {
+        // The stream ended; a trailing partial block is not a record.
+        s->ended = true;
+        return LOG_STREAM_END;
+    }
+    STREAM_REPORT(s, "fread failed\n");
+    return s->positional ? fail(s, short_read(got)) : stop(s, short_read(got));
+}
+
+// Index entry `seq` of a regular file, read with its chunk when it is not
+// held. False after get_file_index's line for a short read.
+bool index_entry(log_stream *s, uint32_t seq, log_index_entry *entry) {
+    if (seq - s->index_base >= s->index_held) {
+        uint32_t count = std::min(kIndexChunk, s->records - seq);
+        size_t bytes = size_t{kEntrySize} * count;
+        uint64_t at = kHeaderSize + uint64_t{kEntrySize} * seq;
+        ssize_t got = read_some(s, s->index, bytes, at);
+        if (got != static_cast<ssize_t>(bytes)) {
+            s->index_held = 0;
+            STREAM_REPORT(s, "read file failed \n\n");
+            return false;
+        }
+        s->index_base = seq;
+        s->index_held = count;
+    }
+    *entry = s->index[seq - s->index_base];
+    return true;
+}
+
+int next_indexed(log_stream *s, log_record *record) {
+    uint32_t seq = s->next_seq;
+    if (seq >= s->records) {
+        if (seq >= s->header.record_count) return LOG_STREAM_END;
+        // More records claimed than index slots: the first one past the
+        // index fails as get_log_data fails it, and the rest are not tried.
+        STREAM_REPORT(s, "Invalid seq number %d \n\n", static_cast<int>(seq));
+        return stop(s, "the header claims more records than the index holds");
+    }
+    log_index_entry entry{};
+    const char *bad_entry = nullptr;
+    if (!index_entry(s, seq, &entry)) {
+        bad_entry = "its index entry could not be read";
+    } else if (entry.length > kMaxRecordLength) {
+        STREAM_REPORT(s, "invalid log length %d \n\n", static_cast<int>(entry.length));
+        bad_entry = "its index entry gives a length above 4096";
+    }
+    if (bad_entry != nullptr) {
+        STREAM_REPORT(s, "get_file_index failed\n");
+        return fail(s, bad_entry);
+    }
+    uint64_t at = kHeaderSize + index_bytes(s->header) + entry.offset;
+    if (!s->positional && at < s->previous_start) {
+        STREAM_REPORT(s, "record %d at offset %u lies before the record read before it\n\n",
+                      static_cast<int>(seq), static_cast<uint32_t>(at));
+        return fail(s, "it lies before the record read before it, and a stream cannot go back");
+    }
+    ssize_t got = fetch(s, at, entry.length);
+    if (got != static_cast<ssize_t>(entry.length)) {
+        STREAM_REPORT(s, "read failed, need read len %d, but read len %d\n",
+                      static_cast<int>(entry.length), static_cast<int>(got));
+        return fail(s, short_read(got));
+    }
+    return serve(s, record, at, entry.length);
+}
+
+// The index of a stream, read whole: the entries to serve are kept, the
+// free slots after them are read and dropped. 0, -3 or -4 as log_stream_open.
+int read_stream_index(log_stream *s) {
+    uint32_t room = 0;
+    for (uint32_t seq = 0; seq < s->records; ++seq) {
+        if (seq == room) {
+            // Grown as the entries arrive, so that a header claiming a huge
+            // index costs no more memory than the stream delivers.
+            room = static_cast<uint32_t>(std::min<uint64_t>(
+                s->records, std::max<uint64_t>(uint64_t{room} * 2, kIndexChunk)));
+            void *grown = std::realloc(s->index, size_t{kEntrySize} * room);
+            if (grown == nullptr) {
+                STREAM_REPORT(s, "malloc log index failed\n\n");
+                return -4;
+            }
+            s->index = static_cast<log_index_entry *>(grown);
+        }
+        uint64_t at = kHeaderSize + uint64_t{kEntrySize} * seq;
+        if (fetch(s, at, kEntrySize) != kEntrySize) {
+            STREAM_REPORT(s, "read file failed \n\n");
+            return -3;
+        }
+        std::memcpy(&s->index[seq], s->window + (at - s->window_start), kEntrySize);
+    }
+    s->index_held = s->records;
+    uint64_t content = kHeaderSize + index_bytes(s->header);
+    // The free slots are dropped; the last index byte must be there.
+    if (content > s->window_start + s->window_fill &&
+        (!skip_to(s, content - 1) || fetch(s, content - 1, 1) != 1)) {
+        STREAM_REPORT(s, "read file failed \n\n");
+        return -3;
+    }
+    return 0;
+}
+
+// Version, header and index; 0 or the failure result of log_stream_open.
+int read_head(log_stream *s) {
+    char verstr[8];
+    if (fetch(s, 0, sizeof verstr) != sizeof verstr) {
+        STREAM_REPORT(s, "read version info error\n\n");
+        return -2;
+    }
+    std::memcpy(verstr, s->window, sizeof verstr);
+    s->version = parse_log_version(verstr);
+    if (s->version < 0) return -2;
+    if (s->version < kFirstIndexedVersion) {
+        synthesize_header(&s->header, s->version, static_cast<off_t>(s->file_size));
+        return 0;
+    }
+    ssize_t got = fetch(s, 0, kHeaderSize);
+    if (got != kHeaderSize) {
+        STREAM_REPORT(s, "read file failed,rst = %d \n\n", static_cast<int>(got));
+        return -3;
+    }
+    std::memcpy(&s->header, s->window, kHeaderSize);
+    s->records = searchable_entries(s->header);
+    if (!s->positional) return read_stream_index(s);
+    if (s->file_size < kHeaderSize + index_bytes(s->header)) {
+        STREAM_REPORT(s, "read file failed \n\n");
+        return -3;
+    }
+    s->index = static_cast<log_index_entry *>(
+        std::malloc(size_t{kEntrySize} * std::max(1u, std::min(kIndexChunk, s->records))));
+    if (s->index == nullptr) {
+        STREAM_REPORT(s, "malloc log index failed\n\n");
+        return -4;
+    }
+    return 0;
+}
+
+} // namespace
+
+extern "C" {
+
+LOGBASE_API int log_stream_open(int fd, log_stream **out) {
+    if (out == nullptr) return -1;
+    *out = nullptr;
+    struct stat st;
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+        LB_REPORT("Invalid parameter \n\n");
+        return -1;
+    }
+    auto *s = static_cast<log_stream *>(std::calloc(1, sizeof(log_stream)));
+    char *window = static_cast<char *>(std::malloc(kWindowSize + 1));
+    if (s == nullptr || window == nullptr) {
+        std::free(s);
+        std::free(window);
+        LB_REPORT("malloc log stream failed\n\n");
+        return -4;
+    }
+    s->api = __func__;
+    s->fd = fd;
+    s->window = window;
+    s->positional = S_ISREG(st.st_mode);
+    s->file_size = s->positional ? static_cast<uint64_t>(st.st_size) : 0;
+    if (int result = read_head(s); result != 0) {
+        log_stream_close(s);
+        return result;
+    }
+    *out = s;
+    return 0;
+}
+
+LOGBASE_API int log_stream_next(log_stream *stream, log_record *record) {
+    if (stream == nullptr || record == nullptr) return LOG_STREAM_INVALID;
+    if (stream->zeroed != nullptr) {
+        *stream->zeroed = stream->zeroed_byte;
+        stream->zeroed = nullptr;
+    }
+    if (stream->ended) return LOG_STREAM_END;
+    stream->api = __func__;
+    record->seq = stream->next_seq;
+    return stream->version < kFirstIndexedVersion ? next_block(stream, record)
+                                                  : next_indexed(stream, record);
+}
+
+LOGBASE_API int log_stream_seek(log_stream *stream, unsigned int seq) {
+    if (stream == nullptr || !stream->positional) return -1;
+    if (stream->zeroed != nullptr) {
+        *stream->zeroed = stream->zeroed_byte;
+        stream->zeroed = nullptr;
+    }
+    stream->next_seq = seq;
+    stream->ended = false;
+    return 0;
+}
+
+LOGBASE_API const char *log_stream_error(const log_stream *stream) {
+    return stream == nullptr || stream->reason == nullptr ? "" : stream->reason;
+}
+
+LOGBASE_API const log_header *log_stream_header(const log_stream *stream) {
+    return stream == nullptr ? nullptr : &stream->header;
+}
+
+LOGBASE_API int log_stream_version(const log_stream *stream) {
+    return stream == nullptr ? -1 : stream->version;
+}
+
+LOGBASE_API void log_stream_close(log_stream *stream) {
+    if (stream == nullptr) return;
+    std::free(stream->index);
+    std::free(stream->window);
+    std::free(stream);
+}
+
+} // extern "C"

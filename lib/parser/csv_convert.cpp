@@ -1,0 +1,230 @@
+// CSV conversion: the parser in comma mode turns each line's separators into
+// commas, then four quoted items become whole double-quoted CSV fields.
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <emmintrin.h>
+#include <iterator>
+#include <string_view>
+
+#include "bounded_text.hpp"
+#include "logbase.h"
+
+namespace {
+
+constexpr size_t kNone = std::string_view::npos;
+
+// Each pattern is replaced in place by the same bytes with its final double
+// quote moved to the front: key="value" becomes "key=value". Every pattern
+// ends in `="`, so one pass over the line's double quotes finds them all.
+constexpr std::string_view kQuotedFieldPatterns[] = {
+    "timezone=\"",
+    "ml_svm_accuracy=\"",
+    "ml_svm_log_match_types=\"",
+    "ml_allow_method=\"",
+};
+constexpr int kPatterns = 4;
+constexpr size_t kShortestPattern = 10;
+
+// Little-endian loads: the byte at the lowest address is the low byte.
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__);
+
+constexpr bool last_key_letters_differ() {
+    for (int i = 0; i < kPatterns; ++i)
+        for (int j = i + 1; j < kPatterns; ++j)
+            if (kQuotedFieldPatterns[i].end()[-3] == kQuotedFieldPatterns[j].end()[-3])
+                return false;
+    return true;
+}
+static_assert(last_key_letters_differ());
+
+constexpr bool keys_hold_no_pair_bytes() {
+    for (std::string_view pattern : kQuotedFieldPatterns)
+        if (pattern.substr(0, pattern.size() - 2).find_first_of("=\"") != std::string_view::npos)
+            return false;
+    return true;
+}
+static_assert(keys_hold_no_pair_bytes());
+static_assert(kShortestPattern - 2 >= 8, "pattern_ends_at loads eight bytes of a key");
+static_assert(std::min({kQuotedFieldPatterns[0].size(), kQuotedFieldPatterns[1].size(),
+                        kQuotedFieldPatterns[2].size(), kQuotedFieldPatterns[3].size()}) ==
+              kShortestPattern);
+
+uint64_t load8(const char *bytes) {
+    uint64_t value;
+    std::memcpy(&value, bytes, sizeof value);
+    return value;
+}
+
+// Whether `pattern` ends with the '"' at text[quote]. Compared eight bytes
+// at a time (the last eight of the key first: most candidates differ there).
+bool pattern_ends_at(const char *text, size_t quote, std::string_view pattern) {
+    if (quote + 1 < pattern.size()) return false;
+    const char *start = text + quote + 1 - pattern.size();
+    const size_t key_len = pattern.size() - 2;
+    if (load8(start + key_len - 8) != load8(pattern.data() + key_len - 8)) return false;
+    for (size_t i = 0; i + 8 < key_len; i += 8)
+        if (load8(start + i) != load8(pattern.data() + i)) return false;
+    return start[key_len] == '=';
+}
+
+// Bit i set where text[at + i - 1] is '=' and text[at + i] is '"' (i < 64).
+uint64_t pairs64(const char *text, size_t at) {
+    uint64_t pairs = 0;
+    for (size_t i = 0; i < 64; i += 16) {
+        const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text + at + i));
+        const __m128i before =
+            _mm_loadu_si128(reinterpret_cast<const __m128i *>(text + at + i - 1));
+        const __m128i pair = _mm_and_si128(_mm_cmpeq_epi8(here, _mm_set1_epi8('"')),
+                                           _mm_cmpeq_epi8(before, _mm_set1_epi8('=')));
+        pairs |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(pair))} << i;
+    }
+    return pairs;
+}
+
+// Calls visit(q) for every q in [from, to), from >= 1, where text[q - 1] is
+// '=' and text[q] '"', in order, until visit returns true. A line holds a
+// few dozen such pairs among a thousand bytes or more: 64 positions are
+// tested at a time, and only the pairs found are visited.
+template <typename Visit>
+void each_quote_after_equals(const char *text, size_t from, size_t to, Visit visit) {
+    size_t q = from;
+    for (; q + 64 <= to; q += 64)
+        for (uint64_t pairs = pairs64(text, q); pairs != 0; pairs &= pairs - 1)
+            if (visit(q + static_cast<size_t>(__builtin_ctzll(pairs)))) return;
+    for (; q < to; ++q)
+        if (text[q] == '"' && text[q - 1] == '=' && visit(q)) return;
+}
+
+// Start of the first occurrence of `pattern` lying inside [from, to), or kNone.
+size_t find_between(const char *text, size_t from, size_t to, std::string_view pattern) {
+    size_t found = kNone;
+    each_quote_after_equals(text, from + pattern.size() - 1, to, [&](size_t q) {
+        if (!pattern_ends_at(text, q, pattern)) return false;
+        found = q + 1 - pattern.size();
+        return true;
+    });
+    return found;
+}
+
+// Which pattern may end at a pair, by the letter before its '=' (the keys'
+// last letters differ); kPatterns for none. That key's last eight bytes.
+struct KeyEnds {
+    unsigned char pattern_of_letter[256];
+    uint64_t last8[kPatterns + 1];
+};
+
+constexpr KeyEnds key_ends() {
+    KeyEnds ends{};
+    for (unsigned char &k : ends.pattern_of_letter)
+        k = kPatterns;
+    for (int k = 0; k <= kPatterns; ++k) {
+        // The "no pattern" row takes pattern 0's bytes, which cannot match:
+        // the letter that chose it is not pattern 0's last one.
+        std::string_view key = kQuotedFieldPatterns[k % kPatterns];
+        key.remove_suffix(2);
+        for (size_t i = 0; i < 8; ++i)
+            ends.last8[k] |= uint64_t{static_cast<unsigned char>(key[key.size() - 8 + i])}
+                             << (8 * i);
+        if (k < kPatterns)
+            ends.pattern_of_letter[static_cast<unsigned char>(key.back())] =
+                static_cast<unsigned char>(k);
+    }
+    return ends;
+}
+
+constexpr KeyEnds kKeyEnds = key_ends();
+
+// The first occurrence of every pattern in text[0, len), in one pass. At
+// each pair one table lookup and one eight-byte compare turn almost every
+// candidate away without a branch that depends on the text.
+void find_all(const char *text, size_t len, size_t (&first)[kPatterns]) {
+    std::fill(std::begin(first), std::end(first), kNone);
+    int missing = kPatterns;
+    each_quote_after_equals(text, kShortestPattern - 1, len, [&](size_t q) {
+        const int k = kKeyEnds.pattern_of_letter[static_cast<unsigned char>(text[q - 2])];
+        if (load8(text + q - 9) != kKeyEnds.last8[k]) return false;
+        if (first[k] != kNone || !pattern_ends_at(text, q, kQuotedFieldPatterns[k])) return false;
+        first[k] = q + 1 - kQuotedFieldPatterns[k].size();
+        return --missing == 0;
+    });
+}
+
+// Start of the occurrence of `pattern` ending at the pair at q, or kNone.
+size_t occurrence_ending_at(const char *text, size_t len, size_t q, std::string_view pattern) {
+    if (q < 1 || q >= len || text[q - 1] != '=' || text[q] != '"') return kNone;
+    return pattern_ends_at(text, q, pattern) ? q + 1 - pattern.size() : kNone;
+}
+
+// The patterns are rewritten one after the other, each at its first
+// occurrence in the text as the rewrites before it left it. A rewrite
+// changes only the bytes of its own occurrence, so a pattern's first
+// occurrence in the original text stays valid unless it overlaps an earlier
+// rewrite (then the whole text is searched again), and an occurrence made by
+// a rewrite must overlap it. Keys hold neither '=' nor '"', so such an
+// occurrence can only end at the pair that now closes the rewritten bytes or
+// at the quote that now opens them: two places to test per rewrite.
+// `len` is the line's length; the text ends at its first zero byte.
+void rewrite_quoted_fields(char *text, size_t len) {
+    len = lb::length_bounded(text, len);
+    size_t first[kPatterns];
+    find_all(text, len, first);
+    size_t done_at[kPatterns];
+    size_t done_len[kPatterns];
+    int done = 0;
+    for (int k = 0; k < kPatterns; ++k) {
+        const std::string_view pattern = kQuotedFieldPatterns[k];
+        size_t at = first[k];
+        for (int d = 0; d < done && at != kNone; ++d)
+            if (at < done_at[d] + done_len[d] && done_at[d] < at + pattern.size())
+                at = find_between(text, 0, len, pattern);
+        for (int d = 0; d < done; ++d) {
+            at = std::min(at, occurrence_ending_at(text, len, done_at[d], pattern));
+            at = std::min(at, occurrence_ending_at(text, len, done_at[d] + done_len[d], pattern));
+        }
+        if (at == kNone) continue;
+        // The occurrence holds the pattern's bytes: write them one further on.
+        text[at] = '"';
+        for (size_t i = 0; i + 1 < pattern.size(); ++i)
+            text[at + 1 + i] = pattern[i];
+        done_at[done] = at;
+        done_len[done] = pattern.size();
+        ++done;
+    }
+}
+
+} // namespace
+
+extern "C" {
+
+// Works on the line itself rather than a fixed scratch copy, so lines of any
+// length are rewritten; as in a NUL-terminated copy, the search stops at the
+// line's first NUL.
+LOGBASE_API void convert_csv_log_special_character(char *line, int len) {
+    if (line == nullptr || len <= 0) return;
+    rewrite_quoted_fields(line, static_cast<size_t>(len));
+}
+
+LOGBASE_API int convert_csv_log(int cat, char *buf, int len) {
+    const entry_desc *table = _get_ed_by_cat(cat);
+    if (table == nullptr) return KV_ERR_CATEGORY;
+    if (buf == nullptr) return KV_ERR_CATEGORY;
+    kv_parse_ctx ctx{table, 0, 1, 0};
+    kv_entries scratch;
+    int prefix_len = 0;
+    scan_ver(buf, len, &prefix_len, &ctx.version);
+    char *cursor = buf;
+    int remaining = len;
+    while (remaining > 0) {
+        if (remaining <= prefix_len) return KV_ERR_KEY;
+        char *line = cursor + prefix_len;
+        const int parsed = _parse_log_kv_pair(0, 128, line, remaining - prefix_len, &scratch, &ctx);
+        if (parsed < 1) return parsed;
+        convert_csv_log_special_character(line, parsed);
+        cursor = line + parsed;
+        remaining -= prefix_len + parsed;
+    }
+    return 0;
+}
+
+} // extern "C"

@@ -1,0 +1,48 @@
+# Each family of lib/ includes only its own headers, the public headers and
+# those of the families it lists: every quoted include of its files names a
+# file (never a path) found in one of those folders. The compiler refuses an
+# unlisted family's header by name; this also refuses one reached by a path.
+# Usage: cmake -DLIB=lib -DINCLUDE=include -DLAYERS="fam=a,b;..." -P check_layers.cmake
+cmake_minimum_required(VERSION 3.25)
+
+set(failures)
+foreach(layer IN LISTS LAYERS)
+    string(REPLACE "=" ";" parts "${layer}")
+    list(GET parts 0 family)
+    set(uses)
+    list(LENGTH parts n)
+    if(n GREATER 1)
+        list(GET parts 1 uses_csv)
+        string(REPLACE "," ";" uses "${uses_csv}")
+    endif()
+    set(visible ${INCLUDE} ${LIB}/${family})
+    foreach(used IN LISTS uses)
+        list(APPEND visible ${LIB}/${used})
+    endforeach()
+
+    file(GLOB files ${LIB}/${family}/*.cpp ${LIB}/${family}/*.hpp ${LIB}/${family}/*.def)
+    foreach(file IN LISTS files)
+        file(STRINGS ${file} includes REGEX "^#include \"")
+        foreach(line IN LISTS includes)
+            string(REGEX REPLACE "^#include \"([^\"]*)\".*" "\\1" name "${line}")
+            set(found FALSE)
+            if(NOT name MATCHES "/")
+                foreach(dir IN LISTS visible)
+                    if(EXISTS ${dir}/${name})
+                        set(found TRUE)
+                    endif()
+                endforeach()
+            endif()
+            if(NOT found)
+                list(APPEND failures "${file}: \"${name}\" is not in ${family} nor in a family it lists (${uses})")
+            endif()
+        endforeach()
+    endforeach()
+endforeach()
+
+if(failures)
+    list(JOIN failures "\n" text)
+    message(FATAL_ERROR "${text}")
+endif()
+list(LENGTH LAYERS count)
+message(STATUS "${count} families include only what they list")

@@ -525,9 +525,10 @@ LOGBASE_API void get_report_obfuscate_user(const void *report, uint64_t *flags);
  * "/var/log/Reports_adom/<domain>". malloc'd; NULL when none is free, or
  * the prefix is NULL or the domain NULL or empty. */
 LOGBASE_API char *get_report_name(const char *prefix, const char *domain);
-/* Copies the title logo (name at byte 396 of `logos`) and the header logo
- * (byte 780) from "/migadmin/reportlogo/thumbs" into `dir` as
- * "_rpt_title_logo" and "_rpt_header_logo" with the image's suffix. */
+/* Copies the title logo (name at byte RPT_DEF_TITLE_LOGO of `logos`) and the
+ * header logo (byte RPT_DEF_HEADER_LOGO; logbase_host.h) from
+ * "/migadmin/reportlogo/thumbs" into `dir` as "_rpt_title_logo" and
+ * "_rpt_header_logo" with the image's suffix. */
 LOGBASE_API void copy_report_logo_files(const char *dir, const void *logos);
 /* Copies `src` to `dst` (room for strlen(src) + 1) with each of
  * ` "\!#$%&'()*,/;<>?` replaced by '_'. */

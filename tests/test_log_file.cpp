@@ -66,7 +66,7 @@ class LogFile : public ::testing::Test {
     testkit::TempDir dir_;
     std::string path_;
     int files_ = 0;
-    char buf_[4096];
+    char buf_[LOG_MAX_RECORD_LENGTH];
     unsigned int len_ = 0, off_ = 0;
 };
 
@@ -290,7 +290,7 @@ TEST_F(LogFile, BlockRecordsOutOfRangeAndSampleContentOffset) {
     for (const auto &[bytes, expected] : samples) {
         ASSERT_TRUE(logfile_writer::save(sample, bytes));
         int size = 0, content = -1;
-        free(read_log_file(3, &size, &content));
+        free(read_log_file(LOG_CAT_ATTACK, &size, &content));
         EXPECT_EQ(content, expected) << bytes.size();
     }
 }

@@ -79,7 +79,7 @@ LogReader::Step LogReader::deliver(Record &out) {
     }
     unsigned length = record.length;
     // A block record is its text up to the first zero byte, which then ends it.
-    if (version_ < 2)
+    if (version_ < LOG_FIRST_INDEXED_VERSION)
         if (const void *nul = std::memchr(record.data, '\0', length))
             length = static_cast<unsigned>(static_cast<const char *>(nul) - record.data);
     out = Record{record.data, length, record.offset, record.seq};
@@ -119,11 +119,11 @@ LogReader::Step LogReader::next(Record &out) {
 
 const char *category_name(int category) {
     switch (category) {
-    case 1:
+    case LOG_CAT_EVENT:
         return "event";
-    case 2:
+    case LOG_CAT_TRAFFIC:
         return "traffic";
-    case 3:
+    case LOG_CAT_ATTACK:
         return "attack";
     default:
         return "none";

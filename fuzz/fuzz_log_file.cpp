@@ -81,7 +81,8 @@ std::vector<std::string> stream_records(int fd, bool compare) {
         int step = log_stream_next(stream, &got);
         if (step == LOG_STREAM_END || step == LOG_STREAM_STOPPED) break;
         if (step != LOG_STREAM_RECORD) continue;
-        check(got.data[got.length] == '\0', "record not followed by a zero byte");
+        check(got.text_length <= got.length && !got.data[got.text_length] && !got.data[got.length],
+              "record or its text not followed by a zero byte");
         if (served.size() <= got.seq) served.resize(got.seq + 1);
         served[got.seq].assign(got.data, got.length);
         if (!compare) continue;

@@ -80,11 +80,31 @@ typedef struct log_stream log_stream;
 
 /* One record, valid until the next log_stream_next or log_stream_close. */
 typedef struct log_record {
-    const char *data;    /* the record's bytes, then one zero byte */
-    unsigned int length; /* as get_log_data_global: a block record is whole */
-    unsigned int offset; /* absolute file offset (its low 32 bits) */
-    unsigned int seq;    /* sequence number (block number in versions 0 and 1) */
+    const char *data;         /* the record's bytes, then one zero byte */
+    unsigned int length;      /* as get_log_data_global: a block record is whole */
+    unsigned int text_length; /* the line: a block record's bytes before its first
+                                 zero byte (blocks are zero-padded), else length */
+    unsigned int offset;      /* absolute file offset (its low 32 bits) */
+    unsigned int seq;         /* sequence number (block number in versions 0 and 1) */
 } log_record;
+
+/* Results of log_stream_open. log_stream_strerror gives each in words. */
+#define LOG_STREAM_ERR_ARG (-1)     /* NULL out, or fd negative or not open */
+#define LOG_STREAM_ERR_NOT_LOG (-2) /* fewer than 8 bytes, or no version text */
+#define LOG_STREAM_ERR_HEADER (-3)  /* header or index cut short or unreadable */
+#define LOG_STREAM_ERR_MEMORY (-4)  /* no memory for the reader */
+
+/* Opens a reader on `fd` (0 included) and reads the version, the header and,
+ * on a stream, the whole index. 0 and *out set on success; otherwise *out is
+ * NULL (when out is not) and the result is a LOG_STREAM_ERR_* code. For a
+ * block version on a stream the synthesized header's record_count and
+ * file_length are 0. */
+LOGBASE_API int log_stream_open(int fd, log_stream **out);
+/* A static text for a result of log_stream_open: the words of each
+ * LOG_STREAM_ERR_* code, "" for 0 (nothing failed) and "not a result of
+ * log_stream_open" for any other value. Not to be confused with
+ * log_stream_error below, the reason of a stream's last record failure. */
+LOGBASE_API const char *log_stream_strerror(int code);
 
 /* Results of log_stream_next. LOG_STREAM_STOPPED: the records from
  * record->seq on cannot be read (a read error, or more records claimed than
@@ -95,13 +115,6 @@ typedef struct log_record {
 #define LOG_STREAM_STOPPED (-2)
 #define LOG_STREAM_INVALID (-3) /* a NULL argument */
 
-/* Opens a reader on `fd` (0 included) and reads the version, the header and,
- * on a stream, the whole index. 0 and *out set on success; otherwise *out is
- * NULL and the result is -1 (NULL out or a negative or unusable descriptor),
- * -2 (not a log file: fewer than 8 bytes or no version text), -3 (header or
- * index cut short or unreadable) or -4 (no memory). For a block version on a
- * stream the synthesized header's record_count and file_length are 0. */
-LOGBASE_API int log_stream_open(int fd, log_stream **out);
 /* The next record in sequence order; one of the LOG_STREAM_ results. On a
  * stream nothing is read twice: an indexed record that starts before the
  * record served before it fails (LOG_STREAM_FAILED, with a diagnostic line). */
@@ -109,8 +122,10 @@ LOGBASE_API int log_stream_next(log_stream *stream, log_record *record);
 /* Regular files only: the next call of log_stream_next reads record `seq`
  * (any record, in any order). 0, or -1 on a stream. */
 LOGBASE_API int log_stream_seek(log_stream *stream, unsigned int seq);
-/* Why the last record failed or the reading stopped, in words (the
- * diagnostic lines give the details); "" when nothing failed. */
+/* Why the stream's last record failed or its reading stopped, in words (the
+ * diagnostic lines give the details): a static text for the last
+ * LOG_STREAM_FAILED or LOG_STREAM_STOPPED result; "" when nothing failed or a
+ * record has been read since. Failures to open are log_stream_strerror's. */
 LOGBASE_API const char *log_stream_error(const log_stream *stream);
 /* The file's header (synthesized for versions 0 and 1) and version. */
 LOGBASE_API const log_header *log_stream_header(const log_stream *stream);

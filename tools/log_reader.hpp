@@ -17,7 +17,7 @@ class LogReader {
   public:
     struct Record {
         const char *data; // NUL-terminated after `length` (the parser may read one byte past)
-        unsigned length;  // block records end at their first zero byte
+        unsigned length;  // the record's text_length: a block record ends at its first zero byte
         unsigned offset;  // absolute file offset
         unsigned seq;     // sequence number
     };

@@ -53,7 +53,7 @@ class SampleLog {
 
 void BM_IndexReadOnce(benchmark::State &state) {
     SampleLog log(2, static_cast<int>(state.range(0)));
-    char buf[4096];
+    char buf[LOG_MAX_RECORD_LENGTH];
     for (auto _ : state) {
         log_header header{};
         get_log_file_header(log.fd(), &header);
@@ -70,7 +70,7 @@ void BM_IndexReadOnce(benchmark::State &state) {
 
 void BM_GlobalBySeq(benchmark::State &state, int version) {
     SampleLog log(version, static_cast<int>(state.range(0)));
-    char buf[4096];
+    char buf[LOG_MAX_RECORD_LENGTH];
     for (auto _ : state) {
         unsigned int len = 0, off = 0;
         for (uint32_t seq = 0; seq < log.header().record_count; ++seq)
@@ -85,7 +85,7 @@ void BM_GlobalBySeq(benchmark::State &state, int version) {
 void BM_LineByOffset(benchmark::State &state) {
     SampleLog log(2, static_cast<int>(state.range(0)));
     const uint32_t content = 24 + 8 * log.header().index_capacity;
-    char buf[4096];
+    char buf[LOG_MAX_RECORD_LENGTH];
     for (auto _ : state) {
         for (int64_t i = 0; i < state.range(0); ++i)
             if (get_log_line(log.fd(), 2, static_cast<int>(content + i * 702), buf) != 702)
@@ -167,7 +167,7 @@ void BM_WholeFileStream(benchmark::State &state) {
 
 void BM_WholeFileGlobalBySeq(benchmark::State &state) {
     const CachedLog &log = CachedLog::get();
-    char buf[4096];
+    char buf[LOG_MAX_RECORD_LENGTH];
     for (auto _ : state) {
         log_header header{};
         get_log_file_header_global(log.fd(), &header);

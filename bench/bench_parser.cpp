@@ -16,7 +16,6 @@
 
 namespace {
 
-constexpr int kAttack = 3;
 constexpr size_t kCorpusBytes = 1 << 20;
 // Work cap of the straightforward parser per line.
 constexpr long long kReferenceSteps = 20'000'000;
@@ -50,7 +49,7 @@ const Corpus &corpus() {
 
 // A layout-11 attack line with the given URL and agent values.
 std::string attack_line(const std::string &url, const std::string &agent) {
-    const entry_desc *t = _get_ed_by_cat(kAttack);
+    const entry_desc *t = _get_ed_by_cat(LOG_CAT_ATTACK);
     std::string line = "v013xxxx";
     for (int row = 0;; row = t[row].next_row[11]) {
         const std::string name = t[row].name;
@@ -104,8 +103,8 @@ void BM_Parse(benchmark::State &state) {
     kv_entries items;
     for (auto _ : state)
         for (size_t i = 0; i < c.starts.size(); ++i)
-            if (parse_disk_log_entry(kAttack, c.bytes.data() + c.starts[i], c.lengths[i], &items) <
-                1)
+            if (parse_disk_log_entry(LOG_CAT_ATTACK, c.bytes.data() + c.starts[i], c.lengths[i],
+                                     &items) < 1)
                 state.SkipWithError("a sample line does not parse");
     set_bytes(state, c.bytes.size());
 }
@@ -117,8 +116,8 @@ void BM_ParseStraightforward(benchmark::State &state) {
         for (size_t i = 0; i < c.starts.size(); ++i) {
             reference::Budget budget;
             budget.steps_left = kReferenceSteps;
-            reference::parse_disk_log_entry(kAttack, c.bytes.data() + c.starts[i], c.lengths[i],
-                                            &items, budget);
+            reference::parse_disk_log_entry(LOG_CAT_ATTACK, c.bytes.data() + c.starts[i],
+                                            c.lengths[i], &items, budget);
         }
     set_bytes(state, c.bytes.size());
 }
@@ -130,7 +129,7 @@ void BM_Csv(benchmark::State &state) {
         state.PauseTiming();
         std::memcpy(work.data(), c.bytes.data(), c.bytes.size());
         state.ResumeTiming();
-        if (convert_csv_log(kAttack, work.data(), static_cast<int>(work.size())) != 0)
+        if (convert_csv_log(LOG_CAT_ATTACK, work.data(), static_cast<int>(work.size())) != 0)
             state.SkipWithError("the corpus does not convert");
     }
     set_bytes(state, c.bytes.size());
@@ -154,11 +153,12 @@ void BM_CsvVsParse(benchmark::State &state) {
     for (auto _ : state) {
         const double start = cpu_seconds();
         for (size_t i = 0; i < c.starts.size(); ++i)
-            parse_disk_log_entry(kAttack, c.bytes.data() + c.starts[i], c.lengths[i], &items);
+            parse_disk_log_entry(LOG_CAT_ATTACK, c.bytes.data() + c.starts[i], c.lengths[i],
+                                 &items);
         const double parsed = cpu_seconds();
         std::memcpy(work.data(), c.bytes.data(), c.bytes.size());
         const double copied = cpu_seconds();
-        if (convert_csv_log(kAttack, work.data(), static_cast<int>(work.size())) != 0)
+        if (convert_csv_log(LOG_CAT_ATTACK, work.data(), static_cast<int>(work.size())) != 0)
             state.SkipWithError("the corpus does not convert");
         const double converted = cpu_seconds();
         parse_time += parsed - start;
@@ -189,8 +189,9 @@ void BM_Line4K(benchmark::State &state) {
     kv_entries items;
     int result = 0;
     for (auto _ : state)
-        benchmark::DoNotOptimize(result = parse_disk_log_entry(
-                                     kAttack, line.data(), static_cast<int>(line.size()), &items));
+        benchmark::DoNotOptimize(result =
+                                     parse_disk_log_entry(LOG_CAT_ATTACK, line.data(),
+                                                          static_cast<int>(line.size()), &items));
     state.counters["result"] = result;
     state.counters["bytes"] = static_cast<double>(line.size());
     set_bytes(state, line.size());
@@ -204,7 +205,7 @@ void BM_Line4KStraightforward(benchmark::State &state) {
         budget = reference::Budget{};
         budget.steps_left = kReferenceSteps;
         benchmark::DoNotOptimize(reference::parse_disk_log_entry(
-            kAttack, line.data(), static_cast<int>(line.size()), &items, budget));
+            LOG_CAT_ATTACK, line.data(), static_cast<int>(line.size()), &items, budget));
     }
     // 1: gave up at the cap, so the time shown is a lower bound.
     state.counters["capped"] = budget.exhausted ? 1 : 0;

@@ -121,7 +121,8 @@ int parse_only(const std::string &path) {
     log_record record{};
     unsigned long long parsed = 0;
     while (log_stream_next(stream, &record) == LOG_STREAM_RECORD)
-        if (parse_disk_log_entry(3, record.data, static_cast<int>(record.length), &items) > 0)
+        if (parse_disk_log_entry(LOG_CAT_ATTACK, record.data, static_cast<int>(record.text_length),
+                                 &items) > 0)
             ++parsed;
     const bool all = parsed == log_stream_header(stream)->record_count;
     log_stream_close(stream);

@@ -19,6 +19,7 @@
 namespace {
 
 constexpr int kMaxRecords = 64;
+char record[LOG_MAX_RECORD_LENGTH]; // where every call that reads a record puts it
 
 int file_of(const uint8_t *data, size_t size) {
     int fd = memfd_create("logfile", MFD_CLOEXEC);
@@ -31,11 +32,11 @@ int file_of(const uint8_t *data, size_t size) {
 // 32 GiB; a unit test covers that path, and under the sanitizer such a
 // buffer takes seconds, so the harness keeps to indexes the file can hold.
 bool index_fits(const log_header &header, int version, size_t file_size) {
-    return version >= 2 && 24 + static_cast<uint64_t>(header.index_capacity) * 8 <= file_size;
+    return version >= LOG_FIRST_INDEXED_VERSION && 24 + 8ull * header.index_capacity <= file_size;
 }
 
 void read_indexed(int fd, const log_header &header, size_t file_size) {
-    if (!index_fits(header, 2, file_size)) return;
+    if (!index_fits(header, LOG_FIRST_INDEXED_VERSION, file_size)) return;
     std::vector<log_index_entry> index(header.index_capacity + 1);
     if (get_all_file_index(fd, index.data(), &header) != 0) return;
     uint32_t content = 24 + 8 * header.index_capacity;
@@ -50,12 +51,12 @@ void read_indexed(int fd, const log_header &header, size_t file_size) {
 void read_global(int fd, size_t file_size) {
     log_header header;
     if (get_log_file_header_global(fd, &header) != 0) return;
-    static char record[4096];
     unsigned int len = 0, off = 0;
     for (int seq = 0; seq < kMaxRecords; ++seq)
         if (get_log_data_global(fd, seq, record, &header, &len, &off) != 0) break;
-    if (parse_log_version(header.verstr) >= 2 && !index_fits(header, 2, file_size)) return;
-    for (int offset : {0, 24, 1024, 4096, static_cast<int>(file_size / 2)}) {
+    const int version = parse_log_version(header.verstr);
+    if (version >= LOG_FIRST_INDEXED_VERSION && !index_fits(header, version, file_size)) return;
+    for (int offset : {0, 24, LOG_BLOCK_SIZE_V0, LOG_BLOCK_SIZE_V1, int(file_size / 2)}) {
         (void)get_log_len_global(fd, offset, &header);
         (void)get_log_index_global(fd, offset, &header);
     }
@@ -75,13 +76,13 @@ std::vector<std::string> stream_records(int fd, bool compare) {
     log_stream *stream = nullptr;
     if (log_stream_open(fd, &stream) != 0) return served;
     log_header header = *log_stream_header(stream);
-    static char record[4097];
     log_record got;
     for (int n = 0; n < kMaxRecords; ++n) {
         int step = log_stream_next(stream, &got);
         if (step == LOG_STREAM_END || step == LOG_STREAM_STOPPED) break;
         if (step != LOG_STREAM_RECORD) continue;
-        check(got.data[got.length] == '\0', "record not followed by a zero byte");
+        check(got.text_length <= got.length && !got.data[got.text_length] && !got.data[got.length],
+              "record or its text not followed by a zero byte");
         if (served.size() <= got.seq) served.resize(got.seq + 1);
         served[got.seq].assign(got.data, got.length);
         if (!compare) continue;
@@ -120,16 +121,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     int fd = file_of(data, size);
     int version = get_log_version(fd);
     log_header header{};
-    if (version >= 2 && get_log_file_header(fd, &header) == 0) {
+    if (version >= LOG_FIRST_INDEXED_VERSION && get_log_file_header(fd, &header) == 0) {
         read_indexed(fd, header, size);
-        static char record[4096];
         unsigned int len = 0, off = 0;
         for (int seq = 0; seq < kMaxRecords; ++seq)
             if (get_log_data(fd, seq, record, &header, &len, &off) != 0) break;
     }
-    static char line[4096];
     for (int v = 0; v <= 3; ++v)
-        if (v < 2 || index_fits(header, version, size)) (void)get_log_line(fd, v, 0, line);
+        if (v < LOG_FIRST_INDEXED_VERSION || index_fits(header, version, size))
+            (void)get_log_line(fd, v, 0, record);
     read_global(fd, size);
     if (size <= 65536) compare_pipe(data, size, stream_records(fd, true));
     close(fd);

@@ -1,6 +1,16 @@
 /*
  * logbase.h - the interface of liblogbase.
  *
+ * Where to start:
+ *   - to read every record of a log file, of any version, from a file or a
+ *     pipe: log_stream_open, log_stream_next (the first section below);
+ *   - to take a record's line apart into its items: parse_disk_log_entry,
+ *     then parse_get_value; to turn lines into CSV: convert_csv_log;
+ *   - to fetch one record by sequence number or file offset:
+ *     get_log_file_header_global, then get_log_data_global;
+ *   - to build a report's filter string: get_report_fltrstr; its whole
+ *     settings record: get_report_settings_r.
+ *
  * Plain C (C99 and C++). One section per family; every exported function and
  * data object carries LOGBASE_API. Results: 0 (or a length, count, sequence
  * number or version) on success, -1 or a small negative code on failure,
@@ -26,13 +36,15 @@
 extern "C" {
 #endif
 
-/* ===== Diagnostic log ==================================================== */
+/* ===== Log file layout =================================================== */
 
-/* Appends one time-stamped line to "/var/log/dlog_logd" when level > 0; the
- * file is rotated to "/var/log/dlog_logd_old" at 10 MiB. Never fails visibly. */
-LOGBASE_API void rt_log(int level, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
-
-/* ===== Binary log files ================================================== */
+/* Versions 0 and 1 are fixed blocks, each block one record; from version 2
+ * on a file holds a header, an index and records of any length up to
+ * LOG_MAX_RECORD_LENGTH. */
+#define LOG_BLOCK_SIZE_V0 1024
+#define LOG_BLOCK_SIZE_V1 4096
+#define LOG_FIRST_INDEXED_VERSION 2
+#define LOG_MAX_RECORD_LENGTH 4096 /* bytes of any record, block or indexed */
 
 /* Header of an indexed log file (version 2 and higher): the first 24 bytes of
  * the file, little-endian, used in memory exactly as they lie on disk. For the
@@ -46,7 +58,7 @@ typedef struct log_header {
 } log_header;
 
 /* One index slot: where record n starts, counted from the content offset
- * (24 + 8 * index_capacity), and its length (at most 4096). */
+ * (24 + 8 * index_capacity), and its length (at most LOG_MAX_RECORD_LENGTH). */
 typedef struct log_index_entry {
     uint32_t offset;
     uint32_t length;
@@ -54,6 +66,80 @@ typedef struct log_index_entry {
 
 /* The index: an array of index_capacity entries read from file offset 24. */
 typedef log_index_entry log_index;
+
+/* ===== Sequential log reader ============================================= */
+
+/* Reads every record of a log file of any version front to back: the header
+ * and index once, the content in large reads. The descriptor may be a regular
+ * file (read with pread from offset 0, so its position is left alone) or a
+ * pipe or other stream (read with read; its first byte is taken as the first
+ * byte of the file). The descriptor stays the caller's: it is never closed.
+ * A record that cannot be read writes the diagnostic lines the record calls
+ * write for it. One stream is for one thread at a time. */
+typedef struct log_stream log_stream;
+
+/* One record, valid until the next log_stream_next or log_stream_close. */
+typedef struct log_record {
+    const char *data;         /* the record's bytes, then one zero byte */
+    unsigned int length;      /* as get_log_data_global: a block record is whole */
+    unsigned int text_length; /* the line: a block record's bytes before its first
+                                 zero byte (blocks are zero-padded), else length */
+    unsigned int offset;      /* absolute file offset (its low 32 bits) */
+    unsigned int seq;         /* sequence number (block number in versions 0 and 1) */
+} log_record;
+
+/* Results of log_stream_open. log_stream_strerror gives each in words. */
+#define LOG_STREAM_ERR_ARG (-1)     /* NULL out, or fd negative or not open */
+#define LOG_STREAM_ERR_NOT_LOG (-2) /* fewer than 8 bytes, or no version text */
+#define LOG_STREAM_ERR_HEADER (-3)  /* header or index cut short or unreadable */
+#define LOG_STREAM_ERR_MEMORY (-4)  /* no memory for the reader */
+
+/* Opens a reader on `fd` (0 included) and reads the version, the header and,
+ * on a stream, the whole index. 0 and *out set on success; otherwise *out is
+ * NULL (when out is not) and the result is a LOG_STREAM_ERR_* code. For a
+ * block version on a stream the synthesized header's record_count and
+ * file_length are 0. */
+LOGBASE_API int log_stream_open(int fd, log_stream **out);
+/* A static text for a result of log_stream_open: the words of each
+ * LOG_STREAM_ERR_* code, "" for 0 (nothing failed) and "not a result of
+ * log_stream_open" for any other value. Not to be confused with
+ * log_stream_error below, the reason of a stream's last record failure. */
+LOGBASE_API const char *log_stream_strerror(int code);
+
+/* Results of log_stream_next. LOG_STREAM_STOPPED: the records from
+ * record->seq on cannot be read (a read error, or more records claimed than
+ * index slots); later calls return LOG_STREAM_END. */
+#define LOG_STREAM_RECORD 1    /* *record holds the next record */
+#define LOG_STREAM_END 0       /* no more records; so is every later call */
+#define LOG_STREAM_FAILED (-1) /* record->seq cannot be read; the next call goes on */
+#define LOG_STREAM_STOPPED (-2)
+#define LOG_STREAM_INVALID (-3) /* a NULL argument */
+
+/* The next record in sequence order; one of the LOG_STREAM_ results. On a
+ * stream nothing is read twice: an indexed record that starts before the
+ * record served before it fails (LOG_STREAM_FAILED, with a diagnostic line). */
+LOGBASE_API int log_stream_next(log_stream *stream, log_record *record);
+/* Regular files only: the next call of log_stream_next reads record `seq`
+ * (any record, in any order). 0, or -1 on a stream. */
+LOGBASE_API int log_stream_seek(log_stream *stream, unsigned int seq);
+/* Why the stream's last record failed or its reading stopped, in words (the
+ * diagnostic lines give the details): a static text for the last
+ * LOG_STREAM_FAILED or LOG_STREAM_STOPPED result; "" when nothing failed or a
+ * record has been read since. Failures to open are log_stream_strerror's. */
+LOGBASE_API const char *log_stream_error(const log_stream *stream);
+/* The file's header (synthesized for versions 0 and 1) and version. */
+LOGBASE_API const log_header *log_stream_header(const log_stream *stream);
+LOGBASE_API int log_stream_version(const log_stream *stream);
+/* Releases the reader (NULL is ignored); the descriptor stays open. */
+LOGBASE_API void log_stream_close(log_stream *stream);
+
+/* ===== Diagnostic log ==================================================== */
+
+/* Appends one time-stamped line to "/var/log/dlog_logd" when level > 0; the
+ * file is rotated to "/var/log/dlog_logd_old" at 10 MiB. Never fails visibly. */
+LOGBASE_API void rt_log(int level, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
+
+/* ===== Binary log files: one record at a time =========================== */
 
 /* Version of a file or record from its first bytes: 0 for 'd', the three
  * characters after 'v' read as decimal digits, else LOG_VERSION_ERR_TEXT. */
@@ -83,7 +169,7 @@ LOGBASE_API int get_log_content_offset(const log_header *log_header, int avail);
 LOGBASE_API int get_log_file_header(int fd, log_header *header);
 LOGBASE_API int get_file_index(int fd, log_index_entry *entry, int seq, const log_header *header);
 LOGBASE_API int get_all_file_index(int fd, log_index_entry *index, const log_header *header);
-/* Reads record `seq` into buf (>= 4096 bytes); hands out its length and its
+/* Reads record `seq` into buf (>= LOG_MAX_RECORD_LENGTH bytes); hands out its length and its
  * absolute file offset. */
 LOGBASE_API int get_log_data(int fd, int seq, void *buf, const log_header *header,
                              unsigned int *len_out, unsigned int *off_out);
@@ -152,7 +238,8 @@ LOGBASE_API int log_line_replace_tag(char *line, int size, char *end, const char
 /* One row of a category's descriptor table. next_row[v] is the row of the key
  * that follows this key in a line of layout version v (0..30); 0 marks the
  * line's last key (row 0, "date", never follows another key). Rows without a
- * key have a NULL name. Each table has 128 rows. */
+ * key have a NULL name. Each table has ENTRY_DESC_ROWS rows. */
+#define ENTRY_DESC_ROWS 128
 typedef struct entry_desc {
     const char *name;
     int32_t name_len;
@@ -193,9 +280,10 @@ typedef struct kv_value {
 } kv_value;
 
 /* Parse result: slot i holds the line's i-th item; only the first `count`
- * slots are meaningful. */
+ * slots are meaningful. A line has at most KV_MAX_ITEMS items. */
+#define KV_MAX_ITEMS 128
 typedef struct kv_entries {
-    kv_entry entries[128];
+    kv_entry entries[KV_MAX_ITEMS];
     int32_t count;
 } kv_entries;
 
@@ -217,8 +305,8 @@ typedef struct kv_parse_ctx {
 #define KV_ERR_QUOTE (-6)    /* a quoted key's value does not open with '"' */
 
 /* Parses the item of table row `row` at `item` and every item after it, with
- * `len` bytes from `item` to the end of the buffer; depth is 128 for a line's
- * first item (slot 128 - depth receives the item). Returns the bytes from
+ * `len` bytes from `item` to the end of the buffer; depth is KV_MAX_ITEMS for
+ * a line's first item (slot KV_MAX_ITEMS - depth receives the item). Returns the bytes from
  * `item` through the line's final newline, or a negative code. The byte just
  * past `len` must be readable: it ends the line when it is a newline. In
  * comma mode the separating spaces are overwritten only when the whole line
@@ -525,9 +613,10 @@ LOGBASE_API void get_report_obfuscate_user(const void *report, uint64_t *flags);
  * "/var/log/Reports_adom/<domain>". malloc'd; NULL when none is free, or
  * the prefix is NULL or the domain NULL or empty. */
 LOGBASE_API char *get_report_name(const char *prefix, const char *domain);
-/* Copies the title logo (name at byte 396 of `logos`) and the header logo
- * (byte 780) from "/migadmin/reportlogo/thumbs" into `dir` as
- * "_rpt_title_logo" and "_rpt_header_logo" with the image's suffix. */
+/* Copies the title logo (name at byte RPT_DEF_TITLE_LOGO of `logos`) and the
+ * header logo (byte RPT_DEF_HEADER_LOGO; logbase_host.h) from
+ * "/migadmin/reportlogo/thumbs" into `dir` as "_rpt_title_logo" and
+ * "_rpt_header_logo" with the image's suffix. */
 LOGBASE_API void copy_report_logo_files(const char *dir, const void *logos);
 /* Copies `src` to `dst` (room for strlen(src) + 1) with each of
  * ` "\!#$%&'()*,/;<>?` replaced by '_'. */
@@ -612,57 +701,6 @@ LOGBASE_API const char *lang_en_table_get(const char *key);
 LOGBASE_API int read_lang_table(const char *path, const char *section, void *table, int *count);
 /* strcasecmp order of two keys (or a key and an entry, whose key comes first). */
 LOGBASE_API int attrcmp(const void *a, const void *b);
-
-/* ===== Sequential log reader ============================================= */
-
-/* Reads every record of a log file of any version front to back: the header
- * and index once, the content in large reads. The descriptor may be a regular
- * file (read with pread from offset 0, so its position is left alone) or a
- * pipe or other stream (read with read; its first byte is taken as the first
- * byte of the file). The descriptor stays the caller's: it is never closed.
- * A record that cannot be read writes the diagnostic lines the record calls
- * write for it. One stream is for one thread at a time. */
-typedef struct log_stream log_stream;
-
-/* One record, valid until the next log_stream_next or log_stream_close. */
-typedef struct log_record {
-    const char *data;    /* the record's bytes, then one zero byte */
-    unsigned int length; /* as get_log_data_global: a block record is whole */
-    unsigned int offset; /* absolute file offset (its low 32 bits) */
-    unsigned int seq;    /* sequence number (block number in versions 0 and 1) */
-} log_record;
-
-/* Results of log_stream_next. LOG_STREAM_STOPPED: the records from
- * record->seq on cannot be read (a read error, or more records claimed than
- * index slots); later calls return LOG_STREAM_END. */
-#define LOG_STREAM_RECORD 1    /* *record holds the next record */
-#define LOG_STREAM_END 0       /* no more records; so is every later call */
-#define LOG_STREAM_FAILED (-1) /* record->seq cannot be read; the next call goes on */
-#define LOG_STREAM_STOPPED (-2)
-#define LOG_STREAM_INVALID (-3) /* a NULL argument */
-
-/* Opens a reader on `fd` (0 included) and reads the version, the header and,
- * on a stream, the whole index. 0 and *out set on success; otherwise *out is
- * NULL and the result is -1 (NULL out or a negative or unusable descriptor),
- * -2 (not a log file: fewer than 8 bytes or no version text), -3 (header or
- * index cut short or unreadable) or -4 (no memory). For a block version on a
- * stream the synthesized header's record_count and file_length are 0. */
-LOGBASE_API int log_stream_open(int fd, log_stream **out);
-/* The next record in sequence order; one of the LOG_STREAM_ results. On a
- * stream nothing is read twice: an indexed record that starts before the
- * record served before it fails (LOG_STREAM_FAILED, with a diagnostic line). */
-LOGBASE_API int log_stream_next(log_stream *stream, log_record *record);
-/* Regular files only: the next call of log_stream_next reads record `seq`
- * (any record, in any order). 0, or -1 on a stream. */
-LOGBASE_API int log_stream_seek(log_stream *stream, unsigned int seq);
-/* Why the last record failed or the reading stopped, in words (the
- * diagnostic lines give the details); "" when nothing failed. */
-LOGBASE_API const char *log_stream_error(const log_stream *stream);
-/* The file's header (synthesized for versions 0 and 1) and version. */
-LOGBASE_API const log_header *log_stream_header(const log_stream *stream);
-LOGBASE_API int log_stream_version(const log_stream *stream);
-/* Releases the reader (NULL is ignored); the descriptor stays open. */
-LOGBASE_API void log_stream_close(log_stream *stream);
 
 /* ===== Field indices ===================================================== */
 

@@ -42,11 +42,16 @@ enum {
 enum {
     RPT_DEF_OBFUSCATE_GATE = 192,  /* uint32_t: the switch below counts only while 0 */
     RPT_DEF_OBFUSCATE_USERS = 198, /* uint16_t, non-zero = hide user names */
-    RPT_DEF_PERIOD = 1232,         /* rpt_period (logbase.h), 32 bytes */
-    RPT_DEF_SCOPE_BITS = 1264,     /* uint32_t, merged into the report flags */
-    RPT_DEF_SCOPE_BYTE = 1268,     /* uint8_t, bit 0 adds RPT_FLAG_SCOPE_BIT0 */
-    RPT_DEF_VALUE1 = 1272,         /* uint32_t, copied to rpt_settings.value1272 */
-    RPT_DEF_VALUE2 = 1276,         /* uint32_t, copied to rpt_settings.value1276 */
+    /* Logo file names, NUL-terminated, in fields of RPT_DEF_LOGO_NAME_SIZE
+     * bytes; copy_report_logo_files reads them. */
+    RPT_DEF_TITLE_LOGO = 396,
+    RPT_DEF_HEADER_LOGO = 780,
+    RPT_DEF_LOGO_NAME_SIZE = 384,
+    RPT_DEF_PERIOD = 1232,     /* rpt_period (logbase.h), 32 bytes */
+    RPT_DEF_SCOPE_BITS = 1264, /* uint32_t, merged into the report flags */
+    RPT_DEF_SCOPE_BYTE = 1268, /* uint8_t, bit 0 adds RPT_FLAG_SCOPE_BIT0 */
+    RPT_DEF_VALUE1 = 1272,     /* uint32_t, copied to rpt_settings.value1272 */
+    RPT_DEF_VALUE2 = 1276,     /* uint32_t, copied to rpt_settings.value1276 */
     /* Chart selection: per chart set 0 to 3, three uint64_t words; row j of
      * set s is selected by bit j % 64 of word j / 64 of that set. */
     RPT_DEF_CHARTS = 1288,

@@ -9,8 +9,8 @@ namespace reference {
 int parse_log_kv_pair(int row_index, int depth, char *start, int len, kv_entries *entries,
                       kv_parse_ctx *ctx, Budget &budget) {
     if ((budget.exhausted = --budget.steps_left < 0)) return -4;
-    const int p = 128 - depth;
-    if (p >= 128) return -4;
+    const int p = KV_MAX_ITEMS - depth;
+    if (p >= KV_MAX_ITEMS) return -4;
     const entry_desc &row = ctx->table[row_index];
     char *end = start + len;
     if (row.name == nullptr || len < row.name_len || std::memcmp(start, row.name, row.name_len))
@@ -74,8 +74,8 @@ int parse_disk_log_entry(int cat, const char *line, int len, kv_entries *entries
     int prefix_len = 0;
     scan_ver(line, len, &prefix_len, &ctx.version);
     if (len - prefix_len < 1) return -2;
-    const int r = parse_log_kv_pair(0, 128, const_cast<char *>(line) + prefix_len, len - prefix_len,
-                                    entries, &ctx, budget);
+    const int r = parse_log_kv_pair(0, KV_MAX_ITEMS, const_cast<char *>(line) + prefix_len,
+                                    len - prefix_len, entries, &ctx, budget);
     if (r < 1) return r;
     entries->count = ctx.last_pos + 1;
     return r + prefix_len;
@@ -90,8 +90,8 @@ int convert_csv_log(int cat, char *buf, int len, Budget &budget) {
     for (char *cursor = buf; cursor < buf + len;) {
         if (buf + len - cursor <= prefix_len) return -3;
         char *line = cursor + prefix_len;
-        const int r = parse_log_kv_pair(0, 128, line, static_cast<int>(buf + len - line), &scratch,
-                                        &ctx, budget);
+        const int r = parse_log_kv_pair(0, KV_MAX_ITEMS, line, static_cast<int>(buf + len - line),
+                                        &scratch, &ctx, budget);
         if (r < 1) return r;
         // The first of each pattern in the line gets its quote moved before the key.
         for (std::string_view pattern : {"timezone=\"", "ml_svm_accuracy=\"",

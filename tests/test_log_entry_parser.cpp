@@ -17,7 +17,7 @@ namespace {
 std::vector<int> chain_rows(int cat, int layout) {
     const entry_desc *t = _get_ed_by_cat(cat);
     std::vector<int> rows{0};
-    for (int r = t[0].next_row[layout]; r != 0 && rows.size() < 128; r = t[r].next_row[layout])
+    for (int r = 0; (r = t[r].next_row[layout]) != 0 && rows.size() < ENTRY_DESC_ROWS;)
         rows.push_back(r);
     return rows;
 }
@@ -35,7 +35,8 @@ std::vector<int> expand(const std::string &ranges) {
 // The line of a layout with every item present; `value` replaces the default
 // value of the key it names (given with its quotes when quoted).
 std::string make_line(int cat, int layout, const std::string &tag = "",
-                      const std::pair<std::string, std::string> &value = {}, size_t items = 128) {
+                      const std::pair<std::string, std::string> &value = {},
+                      size_t items = KV_MAX_ITEMS) {
     const entry_desc *t = _get_ed_by_cat(cat);
     std::string line = tag;
     const std::vector<int> rows = chain_rows(cat, layout);
@@ -77,12 +78,12 @@ TEST(DescriptorTables, ChainsKeysQuotingAndExportedIndices) {
     const int used_rows[4] = {0, 17, 41, 69}, quoted_rows[4] = {0, 6, 18, 37};
     const char *const tags[4] = {"", "evt", "tfk", "atk"};
     EXPECT_EQ(_get_ed_by_cat(4), nullptr);
-    for (int cat = 1; cat <= 3; ++cat) {
+    for (int cat = LOG_CAT_EVENT; cat <= LOG_CAT_ATTACK; ++cat) {
         const entry_desc *t = _get_ed_by_cat(cat);
         int quoted = 0;
         for (int layout = 0; layout <= 12; ++layout)
             EXPECT_EQ(chain_rows(cat, layout), expand(chains[cat][layout])) << cat << layout;
-        for (int row = used_rows[cat]; row < 128; ++row)
+        for (int row = used_rows[cat]; row < ENTRY_DESC_ROWS; ++row)
             EXPECT_EQ(t[row].name, nullptr);
         for (int row = 0; row < used_rows[cat]; ++row) {
             const std::string name = t[row].name;
@@ -96,10 +97,10 @@ TEST(DescriptorTables, ChainsKeysQuotingAndExportedIndices) {
         EXPECT_EQ(quoted, quoted_rows[cat]);
     }
     // dup_prev_ed copies the layout before.
-    entry_desc copy[128];
-    std::copy_n(_get_ed_by_cat(3), 128, copy);
+    entry_desc copy[ENTRY_DESC_ROWS];
+    std::copy_n(_get_ed_by_cat(LOG_CAT_ATTACK), ENTRY_DESC_ROWS, copy);
     dup_prev_ed(copy, 12);
-    for (int r = 0; r < 128; ++r)
+    for (int r = 0; r < ENTRY_DESC_ROWS; ++r)
         EXPECT_EQ(copy[r].next_row[12], copy[r].next_row[11]);
     EXPECT_DEATH(dup_prev_ed(copy, 0), "in_ver >= 1 && in_ver < 31");
     EXPECT_DEATH(dup_prev_ed(copy, 31), "in_ver >= 1 && in_ver < 31");
@@ -121,27 +122,28 @@ TEST(DescriptorTables, ScanVerReadsTheTag) {
 
 TEST(LineParser, WholeLinesResultCodesAndEarlyEnd) {
     kv_entries e;
-    const std::string atk = make_line(3, 11, "v013abcd");
-    EXPECT_EQ(parse(3, atk, e), static_cast<int>(atk.size()));
+    const int attack = LOG_CAT_ATTACK;
+    const std::string atk = make_line(attack, 11, "v013abcd");
+    EXPECT_EQ(parse(attack, atk, e), static_cast<int>(atk.size()));
     EXPECT_EQ(e.count, 64);
     EXPECT_EQ(value_of(e, "owasp_api_top10"), "q63");
     // Cut before its final newline, the line still ends when the next byte is the newline.
-    EXPECT_EQ(parse(3, atk, e, 1), static_cast<int>(atk.size()));
+    EXPECT_EQ(parse(attack, atk, e, 1), static_cast<int>(atk.size()));
 
     // Look-alikes of the following keys on a line that cannot parse: retrying each never ends.
     std::string lure;
     while (lure.size() < 60000)
         lure += "\" http_host=\"a\" http_agent=\"b\" http_session_id=c msg=\"d";
-    std::string lured = make_line(3, 11, "v013abcd", {"http_url", "\"x" + lure + "\""});
-    EXPECT_EQ(parse(3, lured, e), static_cast<int>(lured.size()));
+    std::string lured = make_line(attack, 11, "v013abcd", {"http_url", "\"x" + lure + "\""});
+    EXPECT_EQ(parse(attack, lured, e), static_cast<int>(lured.size()));
     EXPECT_EQ(value_of(e, "http_url"), "x");
     lured.back() = '!';
-    EXPECT_EQ(parse(3, lured, e), KV_ERR_END);
+    EXPECT_EQ(parse(attack, lured, e), KV_ERR_END);
 
     // Only layout 0 ends early, and only after its 26th item.
-    const std::string atk25 = make_line(3, 0, "", {}, 25), evt15 = make_line(1, 0, "", {}, 15);
-    const std::string atk30 = make_line(3, 1, "v003abcd", {}, 30);
-    const int attack = LOG_CAT_ATTACK;
+    const std::string atk25 = make_line(attack, 0, "", {}, 25),
+                      evt15 = make_line(LOG_CAT_EVENT, 0, "", {}, 15);
+    const std::string atk30 = make_line(attack, 1, "v003abcd", {}, 30);
     const std::tuple<int, const char *, int> cases[] = {
         {LOG_CAT_NONE, "date=1 \n", KV_ERR_CATEGORY},
         {attack, "v013abcd", KV_ERR_EMPTY},
@@ -156,8 +158,8 @@ TEST(LineParser, WholeLinesResultCodesAndEarlyEnd) {
         EXPECT_EQ(parse(cat, line, e), result) << line;
         EXPECT_EQ(e.count, -7) << line;
     }
-    const std::string after26 = make_line(3, 0, "", {}, 26);
-    EXPECT_EQ(parse(3, after26, e), static_cast<int>(after26.size()));
+    const std::string after26 = make_line(attack, 0, "", {}, 26);
+    EXPECT_EQ(parse(attack, after26, e), static_cast<int>(after26.size()));
     EXPECT_EQ(e.count, 26);
     EXPECT_EQ(parse_disk_log_entry(attack, nullptr, 4, &e), KV_ERR_CATEGORY);
     kv_parse_ctx ctx{_get_ed_by_cat(attack), 0, 0, 0};
@@ -165,7 +167,7 @@ TEST(LineParser, WholeLinesResultCodesAndEarlyEnd) {
     EXPECT_EQ(_parse_log_kv_pair(idx_atk_vd, 1, vd, 9, &e, &ctx), KV_ERR_QUOTE);
     EXPECT_EQ(_parse_log_kv_pair(idx_atk_vd, 1, vd, 9, &e, nullptr), KV_ERR_CATEGORY);
     // A layout-1 traffic line has 36 items: one slot short, it cannot end.
-    std::string tfk = make_line(2, 1);
+    std::string tfk = make_line(LOG_CAT_TRAFFIC, 1);
     ctx = {_get_ed_by_cat(LOG_CAT_TRAFFIC), 1, 0, 0};
     for (int depth : {35, 36})
         EXPECT_EQ(_parse_log_kv_pair(0, depth, tfk.data(), static_cast<int>(tfk.size()), &e, &ctx),
@@ -174,9 +176,9 @@ TEST(LineParser, WholeLinesResultCodesAndEarlyEnd) {
 
 TEST(CsvConversion, ConvertsLinesInPlace) {
     const std::string tag = "v013abcd",
-                      first = make_line(3, 11, tag, {"timezone", "\"GMT+1, Paris\""});
-    std::string buf = first + make_line(3, 11, tag);
-    ASSERT_EQ(convert_csv_log(3, buf.data(), static_cast<int>(buf.size())), 0);
+                      first = make_line(LOG_CAT_ATTACK, 11, tag, {"timezone", "\"GMT+1, Paris\""});
+    std::string buf = first + make_line(LOG_CAT_ATTACK, 11, tag);
+    ASSERT_EQ(convert_csv_log(LOG_CAT_ATTACK, buf.data(), static_cast<int>(buf.size())), 0);
     EXPECT_NE(buf.find(",\"timezone=GMT+1, Paris\",timezone_dayst="), std::string::npos);
     EXPECT_EQ(buf.substr(first.size(), 8), tag);
     EXPECT_EQ(convert_csv_log(9, buf.data(), static_cast<int>(buf.size())), KV_ERR_CATEGORY);
@@ -241,9 +243,7 @@ std::mt19937 rng(20241205);
 const auto pick = [](size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(rng); };
 const auto chance = [](int percent) { return static_cast<int>(pick(100)) < percent; };
 
-auto item(const kv_entry &x) {
-    return std::tie(x.key, x.key_len, x.val, x.val_len);
-}
+const auto item = [](const kv_entry &x) { return std::tie(x.key, x.key_len, x.val, x.val_len); };
 
 // Random pieces, at times with a look-alike of one of the next two keys.
 std::string random_value(const entry_desc *t, const std::vector<int> &rows, size_t i) {
@@ -286,7 +286,7 @@ TEST(Differential, AgreesWithTheStraightforwardParser) {
     // 5040 pairs, 10,080 lines, over layouts 0..11 of every category.
     int successes = 0, skipped = 0;
     for (int n = 0; n < 5040; ++n) {
-        const int cat = 1 + n % 3, layout = n / 3 % 12;
+        const int cat = LOG_CAT_EVENT + n % 3, layout = n / 3 % 12;
         auto [text, len] = random_line(cat, layout);
         auto [second, len2] = random_line(cat, layout);
         SCOPED_TRACE(testing::Message() << cat << '/' << layout << " [" << text << "] " << len);

@@ -55,13 +55,13 @@ std::string parse_and_convert(const std::vector<std::string> &lines) {
     for (const std::string &line : lines) {
         std::string buf = line + "\n";
         kv_entries entries{};
-        int rc = parse_disk_log_entry(3, buf.data(), static_cast<int>(line.size()), &entries);
+        int rc = parse_disk_log_entry(LOG_CAT_ATTACK, buf.data(), int(line.size()), &entries);
         summary += std::to_string(rc) + ":" + std::to_string(entries.count) + " ";
     }
     std::string csv;
     for (const std::string &line : lines)
         csv += line + "\n";
-    summary += std::to_string(convert_csv_log(3, csv.data(), int(csv.size())));
+    summary += std::to_string(convert_csv_log(LOG_CAT_ATTACK, csv.data(), int(csv.size())));
     return summary + csv;
 }
 
@@ -70,7 +70,7 @@ TEST(Threads, FirstTableUseAndParsingRace) {
     ASSERT_FALSE(lines.empty());
     std::vector<std::string> results(kThreads);
     run_together([&](int t) {
-        EXPECT_NE(_get_ed_by_cat(1 + t % 3), nullptr);
+        EXPECT_NE(_get_ed_by_cat(LOG_CAT_EVENT + t % 3), nullptr);
         results[t] = parse_and_convert(lines);
     });
     for (const std::string &result : results)
@@ -87,7 +87,7 @@ TEST(Threads, SeparateDescriptorsOnOneFile) {
         int fd = open(path.c_str(), O_RDONLY);
         log_header header;
         if (fd < 0 || get_log_file_header_global(fd, &header) != 0) return;
-        static thread_local char record[4096];
+        static thread_local char record[LOG_MAX_RECORD_LENGTH];
         unsigned int len = 0, off = 0;
         for (unsigned seq = 0; seq < header.record_count; ++seq)
             if (get_log_data_global(fd, static_cast<int>(seq), record, &header, &len, &off) == 0)

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "cli.hpp"
+#include "log_file_layout.hpp"
 #include "log_inputs.hpp"
 #include "log_reader.hpp"
 #include "logbase.h"
@@ -91,9 +92,11 @@ void print_info(cli::Output &out, const LogReader &log) {
     std::string_view verstr(h.verstr, sizeof h.verstr);
 
     line("file:", path == "-" ? "standard input" : path);
-    line("version:", std::to_string(log.version()) + (log.version() == 0   ? " (1024-byte blocks)"
-                                                      : log.version() == 1 ? " (4096-byte blocks)"
-                                                                           : " (indexed)"));
+    line("version:",
+         std::to_string(log.version()) +
+             (log.version() < LOG_FIRST_INDEXED_VERSION
+                  ? " (" + std::to_string(lb::logfile::block_size(log.version())) + "-byte blocks)"
+                  : std::string(" (indexed)")));
     line("version text:", cli::escaped(verstr.substr(0, verstr.find('\0'))));
     line("records:", std::to_string(h.record_count));
     line("index capacity:", std::to_string(h.index_capacity));

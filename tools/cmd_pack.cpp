@@ -18,13 +18,13 @@
 #include "cli.hpp"
 #include "files.hpp"
 #include "guards.hpp"
+#include "log_file_layout.hpp"
 #include "logfile_writer.hpp"
 
 namespace {
 
-constexpr size_t kRecordMax = 4096;
 // Longer lines are refused anyway; only this much of one is kept.
-constexpr size_t kLineKept = 2 * kRecordMax;
+constexpr size_t kLineKept = 2 * LOG_MAX_RECORD_LENGTH;
 // Record offsets in the file format and in its readers are 32-bit.
 constexpr uint64_t kFileMax = UINT32_MAX;
 
@@ -145,7 +145,8 @@ void to_record(const std::string &line, uint64_t length, int version, bool first
     }
     if (version == 1 && !has_version_text(line)) record = logfile_writer::version_text(1);
     uint64_t size = record.size() + (length > line.size() ? length : used) + 2;
-    size_t limit = version == 0 ? 1024 : kRecordMax;
+    size_t limit = version < LOG_FIRST_INDEXED_VERSION ? lb::logfile::block_size(version)
+                                                       : LOG_MAX_RECORD_LENGTH;
     if (size > limit) {
         why = "its record of " + std::to_string(size) + " bytes is longer than " +
               std::to_string(limit);
@@ -178,16 +179,17 @@ std::string each_record(Lines &lines, int version, Totals &totals,
 }
 
 uint64_t file_size_of(int version, const Totals &totals) {
-    if (version == 0) return totals.records * 1024;
-    if (version == 1) return totals.records * kRecordMax;
-    return 24 + 8 * totals.records + totals.bytes;
+    if (version < LOG_FIRST_INDEXED_VERSION)
+        return totals.records * lb::logfile::block_size(version);
+    return lb::logfile::kHeaderSize + lb::logfile::kEntrySize * totals.records + totals.bytes;
 }
 
 // Writes the file's bytes through `out`; empty on success, else the reason.
 std::string write_file(Lines &lines, int version, const Totals &expected, cli::Output &out) {
-    static const char zeros[kRecordMax] = {};
+    static const char zeros[LOG_BLOCK_SIZE_V1] = {}; // the larger block
     // The index pass and the record pass each count once.
-    cli::Progress progress("packing records", expected.records * (version < 2 ? 1 : 2));
+    cli::Progress progress("packing records",
+                           expected.records * (version < LOG_FIRST_INDEXED_VERSION ? 1 : 2));
     Totals seen;
     uint64_t done = 0;
     auto record_pass = [&](const std::function<void(const std::string &)> &emit) {
@@ -199,10 +201,10 @@ std::string write_file(Lines &lines, int version, const Totals &expected, cli::O
         if (error.empty() && seen != expected) error = "it changed while it was packed";
         return error;
     };
-    if (version < 2)
+    if (version < LOG_FIRST_INDEXED_VERSION)
         return record_pass([&](const std::string &record) {
             out.write(record);
-            out.write(std::string_view(zeros, (version == 0 ? 1024 : kRecordMax) - record.size()));
+            out.write(std::string_view(zeros, lb::logfile::block_size(version) - record.size()));
         });
     out.write(logfile_writer::indexed_header(version, static_cast<uint32_t>(expected.records)));
     uint64_t offset = 0;

@@ -144,7 +144,7 @@ class Csv : public Parsing {
   public:
     Csv(Output &out, cli::Columns &columns) : out_(out), columns_(columns) {}
     bool start(const InputFile &file) override {
-        if (header_category_ == 0) {
+        if (header_category_ == LOG_CAT_NONE) {
             header_category_ = file.category;
             if (columns_.empty()) {
                 table_columns_ = true;
@@ -182,7 +182,7 @@ class Csv : public Parsing {
     Output &out_;
     cli::Columns &columns_;
     std::vector<const kv_entry *> cells_;
-    int header_category_ = 0;
+    int header_category_ = LOG_CAT_NONE;
     bool table_columns_ = false;
 };
 
@@ -255,7 +255,7 @@ int prepare(const cli::Command &command, cli::Args &args, std::vector<std::strin
     options.needs_category = true;
     if (auto text = args.value("--category")) {
         options.category_option = cli::category_code(*text);
-        if (options.category_option == 0)
+        if (options.category_option == LOG_CAT_NONE)
             args.reject("--category", "takes a, t or e, not '" + *text + "'");
     }
     if (auto list = args.value("--fields"))

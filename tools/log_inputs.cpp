@@ -31,15 +31,16 @@ class FileProgress {
 int category_by_name(const std::string &path, std::string &why_not) {
     if (path == "-") {
         why_not = "standard input has no file name";
-        return 0;
+        return LOG_CAT_NONE;
     }
     const std::string name = base_name(path);
     if (match_logfname(name.c_str(), nullptr, nullptr) != 1) {
         why_not = "'" + name + "' is not a log file name (alog.log, tlog.3.log, elog.log...)";
-        return 0;
+        return LOG_CAT_NONE;
     }
     const int category = get_log_type_by_filename(name.c_str());
-    if (category == 0) why_not = "the log file name '" + name + "' is of no category's letter";
+    if (category == LOG_CAT_NONE)
+        why_not = "the log file name '" + name + "' is of no category's letter";
     return category;
 }
 
@@ -47,7 +48,7 @@ int category_by_name(const std::string &path, std::string &why_not) {
 // type= item gives.
 int category_by_type(const LogReader::Record &record, std::string &why_not) {
     static kv_entries items;
-    for (int category : {3, 2, 1}) {
+    for (int category : {LOG_CAT_ATTACK, LOG_CAT_TRAFFIC, LOG_CAT_EVENT}) {
         if (parse_disk_log_entry(category, record.data, static_cast<int>(record.length), &items) <
             1)
             continue;
@@ -63,7 +64,7 @@ int category_by_type(const LogReader::Record &record, std::string &why_not) {
         why_not = "record " + std::to_string(record.seq) +
                   " is no attack, traffic or event record (" +
                   std::string(type + 1, strcspn(type + 1, " \n")) + ")";
-    return 0;
+    return LOG_CAT_NONE;
 }
 
 struct FileTally {
@@ -84,10 +85,10 @@ class FileRun {
     bool run() {
         if (options_.needs_category) {
             category_ = category_by_name(reader_.path(), why_not_name_);
-            by_name_ = category_ != 0;
+            by_name_ = category_ != LOG_CAT_NONE;
             if (by_name_ && !agrees_with_option("the file name says")) return false;
         }
-        if ((!options_.needs_category || category_ != 0) && !start()) return false;
+        if ((!options_.needs_category || category_ != LOG_CAT_NONE) && !start()) return false;
         if (options_.only_seq || options_.only_offset) return run_one();
         FileProgress progress(options_.command, reader_);
         LogReader::Record record{};
@@ -119,7 +120,8 @@ class FileRun {
     }
 
     bool agrees_with_option(const char *rule) {
-        if (options_.category_option == 0 || options_.category_option == category_) return true;
+        if (options_.category_option == LOG_CAT_NONE || options_.category_option == category_)
+            return true;
         fail(kFailed, shown_name(reader_) + ": " + rule + " " + category_name(category_) +
                           ", but --category says " + category_name(options_.category_option));
         return false;
@@ -129,9 +131,9 @@ class FileRun {
     bool decide(const LogReader::Record &record) {
         std::string why_not_type;
         category_ = category_by_type(record, why_not_type);
-        if (category_ != 0) return agrees_with_option("its type= items say") && start();
+        if (category_ != LOG_CAT_NONE) return agrees_with_option("its type= items say") && start();
         category_ = options_.category_option;
-        if (category_ != 0) return start();
+        if (category_ != LOG_CAT_NONE) return start();
         fail(kFailed, shown_name(reader_) + ": cannot tell the category: " + why_not_name_ + "; " +
                           why_not_type + "; and no --category a|t|e was given");
         return false;
@@ -149,10 +151,10 @@ class FileRun {
     void explain_name_mismatch(const LogReader::Record &record) {
         std::string unused;
         const int by_type = category_by_type(record, unused);
-        if (by_type == 0 || by_type == category_) return;
+        if (by_type == LOG_CAT_NONE || by_type == category_) return;
         fail(kFailed, shown_name(reader_) + ": the file name says " + category_name(category_) +
                           ", but record " + std::to_string(record.seq) + " is a" +
-                          (by_type == 3 ? "n " : " ") + category_name(by_type) +
+                          (by_type == LOG_CAT_ATTACK ? "n " : " ") + category_name(by_type) +
                           " record by its type= item; read it as standard input (-) to go by "
                           "that");
     }
@@ -192,7 +194,8 @@ class FileRun {
     // The sequence number of the record at a file offset; nullopt when only
     // a scan of an indexed stream can tell.
     std::optional<long long> seq_at_offset(long long offset) {
-        if (reader_.version() < 2) return offset / (reader_.version() == 0 ? 1024 : 4096);
+        if (reader_.version() < LOG_FIRST_INDEXED_VERSION)
+            return offset / (reader_.version() == 0 ? LOG_BLOCK_SIZE_V0 : LOG_BLOCK_SIZE_V1);
         if (!reader_.seekable()) return std::nullopt;
         if (offset < 0 || offset > INT32_MAX) return -1;
         return get_log_index_global(reader_.fd(), static_cast<int>(offset), &reader_.header());
@@ -214,7 +217,7 @@ class FileRun {
     Output &out_;
     bool several_;
     FileTally &tally_;
-    int category_ = 0;
+    int category_ = LOG_CAT_NONE;
     bool started_ = false;
     bool by_name_ = false;
     std::string why_not_name_;
@@ -247,11 +250,11 @@ std::string input_paths(const std::vector<std::string> &arguments,
 }
 
 int category_code(const std::string &text) {
-    for (int category : {1, 2, 3})
+    for (int category : {LOG_CAT_EVENT, LOG_CAT_TRAFFIC, LOG_CAT_ATTACK})
         if (text == category_name(category) ||
             (text.size() == 1 && text[0] == category_name(category)[0]))
             return category;
-    return 0;
+    return LOG_CAT_NONE;
 }
 
 std::string parse_failure(int code) {

@@ -16,7 +16,7 @@ namespace cli {
 // A file being read, as a command's handler sees it.
 struct InputFile {
     const LogReader &reader;
-    int category; // 1 event, 2 traffic, 3 attack; 0 when the command needs none
+    int category; // a LOG_CAT_* code; LOG_CAT_NONE when the command needs none
     bool several; // the run reads more than one file
 };
 
@@ -36,7 +36,7 @@ class RecordHandler {
 struct InputOptions {
     const char *command = "";
     bool needs_category = false;
-    int category_option = 0;              // --category, 0 when not given
+    int category_option = LOG_CAT_NONE;   // --category, LOG_CAT_NONE when not given
     std::optional<long long> only_seq;    // --seq: that record alone
     std::optional<long long> only_offset; // --offset: the record starting there
 };

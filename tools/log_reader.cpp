@@ -9,24 +9,6 @@
 
 namespace cli {
 
-namespace {
-
-// The reason for a failed log_stream_open, for the user.
-std::string open_failure(int result) {
-    switch (result) {
-    case -2:
-        return "not a log file (no version text at its start)";
-    case -3:
-        return "the log header or index is cut short or unreadable";
-    case -4:
-        return "out of memory";
-    default:
-        return "cannot be read";
-    }
-}
-
-} // namespace
-
 LogReader::~LogReader() {
     log_stream_close(stream_);
     if (fd_ >= 0) ::close(fd_);
@@ -54,7 +36,8 @@ std::string LogReader::open(const std::string &path) {
         if (flags >= 0) ::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK);
     }
     if (int result = log_stream_open(fd_, &stream_); result != 0)
-        return (path == "-" ? std::string("standard input") : path) + ": " + open_failure(result);
+        return (path == "-" ? std::string("standard input") : path) + ": " +
+               log_stream_strerror(result);
     version_ = log_stream_version(stream_);
     header_ = *log_stream_header(stream_);
     return {};
@@ -77,12 +60,7 @@ LogReader::Step LogReader::deliver(Record &out) {
         error_ = "records from " + std::to_string(record.seq) + " on: " + log_stream_error(stream_);
         return Step::kEnd;
     }
-    unsigned length = record.length;
-    // A block record is its text up to the first zero byte, which then ends it.
-    if (version_ < 2)
-        if (const void *nul = std::memchr(record.data, '\0', length))
-            length = static_cast<unsigned>(static_cast<const char *>(nul) - record.data);
-    out = Record{record.data, length, record.offset, record.seq};
+    out = Record{record.data, record.text_length, record.offset, record.seq};
     error_.clear();
     return Step::kRecord;
 }
@@ -119,11 +97,11 @@ LogReader::Step LogReader::next(Record &out) {
 
 const char *category_name(int category) {
     switch (category) {
-    case 1:
+    case LOG_CAT_EVENT:
         return "event";
-    case 2:
+    case LOG_CAT_TRAFFIC:
         return "traffic";
-    case 3:
+    case LOG_CAT_ATTACK:
         return "attack";
     default:
         return "none";

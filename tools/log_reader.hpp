@@ -15,11 +15,9 @@ namespace cli {
 
 class LogReader {
   public:
-    static constexpr size_t kRecordMax = 4096;
-
     struct Record {
         const char *data; // NUL-terminated after `length` (the parser may read one byte past)
-        unsigned length;  // block records end at their first zero byte
+        unsigned length;  // the record's text_length: a block record ends at its first zero byte
         unsigned offset;  // absolute file offset
         unsigned seq;     // sequence number
     };
@@ -68,7 +66,7 @@ class LogReader {
     std::string error_;
 };
 
-// "event", "traffic", "attack" for the category codes 1 to 3, else "none".
+// "event", "traffic", "attack" for LOG_CAT_EVENT, LOG_CAT_TRAFFIC, LOG_CAT_ATTACK, else "none".
 const char *category_name(int category);
 
 // The file name part of a path.

@@ -36,7 +36,7 @@ std::string version_text(int version) {
 
 std::string block_file(int version, const std::vector<std::string> &records) {
     if (version != 0 && version != 1) throw std::invalid_argument("not a block version");
-    const size_t block = version == 0 ? 1024 : 4096;
+    const size_t block = lb::logfile::block_size(version);
     std::string out;
     for (const std::string &record : records) {
         if (record.size() > block)
@@ -51,7 +51,7 @@ std::string block_file(int version, const std::vector<std::string> &records) {
 
 std::string indexed_file(int version, const std::vector<std::string> &records,
                          const IndexedOptions &options) {
-    if (version < 2) throw std::invalid_argument("not an indexed version");
+    if (version < LOG_FIRST_INDEXED_VERSION) throw std::invalid_argument("not an indexed version");
     const auto count = static_cast<uint32_t>(records.size());
     const uint32_t capacity = options.index_capacity.value_or(count);
     const uint32_t slots = options.slots_written.value_or(capacity);
@@ -60,7 +60,7 @@ std::string indexed_file(int version, const std::vector<std::string> &records,
 
     std::string out;
     std::string verstr = options.verstr.empty() ? version_text(version) : options.verstr;
-    verstr.resize(8, '\0');
+    verstr.resize(lb::logfile::kVersionTextSize, '\0');
     out += verstr;
     put_u32(out, options.reserved);
     put_u32(out, options.record_count.value_or(count));
@@ -90,7 +90,8 @@ std::string index_entry(uint32_t offset, uint32_t length) {
 }
 
 std::string log_file(int version, const std::vector<std::string> &records) {
-    return version < 2 ? block_file(version, records) : indexed_file(version, records);
+    return version < LOG_FIRST_INDEXED_VERSION ? block_file(version, records)
+                                               : indexed_file(version, records);
 }
 
 bool save(const std::string &path, std::string_view bytes) {

@@ -301,9 +301,9 @@ void put_escaped(Output &out, std::string_view bytes) {
 const std::vector<std::string> &Columns::all_keys() {
     static const std::vector<std::string> keys = [] {
         std::vector<std::string> all;
-        for (int category : {3, 2, 1}) {
+        for (int category : {LOG_CAT_ATTACK, LOG_CAT_TRAFFIC, LOG_CAT_EVENT}) {
             const entry_desc *table = _get_ed_by_cat(category);
-            for (int row = 0; row < 128 && table[row].name != nullptr; ++row)
+            for (int row = 0; row < ENTRY_DESC_ROWS && table[row].name != nullptr; ++row)
                 if (std::find(all.begin(), all.end(), table[row].name) == all.end())
                     all.emplace_back(table[row].name);
         }
@@ -332,7 +332,8 @@ std::string Columns::select(std::string_view list) {
 void Columns::select_table(int category) {
     names_.clear();
     const entry_desc *table = _get_ed_by_cat(category);
-    for (int row = 0; table != nullptr && row < 128 && table[row].name != nullptr; ++row)
+    for (int row = 0; table != nullptr && row < ENTRY_DESC_ROWS && table[row].name != nullptr;
+         ++row)
         names_.emplace_back(table[row].name);
 }
 
@@ -345,7 +346,7 @@ int Columns::column_of(const char *key, int key_len) {
 
 void Columns::place(int category, const kv_entries &items, const kv_entry **cells) {
     std::fill(cells, cells + names_.size(), nullptr);
-    auto &slots = slots_[static_cast<size_t>(category) & 3];
+    auto &slots = slots_[static_cast<size_t>(category) % slots_.size()];
     for (int i = 0; i < items.count; ++i) {
         const kv_entry &item = items.entries[i];
         Slot &slot = slots[static_cast<size_t>(i)];

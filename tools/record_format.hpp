@@ -66,7 +66,7 @@ class JsonMembers {
     static char *put_key(char *w, const Key &key);
     static char *put_value(char *w, const kv_entry *item, const char *readable);
 
-    std::array<Key, 128> slots_{};
+    std::array<Key, KV_MAX_ITEMS> slots_{};
     std::vector<Key> columns_;
 };
 
@@ -112,7 +112,7 @@ class Columns {
     std::vector<std::string> names_;
     // Items of one layout arrive in the same slots record after record, so
     // a slot remembers its last key's column.
-    std::array<std::array<Slot, 128>, 4> slots_{};
+    std::array<std::array<Slot, KV_MAX_ITEMS>, LOG_CAT_ATTACK + 1> slots_{};
 };
 
 } // namespace cli

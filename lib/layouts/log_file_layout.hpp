@@ -15,10 +15,10 @@ namespace lb::logfile {
 
 inline constexpr uint32_t kHeaderSize = 24;
 inline constexpr uint32_t kEntrySize = 8;
-inline constexpr uint32_t kMaxRecordLength = 4096;
-inline constexpr uint32_t kVersion0Block = 1024;
-inline constexpr uint32_t kVersion1Block = 4096;
-inline constexpr int kFirstIndexedVersion = 2;
+inline constexpr uint32_t kMaxRecordLength = LOG_MAX_RECORD_LENGTH;
+inline constexpr uint32_t kVersion0Block = LOG_BLOCK_SIZE_V0;
+inline constexpr uint32_t kVersion1Block = LOG_BLOCK_SIZE_V1;
+inline constexpr int kFirstIndexedVersion = LOG_FIRST_INDEXED_VERSION;
 inline constexpr size_t kVersionTextSize = 8;
 
 // Block size of a block version (0 or 1).

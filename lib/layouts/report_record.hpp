@@ -180,11 +180,12 @@ class builder {
 
 } // namespace lb::report_record
 
-// The logo record handed to copy_report_logo_files: two NUL-terminated file
-// names, each in a field of 384 bytes.
+// The logo names handed to copy_report_logo_files: two NUL-terminated file
+// names, each in a field of its own.
 namespace lb::logo_record {
-inline constexpr std::size_t kTitleLogo = 396;
-inline constexpr std::size_t kHeaderLogo = 780;
-inline constexpr std::size_t kNameSize = kHeaderLogo - kTitleLogo;
-inline constexpr std::size_t kSize = kHeaderLogo + kNameSize;
+inline constexpr std::size_t kTitleLogo = RPT_DEF_TITLE_LOGO;
+inline constexpr std::size_t kHeaderLogo = RPT_DEF_HEADER_LOGO;
+inline constexpr std::size_t kNameSize = RPT_DEF_LOGO_NAME_SIZE;
+inline constexpr std::size_t kSize = kHeaderLogo + kNameSize; // the header name's field ends it
+static_assert(kTitleLogo + kNameSize <= kHeaderLogo && kSize <= RPT_DEF_PERIOD);
 } // namespace lb::logo_record

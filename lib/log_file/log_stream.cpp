@@ -16,11 +16,15 @@
 
 using namespace lb::logfile;
 
-// A diagnostic line in the library's form that names the exported function
-// the caller called rather than the helper that found the fault.
+// A diagnostic line naming the exported function the caller called rather
+// than the helper that found the fault.
 #define STREAM_REPORT(s, text, ...)                                                                \
-    rt_log(1, "!errr %s(%d)@%s:\n    " text, __FILE_NAME__, __LINE__,                              \
-           (s)->api __VA_OPT__(, ) __VA_ARGS__)
+    LB_REPORT_AT((lb::report_site{__FILE_NAME__, __LINE__, (s)->api}),                             \
+                 text __VA_OPT__(, ) __VA_ARGS__)
+
+// A number of the interface as text, for the static reasons.
+#define STREAM_TEXT(x) #x
+#define STREAM_NUMBER(x) STREAM_TEXT(x)
 
 namespace {
 
@@ -47,8 +51,9 @@ struct log_stream {
 
     uint32_t next_seq;
     bool ended;
-    const char *reason; // why the last record failed, for log_stream_error
-    const char *api;    // the exported function running, named by diagnostic lines
+    // Why the last record failed, for log_stream_error; null once one reads well.
+    const char *reason;
+    const char *api; // the exported function running, named by diagnostic lines
 
     // File bytes [window_start, window_start + window_fill) are in `window`,
     // which has one byte more for the zero after a record. The byte that
@@ -130,8 +135,12 @@ int serve(log_stream *s, log_record *record, uint64_t at, uint32_t length) {
     *s->zeroed = '\0';
     record->data = data;
     record->length = length;
+    // Blocks are zero-padded: their line ends at the first zero byte.
+    record->text_length =
+        s->version < kFirstIndexedVersion ? static_cast<uint32_t>(strnlen(data, length)) : length;
     record->offset = static_cast<uint32_t>(at);
     s->previous_start = at;
+    s->reason = nullptr;
     ++s->next_seq;
     return LOG_STREAM_RECORD;
 }
@@ -203,7 +212,7 @@ int next_indexed(log_stream *s, log_record *record) {
         bad_entry = "its index entry could not be read";
     } else if (entry.length > kMaxRecordLength) {
         STREAM_REPORT(s, "invalid log length %d \n\n", static_cast<int>(entry.length));
-        bad_entry = "its index entry gives a length above 4096";
+        bad_entry = "its index entry gives a length above " STREAM_NUMBER(LOG_MAX_RECORD_LENGTH);
     }
     if (bad_entry != nullptr) {
         STREAM_REPORT(s, "get_file_index failed\n");
@@ -225,7 +234,8 @@ int next_indexed(log_stream *s, log_record *record) {
 }
 
 // The index of a stream, read whole: the entries to serve are kept, the
-// free slots after them are read and dropped. 0, -3 or -4 as log_stream_open.
+// free slots after them are read and dropped. 0, LOG_STREAM_ERR_HEADER or
+// LOG_STREAM_ERR_MEMORY.
 int read_stream_index(log_stream *s) {
     uint32_t room = 0;
     for (uint32_t seq = 0; seq < s->records; ++seq) {
@@ -237,14 +247,14 @@ int read_stream_index(log_stream *s) {
             void *grown = std::realloc(s->index, size_t{kEntrySize} * room);
             if (grown == nullptr) {
                 STREAM_REPORT(s, "malloc log index failed\n\n");
-                return -4;
+                return LOG_STREAM_ERR_MEMORY;
             }
             s->index = static_cast<log_index_entry *>(grown);
         }
         uint64_t at = kHeaderSize + uint64_t{kEntrySize} * seq;
         if (fetch(s, at, kEntrySize) != kEntrySize) {
             STREAM_REPORT(s, "read file failed \n\n");
-            return -3;
+            return LOG_STREAM_ERR_HEADER;
         }
         std::memcpy(&s->index[seq], s->window + (at - s->window_start), kEntrySize);
     }
@@ -254,7 +264,7 @@ int read_stream_index(log_stream *s) {
     if (content > s->window_start + s->window_fill &&
         (!skip_to(s, content - 1) || fetch(s, content - 1, 1) != 1)) {
         STREAM_REPORT(s, "read file failed \n\n");
-        return -3;
+        return LOG_STREAM_ERR_HEADER;
     }
     return 0;
 }
@@ -264,11 +274,11 @@ int read_head(log_stream *s) {
     char verstr[8];
     if (fetch(s, 0, sizeof verstr) != sizeof verstr) {
         STREAM_REPORT(s, "read version info error\n\n");
-        return -2;
+        return LOG_STREAM_ERR_NOT_LOG;
     }
     std::memcpy(verstr, s->window, sizeof verstr);
     s->version = parse_log_version(verstr);
-    if (s->version < 0) return -2;
+    if (s->version < 0) return LOG_STREAM_ERR_NOT_LOG;
     if (s->version < kFirstIndexedVersion) {
         synthesize_header(&s->header, s->version, static_cast<off_t>(s->file_size));
         return 0;
@@ -276,20 +286,20 @@ int read_head(log_stream *s) {
     ssize_t got = fetch(s, 0, kHeaderSize);
     if (got != kHeaderSize) {
         STREAM_REPORT(s, "read file failed,rst = %d \n\n", static_cast<int>(got));
-        return -3;
+        return LOG_STREAM_ERR_HEADER;
     }
     std::memcpy(&s->header, s->window, kHeaderSize);
     s->records = searchable_entries(s->header);
     if (!s->positional) return read_stream_index(s);
     if (s->file_size < kHeaderSize + index_bytes(s->header)) {
         STREAM_REPORT(s, "read file failed \n\n");
-        return -3;
+        return LOG_STREAM_ERR_HEADER;
     }
     s->index = static_cast<log_index_entry *>(
         std::malloc(size_t{kEntrySize} * std::max(1u, std::min(kIndexChunk, s->records))));
     if (s->index == nullptr) {
         STREAM_REPORT(s, "malloc log index failed\n\n");
-        return -4;
+        return LOG_STREAM_ERR_MEMORY;
     }
     return 0;
 }
@@ -299,12 +309,12 @@ int read_head(log_stream *s) {
 extern "C" {
 
 LOGBASE_API int log_stream_open(int fd, log_stream **out) {
-    if (out == nullptr) return -1;
+    if (out == nullptr) return LOG_STREAM_ERR_ARG;
     *out = nullptr;
     struct stat st;
     if (fd < 0 || ::fstat(fd, &st) != 0) {
         LB_REPORT("Invalid parameter \n\n");
-        return -1;
+        return LOG_STREAM_ERR_ARG;
     }
     auto *s = static_cast<log_stream *>(std::calloc(1, sizeof(log_stream)));
     char *window = static_cast<char *>(std::malloc(kWindowSize + 1));
@@ -312,7 +322,7 @@ LOGBASE_API int log_stream_open(int fd, log_stream **out) {
         std::free(s);
         std::free(window);
         LB_REPORT("malloc log stream failed\n\n");
-        return -4;
+        return LOG_STREAM_ERR_MEMORY;
     }
     s->api = __func__;
     s->fd = fd;
@@ -349,6 +359,23 @@ LOGBASE_API int log_stream_seek(log_stream *stream, unsigned int seq) {
     stream->next_seq = seq;
     stream->ended = false;
     return 0;
+}
+
+LOGBASE_API const char *log_stream_strerror(int code) {
+    switch (code) {
+    case 0:
+        return "";
+    case LOG_STREAM_ERR_ARG:
+        return "no place for the reader, or not an open descriptor";
+    case LOG_STREAM_ERR_NOT_LOG:
+        return "not a log file (no version text at its start)";
+    case LOG_STREAM_ERR_HEADER:
+        return "the log header or index is cut short or unreadable";
+    case LOG_STREAM_ERR_MEMORY:
+        return "out of memory";
+    default:
+        return "not a result of log_stream_open";
+    }
 }
 
 LOGBASE_API const char *log_stream_error(const log_stream *stream) {

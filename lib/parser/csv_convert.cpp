@@ -218,7 +218,8 @@ LOGBASE_API int convert_csv_log(int cat, char *buf, int len) {
     while (remaining > 0) {
         if (remaining <= prefix_len) return KV_ERR_KEY;
         char *line = cursor + prefix_len;
-        const int parsed = _parse_log_kv_pair(0, 128, line, remaining - prefix_len, &scratch, &ctx);
+        const int parsed =
+            _parse_log_kv_pair(0, KV_MAX_ITEMS, line, remaining - prefix_len, &scratch, &ctx);
         if (parsed < 1) return parsed;
         convert_csv_log_special_character(line, parsed);
         cursor = line + parsed;

@@ -6,7 +6,7 @@
 
 namespace lb::ed {
 
-inline constexpr int kRows = 128;
+inline constexpr int kRows = ENTRY_DESC_ROWS;
 inline constexpr int kLayouts = 31;
 // The newest layout the version probe can select.
 inline constexpr int kNewestLayout = 11;

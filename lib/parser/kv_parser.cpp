@@ -23,11 +23,11 @@ static_assert(sizeof(entry_desc) == 8 + 4 + 4 + 31 * 4 + 4);
 static_assert(sizeof(kv_entry) == 32 && offsetof(kv_entry, val) == 16);
 static_assert(sizeof(kv_value) == 16 &&
               offsetof(kv_entry, val_len) - offsetof(kv_entry, val) == offsetof(kv_value, val_len));
-static_assert(offsetof(kv_entries, count) == 128 * sizeof(kv_entry));
+static_assert(offsetof(kv_entries, count) == KV_MAX_ITEMS * sizeof(kv_entry));
 
 namespace {
 
-constexpr int kSlots = 128;
+constexpr int kSlots = KV_MAX_ITEMS;
 // From the 26th item on, a layout-0 line may end early after any item.
 constexpr int kEarlyEndAfterPos = 24;
 constexpr std::ptrdiff_t kNever = -1;

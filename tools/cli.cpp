@@ -26,18 +26,19 @@ std::vector<Command> &registry() {
 
 Progress *active_progress = nullptr;
 
-void print_overview(FILE *out) {
-    std::fprintf(out, "usage: logbase COMMAND [ARGS...]\n"
-                      "       logbase --version\n\n"
-                      "Inspect and convert the appliance's log files, preview report filters\n"
-                      "and windows. \"logbase COMMAND --help\" describes one command;\n"
-                      "\"man logbase\" all of them.\n\n"
-                      "commands:\n");
+std::string overview() {
+    std::string text = "usage: logbase COMMAND [ARGS...]\n"
+                       "       logbase --version\n\n"
+                       "Inspect and convert the appliance's log files, preview report filters\n"
+                       "and windows. \"logbase COMMAND --help\" describes one command;\n"
+                       "\"man logbase\" all of them.\n\n"
+                       "commands:\n";
     auto commands = registry();
     std::sort(commands.begin(), commands.end(),
               [](const Command &a, const Command &b) { return std::strcmp(a.name, b.name) < 0; });
     for (const Command &c : commands)
-        std::fprintf(out, "  %s\n", c.synopsis);
+        text.append("  ").append(c.synopsis).append("\n");
+    return text;
 }
 
 bool listed(std::initializer_list<std::string_view> names, std::string_view name) {
@@ -47,17 +48,6 @@ bool listed(std::initializer_list<std::string_view> names, std::string_view name
 // "-" is standard input and "-5" a negative number, not options.
 bool looks_like_option(std::string_view arg) {
     return arg.size() >= 2 && arg[0] == '-' && !std::isdigit(static_cast<unsigned char>(arg[1]));
-}
-
-// Standard output flushed at the end of a run, by the same policy as Output.
-int finish_stdout(int status) {
-    errno = 0;
-    bool failed = std::fflush(stdout) != 0 || std::ferror(stdout);
-    if (!failed) return status;
-    int error = errno;
-    if (error == EPIPE) die_of_closed_pipe();
-    return fail(kFailed, error != 0 ? std::string("write error: ") + std::strerror(error)
-                                    : std::string("write error"));
 }
 
 int64_t now_ms() {
@@ -122,6 +112,14 @@ std::optional<std::string> Args::value(std::string_view name) const {
     return std::nullopt;
 }
 
+int Args::check(const Command &command, size_t least, size_t most,
+                std::string_view expected) const {
+    if (!ok()) return usage_error(command, error_);
+    if (positional_.size() < least || positional_.size() > most)
+        return usage_error(command, std::string(expected));
+    return kOk;
+}
+
 std::optional<long long> Args::number(std::string_view name, long long low, long long high) {
     std::optional<std::string> text = value(name);
     if (!text) return std::nullopt;
@@ -151,8 +149,8 @@ bool wants_help(int argc, char **argv) {
     return false;
 }
 
-int print_help(const Command &command) {
-    std::printf("usage: logbase %s\n\n%s", command.synopsis, command.help);
+int print_help(const Command &command, Output &out) {
+    out.printf("usage: logbase %s\n\n%s", command.synopsis, command.help);
     return kOk;
 }
 
@@ -164,20 +162,26 @@ std::optional<long long> parse_integer(std::string_view text) {
 }
 
 Output::Output(int fd, size_t capacity)
-    : fd_(fd), capacity_(std::max<size_t>(capacity, 4096)), data_(new char[capacity_]) {}
+    : fd_(fd), per_line_(isatty(fd) == 1), capacity_(std::max<size_t>(capacity, 4096)),
+      data_(new char[capacity_]) {}
 
 Output::~Output() {
     flush();
 }
 
 void Output::write_through(std::string_view bytes) {
-    while (!bytes.empty()) {
+    for (std::string_view rest = bytes; !rest.empty();) {
         if (used_ == capacity_) flush();
-        size_t n = std::min(bytes.size(), capacity_ - used_);
-        std::memcpy(data_.get() + used_, bytes.data(), n);
+        size_t n = std::min(rest.size(), capacity_ - used_);
+        std::memcpy(data_.get() + used_, rest.data(), n);
         used_ += n;
-        bytes.remove_prefix(n);
+        rest.remove_prefix(n);
     }
+    if (per_line_) end_lines(bytes);
+}
+
+void Output::end_lines(std::string_view added) {
+    if (added.find('\n') != std::string_view::npos) flush();
 }
 
 void Output::printf(const char *format, ...) {
@@ -188,7 +192,7 @@ void Output::printf(const char *format, ...) {
     size_t room = capacity_ - used_;
     int n = std::vsnprintf(data_.get() + used_, room, format, args);
     if (n >= 0 && static_cast<size_t>(n) < room) {
-        used_ += static_cast<size_t>(n);
+        commit(static_cast<size_t>(n));
     } else if (n >= 0) {
         std::string text(static_cast<size_t>(n), '\0');
         std::vsnprintf(text.data(), text.size() + 1, format, again);
@@ -286,23 +290,28 @@ int dispatch(int argc, char **argv) {
     // A closed output pipe ends the run quietly, as it ends cat, even when the
     // parent left SIGPIPE ignored.
     std::signal(SIGPIPE, SIG_DFL);
-    if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0 ||
+    if (argc < 2) {
+        std::fputs(overview().c_str(), stderr);
+        return kUsage;
+    }
+    Output out;
+    if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0 ||
         std::strcmp(argv[1], "help") == 0) {
-        print_overview(argc < 2 ? stderr : stdout);
-        return finish_stdout(argc < 2 ? kUsage : kOk);
+        out.write(overview());
+        return out.finish(kOk);
     }
     if (std::strcmp(argv[1], "--version") == 0) {
-        std::printf("logbase %s\n", LOGBASE_VERSION);
-        return finish_stdout(kOk);
+        out.write("logbase " LOGBASE_VERSION "\n");
+        return out.finish(kOk);
     }
     for (const Command &c : registry()) {
         if (std::strcmp(c.name, argv[1]) != 0) continue;
-        if (wants_help(argc - 1, argv + 1)) return finish_stdout(print_help(c));
-        return finish_stdout(c.run(argc - 1, argv + 1));
+        if (wants_help(argc - 1, argv + 1)) return out.finish(print_help(c, out));
+        return out.finish(c.run(argc - 1, argv + 1, out));
     }
     std::fprintf(stderr, "logbase: unknown %s '%s'\n",
                  looks_like_option(argv[1]) ? "option" : "command", argv[1]);
-    print_overview(stderr);
+    std::fputs(overview().c_str(), stderr);
     return kUsage;
 }
 

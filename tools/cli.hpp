@@ -16,19 +16,23 @@
 
 namespace cli {
 
+class Output;
+
 struct Command {
     const char *name;
-    const char *synopsis;              // one line: "NAME ARGS", shown in the overview
-    const char *help;                  // full --help text after the synopsis
-    int (*run)(int argc, char **argv); // argv[0] is the command name
+    const char *synopsis; // one line: "NAME ARGS", shown in the overview
+    const char *help;     // full --help text after the synopsis
+    // argv[0] is the command name; data goes to `out`, standard output.
+    int (*run)(int argc, char **argv, Output &out);
 };
 
 struct Registrar {
     explicit Registrar(const Command &command);
 };
 
-// Runs the command named by argv[1] (or the overview, or --version) and
-// flushes standard output by the write-error policy; the exit status.
+// Runs the command named by argv[1] (or the overview, or --version) with
+// standard output as one Output, finished by the write-error policy; the
+// exit status.
 int dispatch(int argc, char **argv);
 
 // Exit statuses: 0 success, 1 the operation failed (bad file, bad record,
@@ -56,6 +60,13 @@ class Args {
     // Empty while the command line is right; otherwise the message to show.
     const std::string &error() const { return error_; }
     bool ok() const { return error_.empty(); }
+    // No upper bound on the number of positionals, for check().
+    static constexpr size_t kAny = SIZE_MAX;
+    // kOk when the options parsed and `least` to `most` positionals were
+    // given; otherwise prints the usage error (`expected` when the count is
+    // wrong) and returns kUsage, for the command to return.
+    int check(const Command &command, size_t least = 0, size_t most = kAny,
+              std::string_view expected = {}) const;
     // Records a usage error about option `name`: "option NAME <why>", or
     // "unknown option NAME" for an empty `why`. The first one stays.
     void reject(std::string_view name, std::string_view why);
@@ -76,16 +87,18 @@ int fail(int status, const std::string &message);
 int usage_error(const Command &command, const std::string &message);
 // True when argv holds -h or --help before any "--".
 bool wants_help(int argc, char **argv);
-// Prints "usage: logbase <synopsis>" and the help text to stdout.
-int print_help(const Command &command);
+// Writes "usage: logbase <synopsis>" and the help text to `out`.
+int print_help(const Command &command, Output &out);
 // Parses a whole decimal integer; nullopt on anything else.
 std::optional<long long> parse_integer(std::string_view text);
 
 // Buffered output to a descriptor, for data of any size: writes go out in
 // large blocks with write(2), so the cost per record of a streaming command
-// is a few copies into the buffer. After a failed write the rest is dropped
-// and failed() tells loops to stop; a closed pipe ends the process at once by
-// SIGPIPE, quietly, whatever the inherited disposition of SIGPIPE.
+// is a few copies into the buffer. To a terminal each piece that ends a line
+// goes out at once, so a person watching sees every line as it is made.
+// After a failed write the rest is dropped and failed() tells loops to stop;
+// a closed pipe ends the process at once by SIGPIPE, quietly, whatever the
+// inherited disposition of SIGPIPE.
 class Output {
   public:
     static constexpr size_t kDefaultCapacity = size_t{1} << 20;
@@ -99,10 +112,12 @@ class Output {
         if (bytes.size() > capacity_ - used_) return write_through(bytes);
         std::memcpy(data_.get() + used_, bytes.data(), bytes.size());
         used_ += bytes.size();
+        if (per_line_) end_lines(bytes);
     }
     void put(char c) {
         *reserve(1) = c;
         ++used_;
+        if (per_line_ && c == '\n') flush();
     }
     void printf(const char *format, ...) __attribute__((format(printf, 2, 3)));
     // Room for `n` bytes to fill in place, then commit(used).
@@ -110,7 +125,10 @@ class Output {
         if (n > capacity_ - used_) make_room(n);
         return data_.get() + used_;
     }
-    void commit(size_t n) { used_ += n; }
+    void commit(size_t n) {
+        used_ += n;
+        if (per_line_) end_lines({data_.get() + used_ - n, n});
+    }
 
     // Writes out what is buffered; false once any write has failed.
     bool flush();
@@ -123,8 +141,10 @@ class Output {
   private:
     void write_through(std::string_view bytes);
     void make_room(size_t n);
+    void end_lines(std::string_view added); // flushes when `added` ends a line
 
     int fd_;
+    bool per_line_; // the descriptor is a terminal
     size_t capacity_;
     std::unique_ptr<char[]> data_;
     size_t used_ = 0;

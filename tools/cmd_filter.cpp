@@ -11,7 +11,7 @@ namespace {
 
 constexpr size_t kResultSize = 8096;
 
-int run(int argc, char **argv);
+int run(int argc, char **argv, cli::Output &out);
 
 const cli::Command kFilter{
     "filter", "filter 'FILTER TEXT'",
@@ -22,10 +22,9 @@ const cli::Command kFilter{
     "service, msg, iwday. Only the first 1023 characters of the text count.\n",
     run};
 
-int run(int argc, char **argv) {
+int run(int argc, char **argv, cli::Output &out) {
     cli::Args args(argc, argv, {}, {});
-    if (!args.error().empty()) return cli::usage_error(kFilter, args.error());
-    if (args.positional().size() != 1) return cli::usage_error(kFilter, "expected one filter text");
+    if (int usage = args.check(kFilter, 1, 1, "expected one filter text")) return usage;
     const std::string &text = args.positional().front();
     if (text.size() > lb::report_record::kFilterTextUsed)
         std::fprintf(stderr, "logbase filter: text cut to its first %zu characters\n",
@@ -38,7 +37,7 @@ int run(int argc, char **argv) {
                      lb::report_record::kFilterTextUsed + 1, text);
     char result[kResultSize] = "";
     get_report_fltrstr(record.data(), result, sizeof result);
-    std::printf("%s\n", result);
+    out.printf("%s\n", result);
     return cli::kOk;
 }
 

@@ -2,7 +2,6 @@
 // logbase lang: one section of a language file, as the library loads it.
 #include <charconv>
 #include <cinttypes>
-#include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -13,8 +12,8 @@
 
 namespace {
 
-int run_hash(int argc, char **argv);
-int run_lang(int argc, char **argv);
+int run_hash(int argc, char **argv, cli::Output &out);
+int run_lang(int argc, char **argv, cli::Output &out);
 
 const cli::Command kHash{
     "hash", "hash TEXT [--init N]",
@@ -46,7 +45,7 @@ std::optional<uint64_t> parse_u64(std::string_view text) {
     return value;
 }
 
-int run_hash(int argc, char **argv) {
+int run_hash(int argc, char **argv, cli::Output &out) {
     cli::Args args(argc, argv, {"--init"}, {});
     uint64_t init = 0;
     if (auto text = args.value("--init")) {
@@ -57,19 +56,17 @@ int run_hash(int argc, char **argv) {
                                       *text + "'");
         init = parsed.value_or(0);
     }
-    if (!args.ok()) return cli::usage_error(kHash, args.error());
-    if (args.positional().size() != 1) return cli::usage_error(kHash, "expected one TEXT");
+    if (int usage = args.check(kHash, 1, 1, "expected one TEXT")) return usage;
     const std::string &text = args.positional().front();
-    std::printf("0x%016" PRIx64 "\n", lum_hash(text.data(), text.size(), init));
+    out.printf("0x%016" PRIx64 "\n", lum_hash(text.data(), text.size(), init));
     return cli::kOk;
 }
 
-int run_lang(int argc, char **argv) {
+int run_lang(int argc, char **argv, cli::Output &out) {
     cli::Args args(argc, argv, {}, {});
-    if (!args.error().empty()) return cli::usage_error(kLang, args.error());
+    if (int usage = args.check(kLang, 2, 3, "expected FILE, SECTION and an optional KEY"))
+        return usage;
     const auto &pos = args.positional();
-    if (pos.size() != 2 && pos.size() != 3)
-        return cli::usage_error(kLang, "expected FILE, SECTION and an optional KEY");
     lb::malloc_ptr<attr_entry> table(
         static_cast<attr_entry *>(std::calloc(LANG_TABLE_ENTRIES, sizeof(attr_entry))));
     if (!table) return cli::fail(cli::kFailed, "out of memory");
@@ -81,11 +78,11 @@ int run_lang(int argc, char **argv) {
         const void *found =
             std::bsearch(pos[2].c_str(), table.get(), count, sizeof(attr_entry), attrcmp);
         if (found == nullptr) return cli::fail(cli::kFailed, "no key " + pos[2] + " in " + pos[1]);
-        std::printf("%s\n", static_cast<const attr_entry *>(found)->value);
+        out.printf("%s\n", static_cast<const attr_entry *>(found)->value);
         return cli::kOk;
     }
     for (int i = 0; i < count; ++i)
-        std::printf("%s=%s\n", table.get()[i].key, table.get()[i].value);
+        out.printf("%s=%s\n", table.get()[i].key, table.get()[i].value);
     return cli::kOk;
 }
 

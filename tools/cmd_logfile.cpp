@@ -52,8 +52,8 @@ class CatRecords : public cli::RecordHandler {
     bool first_ = true;
 };
 
-int run_info(int argc, char **argv);
-int run_cat(int argc, char **argv);
+int run_info(int argc, char **argv, cli::Output &out);
+int run_cat(int argc, char **argv, cli::Output &out);
 
 const cli::Command kInfo{"info", "info [FILE...]",
                          "Shows each log file's version, header fields, record count and content\n"
@@ -118,13 +118,12 @@ void print_info(cli::Output &out, const LogReader &log) {
     out.write(text);
 }
 
-int run_info(int argc, char **argv) {
+int run_info(int argc, char **argv, cli::Output &out) {
     cli::Args args(argc, argv, {}, {});
     std::vector<std::string> paths;
-    if (!args.ok()) return cli::usage_error(kInfo, args.error());
+    if (int usage = args.check(kInfo)) return usage;
     if (std::string error = cli::input_paths(args.positional(), paths); !error.empty())
         return cli::usage_error(kInfo, error);
-    cli::Output out;
     int status = cli::kOk;
     for (size_t i = 0; i < paths.size() && !out.failed(); ++i) {
         LogReader log;
@@ -135,10 +134,10 @@ int run_info(int argc, char **argv) {
         if (i > 0) out.put('\n');
         print_info(out, log);
     }
-    return out.finish(status);
+    return status;
 }
 
-int run_cat(int argc, char **argv) {
+int run_cat(int argc, char **argv, cli::Output &out) {
     cli::Args args(argc, argv, {"--seq", "--offset"}, {"--raw"});
     cli::InputOptions options;
     options.command = kCat.name;
@@ -147,10 +146,9 @@ int run_cat(int argc, char **argv) {
     if (args.value("--seq") && args.value("--offset"))
         args.reject("--offset", "does not go with --seq (give one of them)");
     std::vector<std::string> paths;
-    if (!args.ok()) return cli::usage_error(kCat, args.error());
+    if (int usage = args.check(kCat)) return usage;
     if (std::string error = cli::input_paths(args.positional(), paths); !error.empty())
         return cli::usage_error(kCat, error);
-    cli::Output out;
     CatRecords cat(out, args.flag("--raw"));
     return cli::read_inputs(paths, options, cat, out);
 }

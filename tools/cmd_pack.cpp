@@ -28,7 +28,7 @@ constexpr size_t kLineKept = 2 * LOG_MAX_RECORD_LENGTH;
 // Record offsets in the file format and in its readers are 32-bit.
 constexpr uint64_t kFileMax = UINT32_MAX;
 
-int run(int argc, char **argv);
+int run(int argc, char **argv, cli::Output &out);
 
 const cli::Command kPack{
     "pack", "pack --version V [--out FILE] [LINES.txt | -]",
@@ -298,13 +298,11 @@ std::string write_in_place(const std::string &path, Lines &lines, int version,
     return error;
 }
 
-int run(int argc, char **argv) {
+int run(int argc, char **argv, cli::Output &out) {
     cli::Args args(argc, argv, {"--version", "--out"}, {});
     auto version = args.number("--version", 0, 999);
     if (args.ok() && !version) args.reject("--version", "is required");
-    if (args.ok() && args.positional().size() > 1)
-        return cli::usage_error(kPack, "one LINES file expected");
-    if (!args.ok()) return cli::usage_error(kPack, args.error());
+    if (int usage = args.check(kPack, 0, 1, "one LINES file expected")) return usage;
     auto out_path = args.value("--out");
     if (!out_path && isatty(STDOUT_FILENO))
         return cli::usage_error(kPack, "give --out FILE or redirect standard output");
@@ -332,13 +330,9 @@ int run(int argc, char **argv) {
             return cli::fail(cli::kFailed, "cannot write " + *out_path + ": " + error);
         return cli::kOk;
     }
-    cli::Output out(STDOUT_FILENO);
     error = write_file(lines, static_cast<int>(*version), totals, out);
-    if (!error.empty()) {
-        out.flush();
-        return cli::fail(cli::kFailed, "cannot pack " + name + ": " + error);
-    }
-    return out.finish(cli::kOk);
+    if (!error.empty()) return cli::fail(cli::kFailed, "cannot pack " + name + ": " + error);
+    return cli::kOk;
 }
 
 cli::Registrar registrar{kPack};

@@ -212,8 +212,8 @@ class RawCsv : public cli::RecordHandler {
     Output &out_;
 };
 
-int run_parse(int argc, char **argv);
-int run_csv(int argc, char **argv);
+int run_parse(int argc, char **argv, Output &out);
+int run_csv(int argc, char **argv, Output &out);
 
 const cli::Command kParse{
     "parse", "parse [FILE...] [--seq N] [--json] [--fields K1,K2,...] [--category a|t|e]",
@@ -261,13 +261,13 @@ int prepare(const cli::Command &command, cli::Args &args, std::vector<std::strin
     if (auto list = args.value("--fields"))
         if (std::string error = fields.select(*list); !error.empty())
             args.reject("--fields", error);
-    if (!args.ok()) return cli::usage_error(command, args.error());
+    if (int usage = args.check(command)) return usage;
     if (std::string error = cli::input_paths(args.positional(), paths); !error.empty())
         return cli::usage_error(command, error);
     return cli::kOk;
 }
 
-int run_parse(int argc, char **argv) {
+int run_parse(int argc, char **argv, Output &out) {
     cli::Args args(argc, argv, {"--seq", "--category", "--fields"}, {"--json"});
     std::vector<std::string> paths;
     cli::InputOptions options;
@@ -275,7 +275,6 @@ int run_parse(int argc, char **argv) {
     options.only_seq = args.number("--seq", 0, INT32_MAX);
     if (int status = prepare(kParse, args, paths, options, fields); status != cli::kOk)
         return status;
-    Output out;
     if (args.flag("--json")) {
         JsonLines json(out, fields);
         return cli::read_inputs(paths, options, json, out);
@@ -284,7 +283,7 @@ int run_parse(int argc, char **argv) {
     return cli::read_inputs(paths, options, listing, out);
 }
 
-int run_csv(int argc, char **argv) {
+int run_csv(int argc, char **argv, Output &out) {
     cli::Args args(argc, argv, {"--category", "--fields"}, {"--raw"});
     std::vector<std::string> paths;
     cli::InputOptions options;
@@ -293,7 +292,6 @@ int run_csv(int argc, char **argv) {
         args.reject("--fields", "does not apply to csv --raw (it writes whole records)");
     if (int status = prepare(kCsv, args, paths, options, columns); status != cli::kOk)
         return status;
-    Output out;
     if (args.flag("--raw")) {
         RawCsv raw(out);
         return cli::read_inputs(paths, options, raw, out);

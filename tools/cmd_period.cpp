@@ -1,23 +1,17 @@
-// logbase period: the time window of a report period, and the assembled
-// settings of a stored report (shared with the report command).
-#include <cinttypes>
-#include <cstdio>
-#include <cstring>
-#include <ctime>
-#include <memory>
+// logbase period: the time window of a report period.
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "calendar.hpp"
 #include "cli.hpp"
 #include "logbase.h"
 #include "report_record.hpp"
 #include "report_views.hpp"
-#include "report_vocabulary.hpp"
 
 namespace {
 
-int run(int argc, char **argv);
+int run(int argc, char **argv, cli::Output &out);
 
 // The --help text after the synopsis.
 constexpr char kPeriodHelp[] =
@@ -39,29 +33,12 @@ Sunday. A custom window runs from START to END, each written
 
 const cli::Command kPeriod{"period", "period TYPE [N] | period custom START END", kPeriodHelp, run};
 
-constexpr const char *kTimeTypes[] = {"under an hour", "under a day", "under a week",
-                                      "under four weeks", "four weeks or more"};
-
-std::string local_text(int64_t t) {
-    time_t tt = static_cast<time_t>(t);
-    struct tm broken {};
-    char text[64] = "?";
-    if (localtime_r(&tt, &broken) != nullptr)
-        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S %Z", &broken);
-    return text;
-}
-
-void print_window(const rpt_window &window, uint32_t time_type) {
-    std::printf("begin       %s  %" PRId64 "\n", local_text(window.begin).c_str(), window.begin);
-    std::printf("end         %s  %" PRId64 "\n", local_text(window.end).c_str(), window.end);
-    std::printf("time type   %u (%s)\n", time_type, kTimeTypes[time_type]);
-}
-
 using lb::report_record::takes_count;
 
+// The period of the positionals (one word at least); nullopt and `error` when
+// they name none.
 std::optional<rpt_period> parse_period(const std::vector<std::string> &words, std::string &error) {
     rpt_period period{};
-    if (words.empty()) return error = "expected a period type", std::nullopt;
     if (words[0] == "custom") {
         if (words.size() != 3) return error = "custom takes START and END", std::nullopt;
         auto start = lb::report_record::parse_moment(words[1]);
@@ -84,9 +61,9 @@ std::optional<rpt_period> parse_period(const std::vector<std::string> &words, st
     return period;
 }
 
-int run(int argc, char **argv) {
+int run(int argc, char **argv, cli::Output &out) {
     cli::Args args(argc, argv, {}, {});
-    if (!args.error().empty()) return cli::usage_error(kPeriod, args.error());
+    if (int usage = args.check(kPeriod, 1, cli::Args::kAny, "expected a period type")) return usage;
     std::string error;
     std::optional<rpt_period> period = parse_period(args.positional(), error);
     if (!period) return cli::usage_error(kPeriod, error);
@@ -95,67 +72,15 @@ int run(int argc, char **argv) {
     uint32_t custom = 0;
     rptper_get_begend(&*period, &window, &custom);
     if (custom)
-        std::printf("period      custom\n");
+        out.printf("period      custom\n");
     else if (takes_count(period->type))
-        std::printf("period      %s, N %d\n", rptpertype_name(period->type), period->n);
+        out.printf("period      %s, N %d\n", rptpertype_name(period->type), period->n);
     else
-        std::printf("period      %s\n", rptpertype_name(period->type));
-    print_window(window, lb::calendar::get_timetype(window.end - window.begin));
+        out.printf("period      %s\n", rptpertype_name(period->type));
+    cli::print_window(out, window, lb::calendar::get_timetype(window.end - window.begin));
     return cli::kOk;
 }
 
 cli::Registrar reg{kPeriod};
 
-void print_flags(uint64_t flags) {
-    static constexpr struct {
-        uint64_t bit;
-        const char *name;
-    } kNames[] = {{RPT_FLAG_HTML, "html"},
-                  {RPT_FLAG_PDF, "pdf"},
-                  {RPT_FLAG_RTF, "rtf"},
-                  {RPT_FLAG_TXT, "txt"},
-                  {RPT_FLAG_MHT, "mht"},
-                  {RPT_FLAG_SCOPE_BIT0, "scope-bit0"},
-                  {RPT_FLAG_OBFUSCATE_USERS, "obfuscate-users"},
-                  {RPT_FLAG_TIME_FILTER, "time-filter"}};
-    std::printf("flags       0x%" PRIx64 ":", flags);
-    for (const auto &named : kNames)
-        if (flags & named.bit) {
-            std::printf(" %s", named.name);
-            flags &= ~named.bit;
-        }
-    if (flags != 0) std::printf(" scope 0x%" PRIx64, flags);
-    std::printf("\n");
-}
-
 } // namespace
-
-int print_report_settings(const char *name) {
-    const void *report = rpt_get(name);
-    if (report == nullptr) return cli::fail(cli::kFailed, std::string("no report named ") + name);
-    auto settings = std::make_unique<rpt_settings>();
-    get_report_settings_r(report, settings.get());
-
-    const rpt_period period = lb::report_record::view(report).period();
-    const char *period_name = rptpertype_name(period.type);
-    std::printf("report      %s\n", name);
-    if (takes_count(period.type))
-        std::printf("period      %s, N %d\n", period_name, period.n);
-    else if (period_name != nullptr)
-        std::printf("period      %s\n", period_name);
-    else if (period.type == RPT_PERIOD_CUSTOM)
-        std::printf("period      custom\n");
-    else
-        std::printf("period      type %u (no window)\n", period.type);
-    print_window(settings->window, settings->time_type);
-    std::printf("log filter  %s\n", settings->log_filter);
-    std::printf("condition   %s\n", settings->datetime_cond);
-    std::printf("charts      %u\n", settings->query_count);
-    for (uint32_t i = 0; i < settings->query_count; ++i) {
-        const auto *chart =
-            lb::report_vocab::chart_by_id(static_cast<int32_t>(settings->query_ids[i]));
-        std::printf("  %4u  %s\n", settings->query_ids[i], chart ? chart->title : "?");
-    }
-    print_flags(settings->flags);
-    return cli::kOk;
-}

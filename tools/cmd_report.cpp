@@ -35,7 +35,7 @@ constexpr std::array<const char *, 4> kScheduleKinds = {"none", "daily", "weekda
 static_assert(kScheduleKinds.size() == RPT_SCHED_MONTH_DAYS + 1);
 constexpr const char *kDefaultDomain = "root";
 
-int run(int argc, char **argv);
+int run(int argc, char **argv, cli::Output &out);
 
 // The --help text after the synopsis.
 constexpr char kReportHelp[] =
@@ -231,7 +231,7 @@ Record build_definition(const cli::Args &args) {
     return record;
 }
 
-int define(const cli::Args &args, const std::string &name) {
+int define(cli::Output &out, const cli::Args &args, const std::string &name) {
     Record record;
     try {
         record = build_definition(args);
@@ -241,7 +241,7 @@ int define(const cli::Args &args, const std::string &name) {
     if (host_report_store(name.c_str(), record.data(), record.size()) != 0)
         return cli::fail(cli::kFailed,
                          "cannot write the definition of " + name + " into " + host_store_dir());
-    std::printf("defined %s in %s\n", name.c_str(), host_store_dir());
+    out.printf("defined %s in %s\n", name.c_str(), host_store_dir());
     return cli::kOk;
 }
 
@@ -298,21 +298,21 @@ std::string schedule_text(const rec::view &record) {
     return text + clock;
 }
 
-int show(const std::string &name) {
+int show(cli::Output &out, const std::string &name) {
     const void *found = rpt_get(name.c_str());
     if (found == nullptr)
         return cli::fail(cli::kFailed, "no report " + name + " in " + host_store_dir());
     const rec::view record(found);
     const char *filter = record.filter_text();
     const char *formats = rptfmttype_names(record.output_formats(), ",");
-    std::printf("report:    %s\n", name.c_str());
-    std::printf("period:    %s\n", period_text(record).c_str());
-    std::printf("filter:    %.*s\n",
-                static_cast<int>(lb::length_bounded(filter, rec::kFilterTextUsed)), filter);
-    std::printf("charts:    %s\n", charts_text(record).c_str());
-    std::printf("formats:   %s\n", formats[0] != '\0' ? formats : "(none)");
-    std::printf("schedule:  %s\n", schedule_text(record).c_str());
-    std::printf("users:     %s\n", record.obfuscate_users() ? "obfuscated" : "shown");
+    out.printf("report:    %s\n", name.c_str());
+    out.printf("period:    %s\n", period_text(record).c_str());
+    out.printf("filter:    %.*s\n",
+               static_cast<int>(lb::length_bounded(filter, rec::kFilterTextUsed)), filter);
+    out.printf("charts:    %s\n", charts_text(record).c_str());
+    out.printf("formats:   %s\n", formats[0] != '\0' ? formats : "(none)");
+    out.printf("schedule:  %s\n", schedule_text(record).c_str());
+    out.printf("users:     %s\n", record.obfuscate_users() ? "obfuscated" : "shown");
     return cli::kOk;
 }
 
@@ -331,7 +331,7 @@ std::optional<std::string> crontab_line(const std::string &name, const std::stri
     return found;
 }
 
-int schedule(const std::string &name, const std::string &domain) {
+int schedule(cli::Output &out, const std::string &name, const std::string &domain) {
     const void *found = rpt_get(name.c_str());
     if (found == nullptr)
         return cli::fail(cli::kFailed, "no report " + name + " in " + host_store_dir());
@@ -345,31 +345,31 @@ int schedule(const std::string &name, const std::string &domain) {
     add_report_to_cron(name.c_str(), domain.c_str());
     std::optional<std::string> line = crontab_line(name, domain);
     if (record.schedule_kind() == RPT_SCHED_NONE) {
-        std::printf("%s has no schedule; no entry in %s\n", name.c_str(), host_crontab_path());
+        out.printf("%s has no schedule; no entry in %s\n", name.c_str(), host_crontab_path());
         return cli::kOk;
     }
     if (!line)
         return cli::fail(cli::kFailed, "the schedule of " + name + " (" + schedule_text(record) +
                                            ") cannot be written as a crontab entry");
-    std::printf("%s: %s\n", host_crontab_path(), line->c_str());
+    out.printf("%s: %s\n", host_crontab_path(), line->c_str());
     return cli::kOk;
 }
 
-int unschedule(const std::string &name, const std::string &domain) {
+int unschedule(cli::Output &out, const std::string &name, const std::string &domain) {
     bool had = crontab_line(name, domain).has_value();
     delete_report_from_cron(name.c_str(), domain.c_str());
     if (crontab_line(name, domain))
         return cli::fail(cli::kFailed, "cannot update " + std::string(host_crontab_path()));
-    std::printf(had ? "removed the entry of %s from %s\n" : "%s had no entry in %s\n", name.c_str(),
-                host_crontab_path());
+    out.printf(had ? "removed the entry of %s from %s\n" : "%s had no entry in %s\n", name.c_str(),
+               host_crontab_path());
     return cli::kOk;
 }
 
-int list_charts() {
+int list_charts(cli::Output &out) {
     for (const vocab::chart_set &set : vocab::rq_sets) {
-        std::printf("%s (%s)\n", set.name, set.title);
+        out.printf("%s (%s)\n", set.name, set.title);
         for (const vocab::chart_row &row : set.charts())
-            std::printf("  %-30s %5d  %s\n", row.key, row.id, row.title);
+            out.printf("  %-30s %5d  %s\n", row.key, row.id, row.title);
     }
     return cli::kOk;
 }
@@ -399,22 +399,21 @@ std::optional<std::string> misplaced_option(const cli::Args &args, const std::st
     return std::nullopt;
 }
 
-int run(int argc, char **argv) {
+int run(int argc, char **argv, cli::Output &out) {
     cli::Args args(argc, argv,
                    {"--period", "--n", "--start", "--end", "--filter", "--charts", "--formats",
                     "--schedule", "--days", "--time", "--domain"},
                    {"--obfuscate-users"});
-    if (!args.ok()) return cli::usage_error(kReport, args.error());
+    if (int usage = args.check(kReport, 1, cli::Args::kAny, "expected a subcommand")) return usage;
     const std::vector<std::string> &words = args.positional();
-    const std::string action = words.empty() ? "" : words[0];
+    const std::string &action = words[0];
     if (!known_action(action))
-        return cli::usage_error(kReport, action.empty() ? "expected a subcommand"
-                                                        : "unknown subcommand '" + action + "'");
+        return cli::usage_error(kReport, "unknown subcommand '" + action + "'");
     if (auto option = misplaced_option(args, action))
         return cli::usage_error(kReport,
                                 "option " + *option + " does not apply to report " + action);
     if (action == "charts")
-        return words.size() == 1 ? list_charts()
+        return words.size() == 1 ? list_charts(out)
                                  : cli::usage_error(kReport, "report charts takes no NAME");
     if (words.size() != 2)
         return cli::usage_error(kReport, "expected a subcommand and a report NAME");
@@ -425,11 +424,11 @@ int run(int argc, char **argv) {
     if (!valid_domain(domain))
         return cli::usage_error(kReport, "option --domain: bad domain '" + domain + "'");
 
-    if (action == "define") return define(args, name);
-    if (action == "show") return show(name);
-    if (action == "settings") return print_report_settings(name.c_str());
-    if (action == "schedule") return schedule(name, domain);
-    return unschedule(name, domain);
+    if (action == "define") return define(out, args, name);
+    if (action == "show") return show(out, name);
+    if (action == "settings") return cli::print_report_settings(out, name.c_str());
+    if (action == "schedule") return schedule(out, name, domain);
+    return unschedule(out, name, domain);
 }
 
 cli::Registrar reg{kReport};

@@ -317,7 +317,7 @@ int read_inputs(const std::vector<std::string> &paths, const InputOptions &optio
         if (out.failed()) break;
     }
     if (!out.failed()) print_summary(tallies);
-    return out.finish(status);
+    return status;
 }
 
 } // namespace cli

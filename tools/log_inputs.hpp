@@ -50,7 +50,8 @@ std::string input_paths(const std::vector<std::string> &arguments, std::vector<s
 // 0 for anything else.
 int category_code(const std::string &text);
 
-// Hands every record of every file to the handler; the run's exit status.
+// Hands every record of every file to the handler, until a write to `out`
+// fails; the run's exit status (a failed write is left to out.finish()).
 int read_inputs(const std::vector<std::string> &paths, const InputOptions &options,
                 RecordHandler &handler, Output &out);
 

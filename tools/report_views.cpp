@@ -1,0 +1,87 @@
+#include "report_views.hpp"
+
+#include <cinttypes>
+#include <ctime>
+#include <memory>
+#include <string>
+
+#include "report_record.hpp"
+#include "report_vocabulary.hpp"
+
+namespace cli {
+
+namespace {
+
+constexpr const char *kTimeTypes[] = {"under an hour", "under a day", "under a week",
+                                      "under four weeks", "four weeks or more"};
+
+std::string local_text(int64_t t) {
+    time_t tt = static_cast<time_t>(t);
+    struct tm broken {};
+    char text[64] = "?";
+    if (localtime_r(&tt, &broken) != nullptr)
+        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S %Z", &broken);
+    return text;
+}
+
+void print_flags(Output &out, uint64_t flags) {
+    static constexpr struct {
+        uint64_t bit;
+        const char *name;
+    } kNames[] = {{RPT_FLAG_HTML, "html"},
+                  {RPT_FLAG_PDF, "pdf"},
+                  {RPT_FLAG_RTF, "rtf"},
+                  {RPT_FLAG_TXT, "txt"},
+                  {RPT_FLAG_MHT, "mht"},
+                  {RPT_FLAG_SCOPE_BIT0, "scope-bit0"},
+                  {RPT_FLAG_OBFUSCATE_USERS, "obfuscate-users"},
+                  {RPT_FLAG_TIME_FILTER, "time-filter"}};
+    out.printf("flags       0x%" PRIx64 ":", flags);
+    for (const auto &named : kNames)
+        if (flags & named.bit) {
+            out.printf(" %s", named.name);
+            flags &= ~named.bit;
+        }
+    if (flags != 0) out.printf(" scope 0x%" PRIx64, flags);
+    out.put('\n');
+}
+
+} // namespace
+
+void print_window(Output &out, const rpt_window &window, uint32_t time_type) {
+    out.printf("begin       %s  %" PRId64 "\n", local_text(window.begin).c_str(), window.begin);
+    out.printf("end         %s  %" PRId64 "\n", local_text(window.end).c_str(), window.end);
+    out.printf("time type   %u (%s)\n", time_type, kTimeTypes[time_type]);
+}
+
+int print_report_settings(Output &out, const char *name) {
+    const void *report = rpt_get(name);
+    if (report == nullptr) return fail(kFailed, std::string("no report named ") + name);
+    auto settings = std::make_unique<rpt_settings>();
+    get_report_settings_r(report, settings.get());
+
+    const rpt_period period = lb::report_record::view(report).period();
+    const char *period_name = rptpertype_name(period.type);
+    out.printf("report      %s\n", name);
+    if (lb::report_record::takes_count(period.type))
+        out.printf("period      %s, N %d\n", period_name, period.n);
+    else if (period_name != nullptr)
+        out.printf("period      %s\n", period_name);
+    else if (period.type == RPT_PERIOD_CUSTOM)
+        out.printf("period      custom\n");
+    else
+        out.printf("period      type %u (no window)\n", period.type);
+    print_window(out, settings->window, settings->time_type);
+    out.printf("log filter  %s\n", settings->log_filter);
+    out.printf("condition   %s\n", settings->datetime_cond);
+    out.printf("charts      %u\n", settings->query_count);
+    for (uint32_t i = 0; i < settings->query_count; ++i) {
+        const auto *chart =
+            lb::report_vocab::chart_by_id(static_cast<int32_t>(settings->query_ids[i]));
+        out.printf("  %4u  %s\n", settings->query_ids[i], chart ? chart->title : "?");
+    }
+    print_flags(out, settings->flags);
+    return kOk;
+}
+
+} // namespace cli

@@ -18,6 +18,7 @@
 
 namespace {
 
+using fuzz::check;
 constexpr int kMaxRecords = 64;
 
 int file_of(const uint8_t *data, size_t size) {
@@ -58,13 +59,6 @@ void read_global(int fd, size_t file_size) {
     for (int offset : {0, 24, 1024, 4096, static_cast<int>(file_size / 2)}) {
         (void)get_log_len_global(fd, offset, &header);
         (void)get_log_index_global(fd, offset, &header);
-    }
-}
-
-void check(bool ok, const char *what) {
-    if (!ok) {
-        std::fprintf(stderr, "sequential reader: %s\n", what);
-        std::abort();
     }
 }
 

@@ -96,9 +96,12 @@ TEST_F(HostStore, SchedulesBecomeCrontabLinesOrNone) {
     schedule("wk", 2, 0x41, 0, 24, 5);
     schedule("daily", 0, 0, 0, 0, 0);
     delete_report_from_cron("md", "adom%1");
-    // A name the store does not hold, or a missing domain, changes nothing.
+    // A name the store does not hold, a missing domain, or a domain that could end the line or
+    // reach the shell (the name and domain become shell words) changes nothing.
     add_report_to_cron("nobody", "root");
     delete_report_from_cron("wk", nullptr);
+    for (const char *domain : {"a\n* * * * * /bin/sh", "root;reboot", "r t", "$(id)"})
+        schedule("inj", 1, 0, 0, 1, 0, domain);
     EXPECT_EQ(crontab(), "5 0 * * 0,6 /bin/run_sch_rpt add wk root\n");
 
     // No weekday, no month day, an unknown kind or a minute cron cannot read: the old line
@@ -275,14 +278,6 @@ TEST(ReportLogos, OnlyPlainNamesInTheirField) {
     std::fill(logos.begin() + logo::kHeaderLogo, logos.end(), 'a');
     copy_report_logo_files(out.c_str(), logos.data());
     EXPECT_EQ(access((out + "/_rpt_header_logo").c_str(), F_OK), -1);
-}
-
-// The name and domain become shell words of a crontab line: a domain that
-// could end the line or reach the shell schedules nothing.
-TEST_F(HostStore, ScheduledCommandTakesOnlyPlainWords) {
-    for (const char *domain : {"a\n* * * * * /bin/sh", "root;reboot", "r t", "$(id)"})
-        schedule("inj", 1, 0, 0, 1, 0, domain);
-    EXPECT_EQ(crontab(), "");
 }
 
 // A child that lives until a signal ends it.

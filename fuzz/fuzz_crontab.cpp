@@ -9,12 +9,12 @@
 // reads, with the operation's fields and command; a failed system call left
 // the file exactly as it was; no temporary file is left behind; and without
 // an injected failure the operation did what it was asked.
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <dirent.h>
+#include <filesystem>
+#include <fstream>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -23,6 +23,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "fuzz_input.hpp"
 #include "host_store.h"
 #include "logbase_host.h"
 
@@ -77,45 +78,15 @@ int __wrap_close(int fd) {
 
 namespace {
 
-struct Files {
-    std::string dir, real, link;
-};
+namespace fs = std::filesystem;
+using fuzz::check;
 
-const Files &files() {
-    // Never destroyed: the exit handler below still needs the paths.
-    static const Files &f = *[] {
-        char path[] = "/dev/shm/fuzz-crontab.XXXXXX";
-        if (mkdtemp(path) == nullptr) std::abort();
-        auto *made = new Files{path, std::string(path) + "/real", std::string(path) + "/link"};
-        if (symlink("real", made->link.c_str()) != 0) std::abort();
-        setenv("LOGBASE_HOST_DIR", path, 1);
-        setenv("LOGBASE_CRONTAB", made->link.c_str(), 1);
-        std::atexit([] {
-            for (const char *name : {"real", "link", "crontab.lock"})
-                unlink((files().dir + "/" + name).c_str());
-            rmdir(files().dir.c_str());
-        });
-        return made;
-    }();
-    return f;
-}
+std::string dir, real_file, link_file;
 
 std::optional<std::string> contents(const std::string &path) {
-    FILE *f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) return std::nullopt;
-    std::string text;
-    char chunk[4096];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0)
-        text.append(chunk, n);
-    std::fclose(f);
-    return text;
-}
-
-void check(bool ok, const char *what) {
-    if (ok) return;
-    std::fprintf(stderr, "invariant broken: %s\n", what);
-    std::abort();
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 // The harness splits lines its own way, apart from the service it checks.
@@ -127,47 +98,13 @@ std::vector<std::string> lines_of(const std::string &text) {
     return lines;
 }
 
-// cron's field grammar, written apart from the service's: items of "*",
-// "N" or "N-M", a "/STEP" after "*" or a range, joined by ",".
-bool number_in(std::string_view text, int low, int high, int *out) {
-    if (text.empty() || text.size() > 2 || text.find_first_not_of("0123456789") != text.npos)
-        return false;
-    *out = std::atoi(std::string(text).c_str());
-    return *out >= low && *out <= high;
-}
-
-bool field_ok(std::string_view field, int low, int high) {
-    if (field.empty()) return false;
-    size_t start = 0;
-    for (;;) {
-        size_t comma = field.find(',', start);
-        std::string_view item = field.substr(start, comma - start);
-        size_t slash = item.find('/');
-        int a, b;
-        if (slash != item.npos && !number_in(item.substr(slash + 1), 1, 59, &a)) return false;
-        std::string_view base = item.substr(0, slash);
-        size_t dash = base.find('-');
-        bool ok =
-            base == "*" ||
-            (dash == base.npos ? slash == item.npos && number_in(base, low, high, &a)
-                               : number_in(base.substr(0, dash), low, high, &a) &&
-                                     number_in(base.substr(dash + 1), low, high, &b) && a <= b);
-        if (!ok) return false;
-        if (comma == field.npos) return true;
-        start = comma + 1;
-    }
-}
-
 struct Operation {
     int op;
     std::string fields[5];
     std::string command;
 
     bool entry_ok() const {
-        static constexpr int kRange[5][2] = {{0, 59}, {0, 23}, {1, 31}, {1, 12}, {0, 7}};
-        for (int i = 0; i < 5; ++i)
-            if (!field_ok(fields[i], kRange[i][0], kRange[i][1])) return false;
-        return true;
+        return fuzz::cron_fields({fields[0], fields[1], fields[2], fields[3], fields[4]}, true);
     }
     // Commands the service takes: one line, no blank at either end.
     bool command_ok() const {
@@ -215,26 +152,16 @@ std::vector<std::string> without(const std::vector<std::string> &lines, const st
     return out;
 }
 
-void no_debris(const Files &f) {
-    DIR *dir = opendir(f.dir.c_str());
-    check(dir != nullptr, "store folder readable");
-    while (dirent *e = readdir(dir)) {
-        std::string_view name = e->d_name;
-        check(name == "." || name == ".." || name == "real" || name == "link" ||
-                  name == "crontab.lock",
-              "no temporary file left");
+void no_debris() {
+    for (const auto &entry : fs::directory_iterator(dir)) {
+        const std::string name = entry.path().filename();
+        check(name == "real" || name == "link" || name == "crontab.lock", "no temporary file left");
     }
-    closedir(dir);
 }
 
-void put(const std::string &path, const std::optional<std::string> &text) {
-    unlink(path.c_str());
-    if (!text) return;
-    FILE *file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) std::abort();
-    if (!text->empty() && std::fwrite(text->data(), 1, text->size(), file) != text->size())
-        std::abort();
-    std::fclose(file);
+void put(const std::optional<std::string> &text) {
+    unlink(real_file.c_str());
+    if (text) fuzz::write_file(real_file, text->data(), text->size());
 }
 
 int attempt(const Operation &o, bool inject) {
@@ -251,26 +178,26 @@ int attempt(const Operation &o, bool inject) {
 // After an injected failure the file is the old one or the whole new one
 // (what the same operation writes when nothing fails), and a success
 // claimed despite the failure means the new one.
-void old_or_new(const Operation &o, const Files &f, const std::optional<std::string> &old,
+void old_or_new(const Operation &o, const std::optional<std::string> &old,
                 const std::optional<std::string> &now, int rc) {
-    put(f.real, old);
+    put(old);
     (void)attempt(o, false);
-    std::optional<std::string> full = contents(f.real);
+    std::optional<std::string> full = contents(real_file);
     check(now == old || now == full, "a failed call leaves the old or the whole new file");
     check(rc != 0 || now == full, "success means the new file");
-    put(f.real, now);
+    put(now);
     fired = true;
 }
 
-int run(const Operation &o, const Files &f) {
-    std::optional<std::string> old = contents(f.real);
+int run(const Operation &o) {
+    std::optional<std::string> old = contents(real_file);
     int rc = attempt(o, fail_at != 0 || short_io);
-    std::optional<std::string> now = contents(f.real);
+    std::optional<std::string> now = contents(real_file);
 
     struct stat st;
-    check(lstat(f.link.c_str(), &st) == 0 && S_ISLNK(st.st_mode), "the link stays a link");
-    no_debris(f);
-    if (fired) old_or_new(o, f, old, now, rc);
+    check(lstat(link_file.c_str(), &st) == 0 && S_ISLNK(st.st_mode), "the link stays a link");
+    no_debris();
+    if (fired) old_or_new(o, old, now, rc);
     check(o.command_ok() || (rc == -1 && now == old), "a command no line could match is refused");
     if (now == old) return rc;
     check(now.has_value(), "the file is not removed");
@@ -282,14 +209,11 @@ int run(const Operation &o, const Files &f) {
     int added = 0;
     for (const std::string &line : after) {
         if (line.find(command) == std::string::npos) continue;
-        bool was_there = false;
-        for (std::string &b : before)
-            if (b == line) {
-                b.clear(); // each old line accounts for one new one
-                was_there = true;
-                break;
-            }
-        if (was_there) continue;
+        if (auto old_line = std::find(before.begin(), before.end(), line);
+            old_line != before.end()) {
+            old_line->clear(); // each old line accounts for one new one
+            continue;
+        }
         ++added;
         check(o.op == CRON_ADD_OR_REPLACE && o.entry_ok() && line == o.line(),
               "a new line is the entry's, and cron reads it");
@@ -311,28 +235,32 @@ void expect_done(const Operation &o, int rc) {
 
 } // namespace
 
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+    dir = fuzz::temp_dir("crontab"), real_file = dir + "/real", link_file = dir + "/link";
+    if (symlink("real", link_file.c_str()) != 0) std::abort();
+    setenv("LOGBASE_HOST_DIR", dir.c_str(), 1);
+    setenv("LOGBASE_CRONTAB", link_file.c_str(), 1);
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    const Files &f = files();
     std::string_view input(reinterpret_cast<const char *>(data), size);
     // Two bytes give the length of the starting crontab; none: no file.
-    unlink(f.real.c_str());
+    std::optional<std::string> start;
     if (input.size() >= 2) {
-        size_t length = std::min<size_t>(
-            static_cast<uint8_t>(input[0]) | static_cast<uint8_t>(input[1]) << 8, input.size() - 2);
-        FILE *file = std::fopen(f.real.c_str(), "wb");
-        if (file == nullptr) std::abort();
-        if (length > 0 && std::fwrite(input.data() + 2, 1, length, file) != length) std::abort();
-        std::fclose(file);
-        input.remove_prefix(2 + length);
+        start =
+            input.substr(2, static_cast<uint8_t>(input[0]) | static_cast<uint8_t>(input[1]) << 8);
+        input.remove_prefix(2 + start->size());
     } else {
         input = {};
     }
+    put(start);
     // Operations are split at NUL bytes; at most eight per input.
     for (int n = 0; n < 8 && !input.empty(); ++n) {
         size_t cut = input.find('\0');
         Operation o = parse(input.substr(0, cut));
         input = cut == input.npos ? std::string_view{} : input.substr(cut + 1);
-        expect_done(o, run(o, f));
+        expect_done(o, run(o));
     }
     return 0;
 }

@@ -3,25 +3,14 @@
 // the section to load.
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <unistd.h>
 
+#include "fuzz_input.hpp"
 #include "logbase.h"
 
 namespace {
-
-std::string temp_path() {
-    // Memory-backed: rewriting a file per input on a disk file system waits for
-    // the disk.
-    char path[] = "/dev/shm/fuzz-lang.XXXXXX";
-    int fd = mkstemp(path);
-    if (fd < 0) std::abort();
-    close(fd);
-    return path;
-}
 
 attr_entry table[LANG_TABLE_ENTRIES];
 int count = 0;
@@ -29,11 +18,8 @@ int count = 0;
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    static const std::string path = temp_path();
-    FILE *f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr) std::abort();
-    if (size > 0 && std::fwrite(data, 1, size, f) != size) std::abort();
-    std::fclose(f);
+    static const std::string path = fuzz::temp_dir("lang") + "/lang";
+    fuzz::write_file(path, data, size);
 
     const char *text = reinterpret_cast<const char *>(data);
     const void *nl = std::memchr(text, '\n', size);

@@ -18,6 +18,7 @@
 
 namespace {
 
+using fuzz::check;
 constexpr int kMaxRecords = 64;
 char record[LOG_MAX_RECORD_LENGTH]; // where every call that reads a record puts it
 
@@ -59,13 +60,6 @@ void read_global(int fd, size_t file_size) {
     for (int offset : {0, 24, LOG_BLOCK_SIZE_V0, LOG_BLOCK_SIZE_V1, int(file_size / 2)}) {
         (void)get_log_len_global(fd, offset, &header);
         (void)get_log_index_global(fd, offset, &header);
-    }
-}
-
-void check(bool ok, const char *what) {
-    if (!ok) {
-        std::fprintf(stderr, "sequential reader: %s\n", what);
-        std::abort();
     }
 }
 

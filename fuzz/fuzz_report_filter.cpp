@@ -64,20 +64,13 @@ void match(const std::string &pattern, const std::string &text, const std::strin
     (void)regex_replace(pattern.c_str(), text.c_str(), out, sizeof out, replacement.c_str());
 }
 
-bool write_text(const char *path, const char *text) {
-    FILE *f = std::fopen(path, "w");
-    if (f == nullptr) return false;
-    std::fputs(text, f);
-    return std::fclose(f) == 0;
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     fuzz::require_throwaway_root();
-    if (!write_text("/etc/nsswitch.conf", "hosts: files\n") ||
-        !write_text("/etc/hosts", "127.0.0.1 localhost\n10.1.2.3 web1 web1.example\n"))
-        std::abort();
+    for (auto [path, text] : {std::pair{"/etc/nsswitch.conf", "hosts: files\n"},
+                              {"/etc/hosts", "127.0.0.1 localhost\n10.1.2.3 web1 web1.example\n"}})
+        fuzz::write_file(path, text, std::strlen(text));
     return 0;
 }
 

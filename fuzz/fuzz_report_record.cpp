@@ -51,39 +51,7 @@ Input current;
 
 int table_time = CFG_TABLE_TIME_SETTINGS, table_reports = CFG_TABLE_REPORTS;
 
-[[noreturn]] void fail(const char *what, std::string_view detail) {
-    std::fprintf(stderr, "%s: [%.*s]\n", what, static_cast<int>(detail.size()), detail.data());
-    std::abort();
-}
-
-// One cron field: "*" or a ","-list of N and N-M (N <= M) within the range.
-bool valid_number(std::string_view text, int low, int high, int &value) {
-    if (text.empty() || text.size() > 2) return false;
-    value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-        value = value * 10 + (c - '0');
-    }
-    return value >= low && value <= high;
-}
-
-bool valid_field(const char *text, int low, int high) {
-    if (text == nullptr || *text == '\0') return false;
-    std::string_view rest = text;
-    if (rest == "*") return true;
-    for (;;) {
-        size_t comma = rest.find(',');
-        std::string_view item = rest.substr(0, comma);
-        size_t dash = item.find('-');
-        int a = 0, b = 0;
-        if (dash == item.npos ? !valid_number(item, low, high, a)
-                              : !valid_number(item.substr(0, dash), low, high, a) ||
-                                    !valid_number(item.substr(dash + 1), low, high, b) || a > b)
-            return false;
-        if (comma == rest.npos) return true;
-        rest.remove_prefix(comma + 1);
-    }
-}
+using fuzz::fail;
 
 std::string expected_command() {
     char command[128];
@@ -93,7 +61,8 @@ std::string expected_command() {
 }
 
 void check_command(const char *command) {
-    if (command == nullptr || expected_command() != command) fail("unexpected command", command);
+    if (command == nullptr || expected_command() != command)
+        fail("unexpected command", command ? command : "(null)");
     for (const char *p = command; *p; ++p)
         if (std::iscntrl(static_cast<unsigned char>(*p))) fail("control byte in command", command);
 }
@@ -148,12 +117,13 @@ int update_crontab(int op, const struct cron_entry *entry, const char *command) 
     check_command(command);
     if (op == CRON_REMOVE) return 0;
     if (op != CRON_ADD_OR_REPLACE || entry == nullptr) fail("unknown crontab operation", "");
-    const std::string line = std::string(entry->minute) + " " + entry->hour + " " +
-                             entry->day_of_month + " " + entry->month + " " + entry->day_of_week;
-    if (!valid_field(entry->minute, 0, 59) || !valid_field(entry->hour, 0, 23) ||
-        !valid_field(entry->day_of_month, 1, 31) || !valid_field(entry->month, 1, 12) ||
-        !valid_field(entry->day_of_week, 0, 7))
-        fail("invalid crontab entry", line);
+    // A schedule gives no steps: "*" stands alone.
+    if (!fuzz::cron_fields(
+            {entry->minute, entry->hour, entry->day_of_month, entry->month, entry->day_of_week},
+            false))
+        fail("invalid crontab entry", std::string(entry->minute) + " " + entry->hour + " " +
+                                          entry->day_of_month + " " + entry->month + " " +
+                                          entry->day_of_week);
     return 0;
 }
 
@@ -212,6 +182,14 @@ void load(const uint8_t *data, size_t size) {
     std::memcpy(current.time_settings + TIME_SETTINGS_DST, &dst, sizeof dst);
 }
 
+[[noreturn]] void window_fail(const char *what, const rpt_window &window, uint32_t type) {
+    char text[200];
+    std::snprintf(text, sizeof text, "type %u now %lld window %lld..%lld zone %s", type,
+                  static_cast<long long>(current.now), static_cast<long long>(window.begin),
+                  static_cast<long long>(window.end), getenv("TZ") ? getenv("TZ") : "(none)");
+    fail(what, text);
+}
+
 void check_settings(const rpt_settings &settings) {
     if (settings.query_count > 84) fail("too many chart ids", "");
     if (std::memchr(settings.log_filter, 0, sizeof settings.log_filter) == nullptr ||
@@ -226,13 +204,8 @@ void check_window(const rpt_window &window, const rpt_window &in_settings, const
         fail("window differs between calls", "");
     const uint32_t type = lb::report_record::view(record).period().type;
     if (type >= RPT_PERIOD_CUSTOM) return;
-    if (window.begin < 0 || window.end > current.now || window.begin > window.end + 1) {
-        char text[160];
-        std::snprintf(text, sizeof text, "type %u now %lld window %lld..%lld", type,
-                      static_cast<long long>(current.now), static_cast<long long>(window.begin),
-                      static_cast<long long>(window.end));
-        fail("window out of order", text);
-    }
+    if (window.begin < 0 || window.end > current.now || window.begin > window.end + 1)
+        window_fail("window out of order", window, type);
 }
 
 // True when `t` is the first instant of its local calendar day (which is
@@ -263,12 +236,7 @@ void check_calendar(const rpt_window &window, uint32_t type) {
     bool begins = starts_local_day(static_cast<time_t>(window.begin));
     bool ends = ends_at_now(type) ? window.end == current.now
                                   : starts_local_day(static_cast<time_t>(window.end + 1));
-    if (begins && ends) return;
-    char text[160];
-    std::snprintf(text, sizeof text, "type %u now %lld window %lld..%lld zone %s", type,
-                  static_cast<long long>(current.now), static_cast<long long>(window.begin),
-                  static_cast<long long>(window.end), getenv("TZ") ? getenv("TZ") : "(none)");
-    fail("window not on local day boundaries", text);
+    if (!begins || !ends) window_fail("window not on local day boundaries", window, type);
 }
 
 void check_name(const char *name) {

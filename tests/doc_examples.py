@@ -27,6 +27,7 @@ The manual page's EXAMPLES are run too, each line in a folder holding copies
 of the version-13 samples; they show no output, so only the status counts,
 of every command of a pipeline (pipefail).
 """
+import glob
 import os
 import re
 import shutil
@@ -38,16 +39,8 @@ MARK = "@@doc-example-status "
 
 def fenced_blocks(text):
     """(language, first line number, lines) of each fenced block."""
-    blocks, lang, start, body = [], None, 0, []
-    for number, line in enumerate(text.splitlines(), 1):
-        if lang is None and line.startswith("```"):
-            lang, start, body = line[3:].strip(), number + 1, []
-        elif lang is not None and line.startswith("```"):
-            blocks.append((lang, start, body))
-            lang = None
-        elif lang is not None:
-            body.append(line)
-    return blocks
+    return [(m[1].strip(), text.count("\n", 0, m.start()) + 2, m[2].splitlines())
+            for m in re.finditer(r"^```([^\n]*)\n(.*?)^```", text, re.S | re.M)]
 
 
 def session_commands(lines):
@@ -189,10 +182,8 @@ class Checker:
     def check(self):
         shutil.rmtree(self.programs, ignore_errors=True)
         os.makedirs(self.programs)
-        docs = [os.path.join(self.source, f) for f in
-                ("README.md", "fuzz/README.md", "bench/README.md")]
-        docs += sorted(os.path.join(self.source, "docs", f)
-                       for f in os.listdir(os.path.join(self.source, "docs")) if f.endswith(".md"))
+        docs = [os.path.join(self.source, f) for f in ("README.md", "fuzz/README.md", "bench/README.md")]
+        docs += sorted(glob.glob(os.path.join(self.source, "docs", "*.md")))
         sessions = {doc: self.check_markdown(doc) for doc in docs}
         for doc, found in sessions.items():
             if found:

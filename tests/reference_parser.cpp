@@ -93,17 +93,21 @@ int convert_csv_log(int cat, char *buf, int len, Budget &budget) {
         const int r = parse_log_kv_pair(0, KV_MAX_ITEMS, line, static_cast<int>(buf + len - line),
                                         &scratch, &ctx, budget);
         if (r < 1) return r;
-        // The first of each pattern in the line gets its quote moved before the key.
-        for (std::string_view pattern : {"timezone=\"", "ml_svm_accuracy=\"",
-                                         "ml_svm_log_match_types=\"", "ml_allow_method=\""}) {
-            const size_t at = std::string_view(line, r).find(pattern);
-            if (at == std::string_view::npos) continue;
-            std::memmove(line + at + 1, line + at, pattern.size() - 1);
-            line[at] = '"';
-        }
+        move_quotes(line, r);
         cursor = line + r;
     }
     return 0;
+}
+
+void move_quotes(char *line, size_t len) {
+    const std::string_view text(line, std::find(line, line + len, '\0') - line);
+    for (std::string_view pattern :
+         {"timezone=\"", "ml_svm_accuracy=\"", "ml_svm_log_match_types=\"", "ml_allow_method=\""}) {
+        const size_t at = text.find(pattern);
+        if (at == std::string_view::npos) continue;
+        std::memmove(line + at + 1, line + at, pattern.size() - 1);
+        line[at] = '"';
+    }
 }
 
 } // namespace reference

@@ -18,5 +18,8 @@ int parse_log_kv_pair(int row, int depth, char *item, int len, kv_entries *entri
                       kv_parse_ctx *ctx, Budget &budget);
 int parse_disk_log_entry(int cat, const char *line, int len, kv_entries *entries, Budget &budget);
 int convert_csv_log(int cat, char *buf, int len, Budget &budget);
+// The first of each quoted CSV field's "key=\"" in the line, up to its first zero byte, gets
+// its quote moved before the key, each as the rewrites before it left the line.
+void move_quotes(char *line, size_t len);
 
 } // namespace reference

@@ -20,13 +20,6 @@ void write_lang(const std::string &path, const std::string &content) {
     ASSERT_TRUE(testkit::write_file(path, content));
 }
 
-std::string entries(int from, int to, const std::string &value) {
-    std::string text;
-    for (int i = from; i < to; ++i)
-        text += "key" + std::to_string(i) + "=" + value + "\n";
-    return text;
-}
-
 TEST(Lang, FirstSpellingKeepsLastValueAndLookupIgnoresCase) {
     write_lang("/migadmin/lang/de", "en:\nAttack=Angriff\nattack=ATTACK\nsrc=Quelle\nfr:\nx=y\n");
     write_lang("/migadmin/custom/lang/de", "en:\nsrc=custom\n");
@@ -68,7 +61,10 @@ TEST(Lang, LineRules) {
 }
 
 TEST(Lang, CapacityIsExactly2560) {
-    write_lang("/migadmin/lang/full", "en:\n" + entries(0, 2561, "a") + "KEY0=updated\n");
+    std::string text = "en:\n";
+    for (int i = 0; i <= 2560; ++i)
+        text += "key" + std::to_string(i) + "=a\n";
+    write_lang("/migadmin/lang/full", text + "KEY0=updated\n");
     ASSERT_EQ(lang_init(nullptr, "en", "full"), 0);
     EXPECT_EQ(table_len, 2560);
     EXPECT_STREQ(lang_table_get("key2559"), "a");

@@ -96,9 +96,12 @@ TEST_F(HostStore, SchedulesBecomeCrontabLinesOrNone) {
     schedule("wk", 2, 0x41, 0, 24, 5);
     schedule("daily", 0, 0, 0, 0, 0);
     delete_report_from_cron("md", "adom%1");
-    // A name the store does not hold, or a missing domain, changes nothing.
+    // A name the store does not hold, a missing domain, or a domain that could end the line or
+    // reach the shell (the name and domain become shell words) changes nothing.
     add_report_to_cron("nobody", "root");
     delete_report_from_cron("wk", nullptr);
+    for (const char *domain : {"a\n* * * * * /bin/sh", "root;reboot", "r t", "$(id)"})
+        schedule("inj", 1, 0, 0, 1, 0, domain);
     EXPECT_EQ(crontab(), "5 0 * * 0,6 /bin/run_sch_rpt add wk root\n");
 
     // No weekday, no month day, an unknown kind or a minute cron cannot read: the old line
@@ -155,19 +158,10 @@ TEST_F(CrontabFile, LongCommandChangesNothing) {
     EXPECT_EQ(crontab(), before);
 }
 
-TEST_F(CrontabFile, CommentsAreNoEntries) {
+// The file is written through a chain of links; the kept comment is no entry.
+TEST_F(CrontabFile, LinkIsWrittenThroughAndCommentsAreNoEntries) {
     const char *command = "/bin/run_sch_rpt add wk root";
     EXPECT_EQ(host_crontab_entry(command), nullptr);
-    schedule("wk", 1, 0, 0, 3, 4);
-    char *line = host_crontab_entry(command);
-    ASSERT_NE(line, nullptr);
-    EXPECT_STREQ(line, "4 3 * * * /bin/run_sch_rpt add wk root");
-    free(line);
-    delete_report_from_cron("wk", "root");
-    EXPECT_EQ(crontab(), kKept);
-}
-
-TEST_F(CrontabFile, LinkIsWrittenThrough) {
     const std::string target = dir_.file("spool/real"), link = dir_.file("spool/link");
     ASSERT_EQ(rename(crontab_.c_str(), target.c_str()), 0);
     ASSERT_EQ(symlink("real", link.c_str()), 0);
@@ -180,6 +174,11 @@ TEST_F(CrontabFile, LinkIsWrittenThrough) {
     EXPECT_EQ(stat(target.c_str(), &st) == 0 ? st.st_mode & 0777 : 0, 0600u);
     EXPECT_EQ(testkit::read_file(target),
               std::string(kKept) + "4 3 * * * /bin/run_sch_rpt add wk root\n");
+    char *line = host_crontab_entry(command);
+    EXPECT_STREQ(line, "4 3 * * * /bin/run_sch_rpt add wk root");
+    free(line);
+    delete_report_from_cron("wk", "root");
+    EXPECT_EQ(testkit::read_file(target), kKept);
 }
 
 // Run as a user that may write but not read the file (root reads anything).
@@ -275,14 +274,6 @@ TEST(ReportLogos, OnlyPlainNamesInTheirField) {
     std::fill(logos.begin() + logo::kHeaderLogo, logos.end(), 'a');
     copy_report_logo_files(out.c_str(), logos.data());
     EXPECT_EQ(access((out + "/_rpt_header_logo").c_str(), F_OK), -1);
-}
-
-// The name and domain become shell words of a crontab line: a domain that
-// could end the line or reach the shell schedules nothing.
-TEST_F(HostStore, ScheduledCommandTakesOnlyPlainWords) {
-    for (const char *domain : {"a\n* * * * * /bin/sh", "root;reboot", "r t", "$(id)"})
-        schedule("inj", 1, 0, 0, 1, 0, domain);
-    EXPECT_EQ(crontab(), "");
 }
 
 // A child that lives until a signal ends it.

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <atomic>
+#include <climits>
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
@@ -84,7 +85,6 @@ struct Case {
     Local begin, after_end;
     Local now = {2025, 4, 9, 10, 30}; // a Wednesday
     const char *zone = nullptr;
-    int64_t begin_shift = 0; // for a begin the wall clock shows twice
 };
 
 // On April 9 windows cross the spring change in Berlin and New York and the autumn change in
@@ -106,20 +106,10 @@ const Case kCases[] = {
     {13, 0, {2025, 4, 1}, {2025, 4, 9, 10, 30, 1}},
     {14, 0, {2025, 1, 1}, {2025, 4, 1}},
     {15, 0, {2025, 1, 1}, {2025, 4, 9, 10, 30, 1}},
-    // On the change day in Berlin: a Sunday starts its own week; hours are wall-clock hours.
-    {3, 0, {2025, 3, 30}, {2025, 3, 30, 15, 0, 1}, {2025, 3, 30, 15}},
+    // Hours are wall-clock hours across a change, also one of 30 minutes in Lord Howe (the
+    // every-zone check below covers the calendar types in odd zones).
     {2, 5, {2025, 3, 30, 0}, {2025, 3, 30, 5}, {2025, 3, 30, 5, 30}},
-    // The day after a change: yesterday spans 23 or 25 hours there.
-    {1, 0, {2025, 3, 30}, {2025, 3, 31}, {2025, 3, 31, 9}},
-    {1, 0, {2025, 10, 26}, {2025, 10, 27}, {2025, 10, 27, 9}},
-    // Dublin's daylight flag marks winter, Lord Howe moves 30 minutes and Troll two hours,
-    // Moscow moved in 2011 without the flag, and the Azores show midnight twice in October.
-    {14, 0, {2026, 7, 1}, {2026, 10, 1}, {2026, 12, 5, 12}, "Europe/Dublin"},
-    {1, 0, {2025, 10, 5}, {2025, 10, 6}, {2025, 10, 6, 9}, "Australia/Lord_Howe"},
     {2, 1, {2025, 10, 5, 1, 30}, {2025, 10, 5, 2, 30}, {2025, 10, 5, 2, 45}, "Australia/Lord_Howe"},
-    {1, 0, {2025, 3, 30}, {2025, 3, 31}, {2025, 3, 31, 9}, "Antarctica/Troll"},
-    {1, 0, {2011, 3, 27}, {2011, 3, 28}, {2011, 3, 28, 9}, "Europe/Moscow"},
-    {1, 0, {2025, 10, 25, 23}, {2025, 10, 27}, {2025, 10, 27, 9}, "Atlantic/Azores", 3600},
 };
 
 TEST_F(ReportTime, EveryPeriodTypeFollowsTheLocalCalendarInRealZones) {
@@ -128,7 +118,7 @@ TEST_F(ReportTime, EveryPeriodTypeFollowsTheLocalCalendarInRealZones) {
             c.zone ? use_tz(zone) : use_zone(zone);
             SCOPED_TRACE(testing::Message() << zone << " type " << c.type << " " << c.now.mo);
             fixed_now = at(c.now);
-            EXPECT_EQ(window(c.type, c.n).begin, at(c.begin) + c.begin_shift);
+            EXPECT_EQ(window(c.type, c.n).begin, at(c.begin));
             EXPECT_EQ(window(c.type, c.n).end, at(c.after_end) - 1);
         }
 }
@@ -194,24 +184,19 @@ constexpr std::tuple<int, Unit, int> kPeriods[] = {
     {6, Day, kN},  {7, Week, 2},   {8, Day, 14},     {9, Month, 0},    {10, Month, 1},
     {11, Day, 30}, {12, Week, kN}, {13, Quarter, 0}, {14, Quarter, 1}, {15, Year, 0}};
 
-std::vector<std::string> zone_files(const fs::path &root) {
-    std::vector<std::string> zones;
-    for (auto it = fs::recursive_directory_iterator(root); it != fs::end(it); ++it) {
-        const std::string name = it->path().filename();
-        if (it.depth() == 0 && (name == "posix" || name == "right")) it.disable_recursion_pending();
-        char magic[4] = {};
-        if (it->is_symlink() || !it->is_regular_file() ||
-            !std::ifstream(it->path()).read(magic, 4) || std::string_view(magic, 4) != "TZif")
-            continue;
-        zones.push_back(it->path().lexically_relative(root));
-    }
-    return zones;
+// The zones of the system's tzdata, each with rules of its own (links name one of them).
+std::vector<std::string> zones() {
+    std::vector<std::string> names;
+    std::ifstream in("/usr/share/zoneinfo/tzdata.zi");
+    for (std::string kind, name; in >> kind; in.ignore(INT_MAX, '\n'))
+        if (kind == "Z" && in >> name) names.push_back(name);
+    return names;
 }
 
 } // namespace tz
 
 TEST_F(ReportTime, CalendarWindowsInEveryZoneBeginAtTheLocalBoundary) {
-    const std::vector<std::string> zones = tz::zone_files("/usr/share/zoneinfo");
+    const std::vector<std::string> zones = tz::zones();
     ASSERT_GT(zones.size(), 300u);
     std::mt19937_64 random(7);
     size_t instants = 0;
@@ -370,25 +355,18 @@ TEST_F(ReportTime, SettingsAssembly) {
     }
 }
 
-class ReportNames : public ReportTime {
-  protected:
-    void SetUp() override {
-        ReportTime::SetUp();
-        use_zone("Europe/Berlin");
-        fixed_now = at({2025, 5, 14, 10, 30, 45});
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    static std::string name(const char *prefix = "rpt", const char *domain = "dom") {
+TEST_F(ReportTime, ReportNamesPickTheFirstFreeNameOrNull) {
+    use_zone("Europe/Berlin");
+    fixed_now = at({2025, 5, 14, 10, 30, 45});
+    const std::string dir = "/var/log/Reports_adom/dom";
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    auto name = [](const char *prefix = "rpt", const char *domain = "dom") {
         char *got = get_report_name(prefix, domain);
         std::string text = got ? got : "(null)";
         std::free(got);
         return text;
-    }
-    const std::string dir = "/var/log/Reports_adom/dom";
-};
-
-TEST_F(ReportNames, PicksTheFirstFreeNameOrNull) {
+    };
     const std::string path = dir + "/rpt-2025-05-14-1030";
     char suffix[8] = "";
     for (int i = 0; i <= 999; std::snprintf(suffix, sizeof suffix, "_%.3d", ++i))

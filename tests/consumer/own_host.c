@@ -91,9 +91,12 @@ char *trim_both(char *s, int len) {
     return s;
 }
 
-static void put(size_t offset, const void *value, size_t size) {
-    memcpy(report + offset, value, size);
-}
+/* Stores one field of the report's record at its offset. */
+#define PUT(offset, type, value)                                                                   \
+    do {                                                                                           \
+        type field_ = (value);                                                                     \
+        memcpy(report + (offset), &field_, sizeof field_);                                         \
+    } while (0)
 
 static int check(int ok, const char *what) {
     if (!ok) fprintf(stderr, "own_host: %s\n", what);
@@ -103,19 +106,14 @@ static int check(int ok, const char *what) {
 int main(void) {
     /* Weekdays Mon, Wed, Fri at 07:30; last 3 days; html and pdf; charts
      * 0 and 2 of set 1. */
-    uint32_t kind = RPT_SCHED_WEEKDAYS, weekdays = 0x2A, period = RPT_PERIOD_LAST_N_DAYS,
-             formats = 0x3;
-    int16_t hour = 7, minute = 30;
-    int32_t days = 3;
-    uint64_t charts = 0x5;
-    put(RPT_DEF_SCHED_KIND, &kind, sizeof kind);
-    put(RPT_DEF_SCHED_WEEKDAYS, &weekdays, sizeof weekdays);
-    put(RPT_DEF_SCHED_HOUR, &hour, sizeof hour);
-    put(RPT_DEF_SCHED_MINUTE, &minute, sizeof minute);
-    put(RPT_DEF_PERIOD + 4, &period, sizeof period);
-    put(RPT_DEF_PERIOD + 8, &days, sizeof days);
-    put(RPT_DEF_OUTPUT_FORMATS, &formats, sizeof formats);
-    put(RPT_DEF_CHARTS + RPT_DEF_CHART_WORDS_PER_SET * 8, &charts, sizeof charts);
+    PUT(RPT_DEF_SCHED_KIND, uint32_t, RPT_SCHED_WEEKDAYS);
+    PUT(RPT_DEF_SCHED_WEEKDAYS, uint32_t, 0x2A);
+    PUT(RPT_DEF_SCHED_HOUR, int16_t, 7);
+    PUT(RPT_DEF_SCHED_MINUTE, int16_t, 30);
+    PUT(RPT_DEF_PERIOD + 4, uint32_t, RPT_PERIOD_LAST_N_DAYS);
+    PUT(RPT_DEF_PERIOD + 8, int32_t, 3);
+    PUT(RPT_DEF_OUTPUT_FORMATS, uint32_t, 0x3);
+    PUT(RPT_DEF_CHARTS + RPT_DEF_CHART_WORDS_PER_SET * 8, uint64_t, 0x5);
 
     int failures = 0;
     add_report_to_cron("weekly", "root");

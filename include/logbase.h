@@ -702,6 +702,40 @@ LOGBASE_API int read_lang_table(const char *path, const char *section, void *tab
 /* strcasecmp order of two keys (or a key and an entry, whose key comes first). */
 LOGBASE_API int attrcmp(const void *a, const void *b);
 
+/* ===== Record filters ==================================================== */
+
+/* A record filter in the flat filter language the report functions write
+ * (get_report_fltrstr, the log filter text of get_report_settings_r):
+ * key=value terms, "-" negates a term, terms separated by blanks must all
+ * hold, " OR " between two terms means either (OR binds tighter than the
+ * blank). docs/filters.md has the whole language. A compiled filter is
+ * immutable: any number of threads may match with one filter at once. */
+typedef struct log_filter log_filter;
+
+/* Why a text was refused: the byte offset of the fault in the text (-1 when
+ * the fault is at no byte: NULL text, out of memory) and the reason in words. */
+typedef struct log_filter_error {
+    int position;
+    char reason[96];
+} log_filter_error;
+
+/* Compiles a NUL-terminated filter text (at most 1 MiB). An empty or
+ * all-blank text gives a filter that matches every record. NULL when the text
+ * is NULL or cannot be read, or on allocation failure ("out of memory"), with
+ * *error filled when error is not NULL; on success *error holds position -1
+ * and an empty reason. Release the filter with log_filter_free. */
+LOGBASE_API log_filter *log_filter_compile(const char *text, log_filter_error *error);
+/* 1 when the record's items (as parse_disk_log_entry fills them) satisfy the
+ * filter, 0 when they do not, -1 for a NULL argument. */
+LOGBASE_API int log_filter_match(const log_filter *filter, const kv_entries *items);
+/* A quick test on a raw log line of len bytes before it is parsed: 0 only
+ * when the line cannot satisfy the filter (a clause of plain key=value terms
+ * none of whose values occurs in the line), 1 otherwise. Never 0 for a line
+ * whose parsed items match. 0 for a NULL filter, 1 for a NULL line. */
+LOGBASE_API int log_filter_may_match(const log_filter *filter, const char *line, size_t len);
+/* Releases a compiled filter (NULL is ignored). */
+LOGBASE_API void log_filter_free(log_filter *filter);
+
 /* ===== Field indices ===================================================== */
 
 /* The row of each key in its category's descriptor table (_get_ed_by_cat):

@@ -222,6 +222,12 @@ Record build_definition(const cli::Args &args) {
         if (filter->size() > rec::kFilterTextUsed)
             throw DefineError{"--filter holds at most " + std::to_string(rec::kFilterTextUsed) +
                               " characters"};
+        // A clause the builder cannot read would silently widen the report.
+        std::string faults;
+        for (const std::string &fault : cli::filter_text_faults(*filter))
+            faults += "\n" + fault;
+        if (!faults.empty())
+            throw DefineError{"option --filter: clauses the report engine does not read:" + faults};
         definition.filter(*filter);
     }
     if (auto charts = args.value("--charts")) define_charts(*charts, definition);

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "record_format.hpp"
 #include "report_record.hpp"
 #include "report_vocabulary.hpp"
 
@@ -82,6 +83,24 @@ int print_report_settings(Output &out, const char *name) {
     }
     print_flags(out, settings->flags);
     return kOk;
+}
+
+std::vector<std::string> filter_text_faults(const std::string &text) {
+    constexpr size_t kShown = 60; // a long clause is shown by its start
+    const int count = check_report_filter_text(text.c_str(), nullptr, 0);
+    std::vector<rpt_filter_fault> faults(static_cast<size_t>(count > 0 ? count : 0));
+    check_report_filter_text(text.c_str(), faults.data(), count);
+    std::vector<std::string> lines;
+    for (const rpt_filter_fault &fault : faults) {
+        std::string_view clause(text);
+        clause =
+            clause.substr(static_cast<size_t>(fault.position), static_cast<size_t>(fault.length));
+        std::string shown = escaped(clause.substr(0, kShown));
+        if (clause.size() > kShown) shown += "...";
+        lines.push_back("byte " + std::to_string(fault.position) + ": " + shown + ": " +
+                        fault.reason);
+    }
+    return lines;
 }
 
 } // namespace cli

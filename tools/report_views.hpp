@@ -1,8 +1,10 @@
-// Readable views of a report's time window and assembled settings, shared by
-// the period and report commands.
+// Readable views of a report's time window, assembled settings and filter
+// text, shared by the period, report and filter commands.
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "cli.hpp"
 #include "logbase.h"
@@ -17,5 +19,10 @@ void print_window(Output &out, const rpt_window &window, uint32_t time_type);
 // (window, time type, filter and condition texts, chart ids with titles,
 // flags by name). Returns a cli exit status.
 int print_report_settings(Output &out, const char *name);
+
+// Each clause of a report filter text that the builder does not read as
+// written, as "byte N: CLAUSE: why" (check_report_filter_text); empty when
+// every clause is read.
+std::vector<std::string> filter_text_faults(const std::string &text);
 
 } // namespace cli

@@ -55,12 +55,18 @@ void print_window(Output &out, const rpt_window &window, uint32_t time_type) {
     out.printf("time type   %u (%s)\n", time_type, kTimeTypes[time_type]);
 }
 
-int print_report_settings(Output &out, const char *name) {
+const void *report_settings(const char *name, rpt_settings &settings) {
     const void *report = rpt_get(name);
-    if (report == nullptr) return fail(kFailed, std::string("no report named ") + name);
-    auto settings = std::make_unique<rpt_settings>();
-    get_report_settings_r(report, settings.get());
+    if (report == nullptr) {
+        fail(kFailed, std::string("no report named ") + name);
+        return nullptr;
+    }
+    get_report_settings_r(report, &settings);
+    return report;
+}
 
+void print_report_selection(Output &out, const char *name, const void *report,
+                            const rpt_settings &settings) {
     const rpt_period period = lb::report_record::view(report).period();
     const char *period_name = rptpertype_name(period.type);
     out.printf("report      %s\n", name);
@@ -72,8 +78,15 @@ int print_report_settings(Output &out, const char *name) {
         out.printf("period      custom\n");
     else
         out.printf("period      type %u (no window)\n", period.type);
-    print_window(out, settings->window, settings->time_type);
-    out.printf("log filter  %s\n", settings->log_filter);
+    print_window(out, settings.window, settings.time_type);
+    out.printf("log filter  %s\n", settings.log_filter);
+}
+
+int print_report_settings(Output &out, const char *name) {
+    auto settings = std::make_unique<rpt_settings>();
+    const void *report = report_settings(name, *settings);
+    if (report == nullptr) return kFailed;
+    print_report_selection(out, name, report, *settings);
     out.printf("condition   %s\n", settings->datetime_cond);
     out.printf("charts      %u\n", settings->query_count);
     for (uint32_t i = 0; i < settings->query_count; ++i) {

@@ -15,6 +15,15 @@ namespace cli {
 // zone's abbreviation) and epoch seconds, and the time type in words.
 void print_window(Output &out, const rpt_window &window, uint32_t time_type);
 
+// Assembles into `settings` what a run of the stored report `name` would get
+// now; the report's definition record, or null after a message on stderr
+// when there is no such report.
+const void *report_settings(const char *name, rpt_settings &settings);
+
+// The "report", "period", window and "log filter" lines of those settings.
+void print_report_selection(Output &out, const char *name, const void *report,
+                            const rpt_settings &settings);
+
 // Prints the settings that would be assembled for the stored report `name`
 // (window, time type, filter and condition texts, chart ids with titles,
 // flags by name). Returns a cli exit status.

@@ -80,8 +80,8 @@ void Selection::read(Args &args) {
         args.reject("--until", "must come after --since");
     // The window as terms on the records' own date and time, compared as text.
     std::string window;
-    if (bounds[0]) window = "date-time>=" + *bounds[0];
-    if (bounds[1]) window += (window.empty() ? "" : " ") + ("date-time<" + *bounds[1]);
+    if (bounds[0]) window.append("date-time>=").append(*bounds[0]).append(" ");
+    if (bounds[1]) window.append("date-time<").append(*bounds[1]);
     if (!window.empty() && args.ok()) add(window);
 }
 

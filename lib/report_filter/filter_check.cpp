@@ -121,7 +121,8 @@ Read builder_read(const char *copy, const ClauseKey &key) {
 }
 
 std::string quoted(std::string_view text) {
-    return "'" + std::string(text) + "'";
+    std::string q(1, '\'');
+    return q.append(text).append(1, '\'');
 }
 
 const char *operators_of(ClauseKind kind) {

@@ -257,8 +257,7 @@ TEST(FilterString, CheckNamesTheClausesTheBuilderDoesNotRead) {
         for (std::string want; std::getline(wanted, want, '|') && i < n; ++i) {
             const size_t colon = want.find(':');
             EXPECT_EQ(std::to_string(faults[i].position), want.substr(0, colon)) << text;
-            EXPECT_NE(std::string(faults[i].reason).find(want.substr(colon + 1)),
-                      std::string::npos)
+            EXPECT_NE(std::string(faults[i].reason).find(want.substr(colon + 1)), std::string::npos)
                 << text << ": " << faults[i].reason;
         }
         EXPECT_TRUE(i == n && wanted.eof()) << text << ": " << n << " faults";

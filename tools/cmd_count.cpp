@@ -30,6 +30,7 @@ void append_value(std::string &key, std::string_view value) {
     key.append(value).append(2, '\0');
 }
 
+// The values of a combination that append_value made.
 std::vector<std::string> values_of(std::string_view key) {
     std::vector<std::string> values;
     while (!key.empty()) {

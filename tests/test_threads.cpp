@@ -140,6 +140,26 @@ TEST(Threads, FiltersTokensAndPatterns) {
     EXPECT_EQ(wrong, std::vector<int>(kThreads, 0)) << "wrong strings per thread";
 }
 
+// One compiled record filter shared by every thread: matching changes nothing in it.
+TEST(Threads, OneRecordFilterManyMatchers) {
+    const std::vector<std::string> lines = sample_lines("attack.txt");
+    log_filter *f = log_filter_compile(
+        "pri=alert src=100.64.0.0/10 OR src=198.51.100.0/24 http_method=g*", nullptr);
+    std::vector<int> selected(kThreads);
+    run_together([&](int t) {
+        for (int round = 0; round < 200; ++round)
+            for (const std::string &text : lines) {
+                const std::string line = text + " \n";
+                kv_entries items;
+                if (log_filter_may_match(f, line.data(), line.size()) &&
+                    parse_disk_log_entry(3, line.data(), int(line.size()), &items) > 0)
+                    selected[t] += log_filter_match(f, &items);
+            }
+    });
+    EXPECT_EQ(selected, std::vector<int>(kThreads, 200)) << "one sample line per round";
+    log_filter_free(f);
+}
+
 TEST(Threads, DiagnosticLinesFromThreads) {
     unlink("/var/log/dlog_logd");
     run_together([](int t) {

@@ -150,11 +150,7 @@ int run(int argc, char **argv, Output &out) {
     selection.read(args);
     options.command = kCount.name;
     options.needs_category = true;
-    if (auto text = args.value("--category")) {
-        options.category_option = cli::category_code(*text);
-        if (options.category_option == LOG_CAT_NONE)
-            args.reject("--category", "takes a, t or e, not '" + *text + "'");
-    }
+    cli::read_category(args, options);
     if (auto list = args.value("--by"))
         if (std::string error = keys.select(*list); !error.empty()) args.reject("--by", error);
     const std::optional<long long> top = args.number("--top", 1, INT64_MAX);

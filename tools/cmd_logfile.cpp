@@ -154,13 +154,9 @@ int run_cat(int argc, char **argv, cli::Output &out) {
     selection.read(args);
     options.command = kCat.name;
     options.needs_category = selection.active();
-    if (auto text = args.value("--category")) {
-        options.category_option = cli::category_code(*text);
-        if (!selection.active())
-            args.reject("--category", "applies only with --where, --since or --until");
-        else if (options.category_option == LOG_CAT_NONE)
-            args.reject("--category", "takes a, t or e, not '" + *text + "'");
-    }
+    if (args.value("--category") && !selection.active())
+        args.reject("--category", "applies only with --where, --since or --until");
+    cli::read_category(args, options);
     options.only_seq = args.number("--seq", 0, INT32_MAX);
     options.only_offset = args.number("--offset", 0, INT32_MAX);
     if (args.value("--seq") && args.value("--offset"))

@@ -202,11 +202,7 @@ int prepare(const cli::Command &command, cli::Args &args, std::vector<std::strin
     selection.read(args);
     options.command = command.name;
     options.needs_category = true;
-    if (auto text = args.value("--category")) {
-        options.category_option = cli::category_code(*text);
-        if (options.category_option == LOG_CAT_NONE)
-            args.reject("--category", "takes a, t or e, not '" + *text + "'");
-    }
+    cli::read_category(args, options);
     if (auto list = args.value("--fields"))
         if (std::string error = fields.select(*list); !error.empty())
             args.reject("--fields", error);

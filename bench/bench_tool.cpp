@@ -8,8 +8,11 @@
 // that it is cached, then runs each case 3 times and shows the median wall
 // time: `cat FILE` (the ceiling), a parse-only loop (the library's sequential reader and
 // parse_disk_log_entry, no output), and the tool's csv, parse --json,
-// csv --raw and cat --raw. Every case runs in a child process with standard
-// output on /dev/null; its peak RSS comes from wait4's rusage.
+// csv --raw and cat --raw, then the selecting commands: csv --where with a
+// report's five terms, a selective filter on one source address (count and
+// csv) and count --by src, with their speed against csv or the parse-only
+// loop. Every case runs in a child process with standard output on
+// /dev/null; its peak RSS comes from wait4's rusage.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -17,6 +20,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <spawn.h>
 #include <string>
 #include <sys/resource.h>
@@ -29,6 +33,13 @@
 #include "logfile_writer.hpp"
 
 namespace {
+
+// A report's window and severity terms and its severity group, as its
+// settings give them; seven sample lines in eight match.
+constexpr const char *kFiveTerms = "date-time>2026-11-20-08:00:00 date-time<2026-11-21-00:00:00 "
+                                   "-pri=debug pri=alert OR pri=critical";
+// One source address: one sample line in eight has it.
+constexpr const char *kOneSource = "src=203.0.113.9";
 
 struct Measure {
     double wall;        // seconds
@@ -185,14 +196,32 @@ int main(int argc, char **argv) {
          [&] {
              return run_command({tool, "cat", "--raw", file});
          }},
+        {"`logbase csv --where` (five terms)",
+         [&] {
+             return run_command({tool, "csv", "--where", kFiveTerms, file});
+         }},
+        {"`logbase count --where` (one source)",
+         [&] {
+             return run_command({tool, "count", "--where", kOneSource, file});
+         }},
+        {"`logbase csv --where` (one source)",
+         [&] {
+             return run_command({tool, "csv", "--where", kOneSource, file});
+         }},
+        {"`logbase count --by src`",
+         [&] {
+             return run_command({tool, "count", "--by", "src", file});
+         }},
     };
     std::printf("%s: %.2f GB, output to /dev/null, the run of median CPU time of 3\n\n", file, gb);
     std::printf("| case | wall | CPU | GB/s (wall) | GB/s (CPU) | x parse-only (CPU) | x cat (CPU) "
                 "| peak RSS |\n|---|---|---|---|---|---|---|---|\n");
     double cat_cpu = 0, parse_cpu = 0;
     int failed = 0;
+    std::map<std::string, double> cpu;
     for (const Case &c : cases) {
         const Measure m = median_of_3(c.run);
+        cpu[c.name] = m.cpu;
         if (cat_cpu == 0)
             cat_cpu = m.cpu;
         else if (parse_cpu == 0)
@@ -205,5 +234,19 @@ int main(int argc, char **argv) {
                     m.peak_rss_mb, m.status ? " (failed)" : "");
         failed |= m.status;
     }
+    // Speed of each selecting command against what it builds on, from the
+    // runs above (CPU time).
+    const struct {
+        const char *selecting, *base, *goal;
+    } ratios[] = {
+        {"`logbase csv --where` (five terms)", "`logbase csv`", ">= 0.8"},
+        {"`logbase count --where` (one source)", "parse-only loop", ">= 2"},
+        {"`logbase csv --where` (one source)", "parse-only loop", ">= 2"},
+        {"`logbase count --by src`", "parse-only loop", ">= 0.8"},
+    };
+    std::printf("\n| selecting | against | speed ratio (CPU) | goal |\n|---|---|---|---|\n");
+    for (const auto &r : ratios)
+        std::printf("| %s | %s | %.2f | %s |\n", r.selecting, r.base,
+                    cpu[r.base] / cpu[r.selecting], r.goal);
     return failed ? 1 : 0;
 }

@@ -1,7 +1,8 @@
-// Filter texts through the filter-string builder, the clause reader, the
-// tokenizers and the regular-expression wrappers. Host names in a filter are
+// Filter texts through the filter-string builder and its checker, the clause
+// reader, the tokenizers and the regular-expression wrappers. Host names in a filter are
 // resolved, so the harness runs inside throwaway_root with name lookups
 // limited to /etc/hosts: nothing leaves the machine.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +26,15 @@ void build_filter(const std::string &text) {
     (void)get_report_fltrstr(record.data(), out, sizeof out);
     char small[64] = "";
     (void)get_report_fltrstr(record.data(), small, sizeof small);
+    // The checker's clauses lie inside the text, in text order, none empty.
+    rpt_filter_fault faults[16];
+    const int found = check_report_filter_text(text.c_str(), faults, 16);
+    const int length = static_cast<int>(std::strlen(text.c_str()));
+    for (int i = 0, end = 0; i < std::min(found, 16);
+         end = faults[i].position + faults[i].length, ++i)
+        if (faults[i].position < end || faults[i].length <= 0 ||
+            faults[i].position + faults[i].length > length)
+            std::abort();
 }
 
 void read_clause(const std::string &filter, const std::string &key) {

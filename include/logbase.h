@@ -475,6 +475,27 @@ LOGBASE_API void add_src_or_dst_filter(char *buf, int buf_size, const char *op, 
 /* The first IPv4 address of host `name` as a malloc'd dotted text, or NULL. */
 LOGBASE_API char *resolve_IP(const char *name);
 
+/* A clause of a report filter text that get_report_fltrstr does not read as
+ * written: its byte offset and length in the text, and why, in words. */
+typedef struct rpt_filter_fault {
+    int position;
+    int length;
+    char reason[192];
+} rpt_filter_fault;
+/* Checks a NUL-terminated report filter text clause by clause against what
+ * get_report_fltrstr reads of it, with the builder's own clause reader: an
+ * unknown key, an operator without a meaning for its key, an unquoted value
+ * where quotes are needed, a second clause of a key (only the first is read),
+ * a level or day the builder does not know, bytes it skips, anything past the
+ * first 1023 bytes. Clauses are separated by blanks; a leading "(or" and a
+ * final ")" belong to no clause. Stores the first max_faults faults, in text
+ * order, into `faults` (NULL is allowed when max_faults is 0) and returns how
+ * many there are, 0 when every clause is read as written; -1 for a NULL text
+ * or when memory runs out.
+ * Host names are not resolved. */
+LOGBASE_API int check_report_filter_text(const char *text, rpt_filter_fault *faults,
+                                         int max_faults);
+
 /* ===== Report vocabulary ================================================= */
 
 /* Names of the output formats selected by bits 0 to 4 of `mask` ("html",

@@ -98,6 +98,17 @@ TEST_F(Cli, UsageErrorsNameTheOptionAndOptionsEndAtDoubleDash) {
         {{"parse", "--category", "z"}, "option --category takes a, t or e, not 'z'"},
         {{"csv", "--raw", "--fields", "date"}, "option --fields does not apply to csv --raw"},
         {{"--bogus"}, "unknown option '--bogus'"},
+        {{"count", "--where", "user!=bob"},
+         "byte 4: '!' is no operator: negate with a leading "
+         "'-'\n  user!=bob\n      ^\nusage: logbase count"},
+        {{"csv", "--since", "2026-02-29"}, "option --since takes YYYY-MM-DD[ HH:MM[:SS]]"},
+        {{"cat", "--since", "2026-11-20-08:00", "--until=2026-11-20T08:00"}, "--until must come"},
+        {{"count", "--top", "3"}, "option --top needs --by"},
+        {{"count", "--by", "src,nosuch"}, "option --by names an unknown key 'nosuch'"},
+        {{"cat", "--category", "a"}, "option --category applies only with --where"},
+        {{"report", "define", "r", "--period", "today", "--filter", "src=1.2.3.4"},
+         "clauses the report engine does not read:\nbyte 0: src=1.2.3.4: not read"},
+        {{"report", "settings", "r", "--csv"}, "option --csv does not apply to report settings"},
     };
     for (const auto &[args, err] : cases) {
         Outcome run = tool(args);

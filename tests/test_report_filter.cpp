@@ -228,4 +228,45 @@ TEST(FilterString, WorkedExamplesBoundsAndHostLookup) {
     EXPECT_EQ(resolve_IP(nullptr), nullptr);
 }
 
+// Each clause the builder does not read as written, as "BYTE:reason|...".
+TEST(FilterString, CheckNamesTheClausesTheBuilderDoesNotRead) {
+    const std::pair<std::string, const char *> cases[] = {
+        {"(or priN<='5' user!='alice,bob' service=='http, 53/udp')", ""},
+        {"priN>='1' iwday==Mon,Wed) src=='10.0.0.1' msg=='disk full, retry' )", ""},
+        {"priN<='5' src=10.0.0.1 usr=='bob'",
+         "10:not read: write src=='10.0.0.1'|23:unknown key 'usr': the keys"},
+        {"src='1.2.3.4' priN!='3' priN>='9'",
+         "0:operator '=': src takes == or !=; it requires every value|14:operator '!='|"
+         "24:only the first 'priN' of the text is read, at byte 14"},
+        {"msg=='bad user' user=='bob'", "16:only the first 'user' of the text is read, at byte 10"},
+        {"iwday==Mon user=='x' iwday!=Sun)", "0:'Mon user' is no day|21:only the first"},
+        {"iwday!=Sun) dst=='1.2.3.4')", "0:ignores the operator"},
+        {" (OR pri<='5' and priN<=5 =='x'",
+         "1:'(or' joins|5:did you mean priN?|14:'and' is not read|18:write priN<='5'|26:no key"},
+        {"xsrc=='1' src=='2'", "0:reads a src clause inside it|10:only the first 'src'"},
+        {"policy=='a)b' user=='c'x priN<='8' action==''",
+         "0:ends at the ')' at byte 10|14:'x' after the closing quote|25:one level|35:no value"},
+        {"user=='bob src=='1.2.3.4' iwday=='Mon')", "0:is a quote missing|26:days unquoted"},
+        {"priN<='5' " + std::string(1020, ' ') + "user=='x'", "1030:the first 1023 bytes"},
+    };
+    for (const auto &[text, expected] : cases) {
+        rpt_filter_fault faults[8];
+        const int n = check_report_filter_text(text.c_str(), faults, 8);
+        std::istringstream wanted(expected);
+        int i = 0;
+        for (std::string want; std::getline(wanted, want, '|') && i < n; ++i) {
+            const size_t colon = want.find(':');
+            EXPECT_EQ(std::to_string(faults[i].position), want.substr(0, colon)) << text;
+            EXPECT_NE(std::string(faults[i].reason).find(want.substr(colon + 1)), std::string::npos)
+                << text << ": " << faults[i].reason;
+        }
+        EXPECT_TRUE(i == n && wanted.eof()) << text << ": " << n << " faults";
+    }
+    // Only the first faults are stored; all are counted.
+    rpt_filter_fault one[1];
+    EXPECT_EQ(check_report_filter_text("a=='1' b=='2'", one, 1), 2);
+    EXPECT_EQ(one[0].length, 6);
+    EXPECT_EQ(check_report_filter_text(nullptr, one, 1), -1);
+}
+
 } // namespace

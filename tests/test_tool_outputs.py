@@ -120,6 +120,16 @@ with tempfile.TemporaryDirectory() as tmp:
     os.link(path, other)
     check_csv(other, expected, "a", stdin=other)
     check(run("cat", "--raw", path).stdout == b"".join(records), "cat --raw")
+    # count --by: each hostile value once, in byte order, NUL included,
+    # quoted and escaped as csv and parse --json do.
+    rows = list(csv.reader(io.StringIO(run("count", "--by", "http_url", path).stdout.decode(
+        "latin-1"), newline=""), strict=True))
+    check(rows == [["http_url", "count"]] + [[u.decode("latin-1"), "1"] for u in sorted(urls)],
+          f"count --by CSV: {rows}")
+    lines = run("count", "--by", "http_url", "--json", path).stdout.split(b"\n")[:-1]
+    check([json.loads(l.decode("utf-8")) for l in lines] ==
+          [{"http_url": u.decode("utf-8", "bytewise"), "count": 1} for u in sorted(urls)],
+          "count --by JSON")
     # Categories that contradict.
     for args, message in [(["--category", "t", path], b"file name says attack, but --category says traffic"),
                           (["--category", "e", "-"], b"type= items say attack, but --category says event")]:
@@ -136,6 +146,55 @@ with tempfile.TemporaryDirectory() as tmp:
     result = run("parse", other)
     check(result.returncode == 1 and b"cannot tell the category: 'records.bin' is not a log file name"
           in result.stderr and b"(type=nothing)" in result.stderr, f"no category: {result.stderr}")
+
+# Selecting: traffic records a second apart, the same in every command, the
+# bounds at the exact second; count --by in order of count, then of bytes.
+with tempfile.TemporaryDirectory() as tmp:
+    os.environ.update(LOGBASE_HOST_DIR=tmp, TZ="UTC")
+    first = open(os.path.join(SOURCES, "traffic.txt"), "rb").readline().rstrip(b"\n")
+    sources = [b"10.0.0.2", b"10.0.0.10", b"10.0.0.10", b"10.0.0.2"] + [b"9.9.9.9"] * 3
+    with open(os.path.join(tmp, "lines.txt"), "wb") as f:
+        f.writelines(re.sub(rb" src=\S+", b" src=" + a, first.replace(b"time=09:00:01", b"time=08:00:%02d" % i))
+                     + b"\n" for i, a in enumerate(sources))
+    tlog, elog = os.path.join(tmp, "tlog.log"), os.path.join(SAMPLES, "v13", "elog.log")
+    check(run("pack", "--version", "13", "--out", tlog, os.path.join(tmp, "lines.txt")).returncode == 0, "pack")
+    for args, want in [([], 7), (["--since", "2026-11-20 08:00:02"], 5), (["--until", "2026-11-20T08:00:02"], 2),
+                       (["--since", "2026-11-20-08:00:02", "--until", "2026-11-20 08:00:03"], 1),
+                       (["--since", "2026-11-20"], 7), (["--until", "2026-11-20"], 0),
+                       (["--where", "src=10.0.0.0/24 OR src=9.9.9.9 -src=10.0.0.2", "--until", "2026-11-20 08:00:06"], 4)]:
+        outputs = [run(*command, *args, tlog).stdout for command in
+                   (["count"], ["csv"], ["parse", "--json"], ["cat", "--raw"])]
+        counts = [int(outputs[0])] + [o.count(b"\n") - (i == 1) for i, o in enumerate(outputs[1:], 1)]
+        check(counts == [want] * 4, f"{args}: {counts} records, not {want}")
+    ranked = ",6\n9.9.9.9,3\n10.0.0.10,2\n10.0.0.2,2\n"
+    check(run("count", "--by", "src", tlog, elog).stdout.decode() == "src,count\n" + ranked, "count --by order")
+    check(run("count", "--by", "src", "--top", "2", tlog, elog).stdout.decode() == "src,count\n" + "".join(ranked.splitlines(True)[:2]),
+          "count --top")
+
+    # A report's log filter end to end: its preview, a count by hand and Python
+    # over parse --json select the same records.
+    alog = os.path.join(SAMPLES, "v13", "alog.log")
+    check(run("report", "define", "r", "--start", "2026-11-20 08:05", "--end", "2026-11-20 08:45",
+              "--filter", "priN>='1' src!='203.0.113.9, 45.155.205.233'").returncode == 0, "define")
+    preview = re.search(rb"\n" + alog.encode() + rb": (\d+) of 8 records selected\n$",
+                        run("report", "preview", "r", alog).stdout)
+    by_hand = run("count", "--where", "pri=emergency OR pri=alert -src=203.0.113.9 -src=45.155.205.233",
+                  "--since", "2026-11-20 08:05", "--until", "2026-11-20 08:45:01", alog).stdout
+    parsed = [json.loads(l) for l in run("parse", "--json", alog).stdout.splitlines()]
+    by_python = sum("2026-11-20-08:05" <= r["date"] + "-" + r["time"] < "2026-11-20-08:45:01" and
+                    r["pri"] in ("emergency", "alert") and r["src"] not in ("203.0.113.9", "45.155.205.233")
+                    for r in parsed)
+    rows = run("report", "preview", "r", "--csv", alog).stdout.count(b"\n") - 1
+    check(preview and int(preview[1]) == int(by_hand) == by_python == rows == 3,
+          f"preview {preview and preview[1]}, by hand {by_hand}, Python {by_python}, CSV {rows}")
+    # Clauses the builder does not read: named by filter --check, refused by define.
+    bad = "priN<='5' src=10.0.0.1 usr=='bob'"
+    checked, refused = run("filter", "--check", bad), run("report", "define", "r", "--period", "today", "--filter", bad)
+    check(checked.returncode == 1 and checked.stdout.startswith(b"byte 10: src=10.0.0.1: ") and
+          checked.stdout.count(b"\n") == 2 and refused.returncode == 2 and checked.stdout in refused.stderr,
+          f"bad filter text: {checked} {refused}")
+    check(run("filter", "--check", "priN<='5' src=='10.0.0.1'").returncode == 0, "good filter text")
+    check(b"src!='203.0.113.9" in run("report", "show", "r").stdout, "refused text stored")
 
 for failure in failures:
     print("FAIL:", failure[:2000])

@@ -10,21 +10,27 @@
 #include "log_reader.hpp"
 #include "logbase.h"
 #include "record_format.hpp"
+#include "record_select.hpp"
 
 namespace {
 
 using cli::LogReader;
 
 // cat: "#SEQ @OFFSET LENGTH: TEXT", the text escaped and without its line
-// break; with --raw the text exactly as stored, one record per line.
-class CatRecords : public cli::RecordHandler {
+// break; with --raw the text exactly as stored, one record per line. With a
+// selection, of the records it takes.
+class CatRecords : public cli::SelectedRecords {
   public:
-    CatRecords(cli::Output &out, bool raw) : out_(out), raw_(raw) {}
+    CatRecords(cli::Output &out, bool raw, const cli::Selection &selection)
+        : SelectedRecords(selection), out_(out), raw_(raw) {}
     bool start(const cli::InputFile &file) override {
         if (!raw_) cli::put_file_heading(out_, file, first_);
         return true;
     }
-    bool record(const cli::InputFile &, const LogReader::Record &record) override {
+    bool record(const cli::InputFile &file, const LogReader::Record &record) override {
+        if (selection_.active())
+            if (const Take taken = take(file, record); taken != Take::kSelected)
+                return taken == Take::kPassed;
         std::string_view text(record.data, record.length);
         if (raw_) {
             // A record that already ends its line keeps its own line feed.
@@ -61,7 +67,9 @@ const cli::Command kInfo{"info", "info [FILE...]",
                          "attack, 3). FILE - (or no FILE) reads standard input.\n",
                          run_info};
 const cli::Command kCat{
-    "cat", "cat [FILE...] [--raw] [--seq N | --offset O]",
+    "cat",
+    "cat [FILE...] [--raw] [--seq N | --offset O] [--where FILTER] [--since TIME] [--until TIME] "
+    "[--category a|t|e]",
     "Prints the records of log files of any version, one per line:\n"
     "  #SEQ @OFFSET LENGTH: TEXT\n"
     "Block records (versions 0 and 1) end at their first zero byte; control and\n"
@@ -69,7 +77,9 @@ const cli::Command kCat{
     "exactly as stored, followed by a line feed unless it already ends with one\n"
     "(for grep and awk). --seq N prints record N only, --offset O the record that\n"
     "starts at file offset O (0 means the first record). FILE - (or no FILE)\n"
-    "reads standard input; several files follow one another.\n",
+    "reads standard input; several files follow one another.\n" SELECTION_HELP
+    "The selection takes records apart by their file's category, as parse does\n"
+    "(--category a|t|e when neither the name nor the records give it).\n",
     run_cat};
 
 // The header fields of one open file.
@@ -138,9 +148,15 @@ int run_info(int argc, char **argv, cli::Output &out) {
 }
 
 int run_cat(int argc, char **argv, cli::Output &out) {
-    cli::Args args(argc, argv, {"--seq", "--offset"}, {"--raw"});
+    cli::Args args(argc, argv, {"--seq", "--offset", "--category", SELECTION_OPTIONS}, {"--raw"});
     cli::InputOptions options;
+    cli::Selection selection;
+    selection.read(args);
     options.command = kCat.name;
+    options.needs_category = selection.active();
+    if (args.value("--category") && !selection.active())
+        args.reject("--category", "applies only with --where, --since or --until");
+    cli::read_category(args, options);
     options.only_seq = args.number("--seq", 0, INT32_MAX);
     options.only_offset = args.number("--offset", 0, INT32_MAX);
     if (args.value("--seq") && args.value("--offset"))
@@ -149,7 +165,7 @@ int run_cat(int argc, char **argv, cli::Output &out) {
     if (int usage = args.check(kCat)) return usage;
     if (std::string error = cli::input_paths(args.positional(), paths); !error.empty())
         return cli::usage_error(kCat, error);
-    CatRecords cat(out, args.flag("--raw"));
+    CatRecords cat(out, args.flag("--raw"), selection);
     return cli::read_inputs(paths, options, cat, out);
 }
 

@@ -10,6 +10,7 @@
 #include "log_inputs.hpp"
 #include "logbase.h"
 #include "record_format.hpp"
+#include "record_select.hpp"
 
 namespace {
 
@@ -25,25 +26,11 @@ std::string_view key_of(const kv_entry &item) {
     return {item.key, static_cast<size_t>(item.key_len)};
 }
 
-// Parses each record into `items_`; a record that does not parse is reported.
-class Parsing : public cli::RecordHandler {
-  protected:
-    bool parse(const InputFile &file, const LogReader::Record &record) {
-        consumed_ = parse_disk_log_entry(file.category, record.data,
-                                         static_cast<int>(record.length), &items_);
-        if (consumed_ >= 1) return true;
-        cli::report_record(file, record.seq, cli::parse_failure(consumed_));
-        return false;
-    }
-
-    kv_entries items_{};
-    int consumed_ = 0;
-};
-
 // "record N: C items, B bytes" and one aligned "key  value" line per item.
-class Listing : public Parsing {
+class Listing : public cli::SelectedRecords {
   public:
-    Listing(Output &out, cli::Columns &fields) : out_(out), fields_(fields) {
+    Listing(Output &out, cli::Columns &fields, const cli::Selection &selection)
+        : SelectedRecords(selection), out_(out), fields_(fields) {
         cells_.resize(fields.size());
     }
     bool start(const InputFile &file) override {
@@ -51,7 +38,8 @@ class Listing : public Parsing {
         return true;
     }
     bool record(const InputFile &file, const LogReader::Record &record) override {
-        if (!parse(file, record)) return false;
+        if (const Take taken = take(file, record); taken != Take::kSelected)
+            return taken == Take::kPassed;
         std::vector<const kv_entry *> &shown = shown_;
         shown.clear();
         if (fields_.empty()) {
@@ -95,15 +83,17 @@ class Listing : public Parsing {
 };
 
 // One flat JSON object per record: seq, file (several files), the items.
-class JsonLines : public Parsing {
+class JsonLines : public cli::SelectedRecords {
   public:
-    JsonLines(Output &out, cli::Columns &fields) : out_(out), fields_(fields) {
+    JsonLines(Output &out, cli::Columns &fields, const cli::Selection &selection)
+        : SelectedRecords(selection), out_(out), fields_(fields) {
         cells_.resize(fields.size());
         for (const std::string &name : fields.names())
             names_room_ += name.size() + 8;
     }
     bool record(const InputFile &file, const LogReader::Record &record) override {
-        if (!parse(file, record)) return false;
+        if (const Take taken = take(file, record); taken != Take::kSelected)
+            return taken == Take::kPassed;
         const std::string_view path = file.several ? file.reader.path() : std::string_view();
         // Keys are the tables' names (under 32 bytes); the values lie inside
         // the record, so its length bounds them all.
@@ -139,59 +129,15 @@ class JsonLines : public Parsing {
     cli::JsonMembers members_;
 };
 
-// A header row of key names, then one row per record, a field per column.
-class Csv : public Parsing {
-  public:
-    Csv(Output &out, cli::Columns &columns) : out_(out), columns_(columns) {}
-    bool start(const InputFile &file) override {
-        if (header_category_ == LOG_CAT_NONE) {
-            header_category_ = file.category;
-            if (columns_.empty()) {
-                table_columns_ = true;
-                columns_.select_table(file.category);
-            }
-            cells_.resize(columns_.size());
-            for (size_t c = 0; c < columns_.size(); ++c) {
-                if (c > 0) out_.put(',');
-                out_.write(columns_.names()[c]); // key names need no quoting
-            }
-            out_.put('\n');
-        } else if (table_columns_ && file.category != header_category_) {
-            cli::fail(cli::kFailed,
-                      cli::shown_name(file.reader) + ": its " + cli::category_name(file.category) +
-                          " records do not fit the " + cli::category_name(header_category_) +
-                          " columns of this output; give --fields, or convert it "
-                          "on its own");
-            return false;
-        }
-        return true;
-    }
-    bool record(const InputFile &file, const LogReader::Record &record) override {
-        if (!parse(file, record)) return false;
-        columns_.place(file.category, items_, cells_.data());
-        // The values lie inside the record: its length bounds them all.
-        char *const start =
-            out_.reserve(cli::csv_room(record.length) + 3 * cells_.size() + 1 + cli::kSlack);
-        const char *readable = record.data + record.length + 1; // its NUL included
-        char *w = cli::put_csv_row(start, cells_.data(), cells_.size(), readable);
-        out_.commit(static_cast<size_t>(w - start));
-        return true;
-    }
-
-  private:
-    Output &out_;
-    cli::Columns &columns_;
-    std::vector<const kv_entry *> cells_;
-    int header_category_ = LOG_CAT_NONE;
-    bool table_columns_ = false;
-};
-
 // The library's in-place conversion (convert_csv_log), record by record,
-// without the version text.
-class RawCsv : public cli::RecordHandler {
+// without the version text; with a selection, of the records it takes.
+class RawCsv : public cli::SelectedRecords {
   public:
-    explicit RawCsv(Output &out) : out_(out) {}
+    RawCsv(Output &out, const cli::Selection &selection) : SelectedRecords(selection), out_(out) {}
     bool record(const InputFile &file, const LogReader::Record &record) override {
+        if (selection_.active())
+            if (const Take taken = take(file, record); taken != Take::kSelected)
+                return taken == Take::kPassed;
         // Converted where it will be written; the byte after it stays NUL
         // because the parser may read it.
         const int length = static_cast<int>(record.length);
@@ -216,7 +162,9 @@ int run_parse(int argc, char **argv, Output &out);
 int run_csv(int argc, char **argv, Output &out);
 
 const cli::Command kParse{
-    "parse", "parse [FILE...] [--seq N] [--json] [--fields K1,K2,...] [--category a|t|e]",
+    "parse",
+    "parse [FILE...] [--seq N] [--json] [--fields K1,K2,...] [--category a|t|e] [--where FILTER] "
+    "[--since TIME] [--until TIME]",
     "Takes each record of log files of any version apart into its items by the\n"
     "category's key layout and prints them as an aligned key/value listing\n"
     "(control and non-ASCII bytes as \\xHH), or with --json as JSON Lines, one\n"
@@ -228,12 +176,12 @@ const cli::Command kParse{
     "FILE - (or no FILE) reads standard input. The category comes from a log file\n"
     "name (alog.log, tlog.3.log, elog.log), else from the first record's type=\n"
     "item, else from --category. A record that does not parse or cannot be read\n"
-    "is reported on stderr and the run goes on; the exit status is then 1.\n",
+    "is reported on stderr and the run goes on; the exit status is then 1.\n" SELECTION_HELP,
     run_parse};
 const cli::Command kCsv{
     "csv",
-    "csv [FILE...] [--fields K1,K2,...] [--category a|t|e] | csv --raw [FILE...] [--category "
-    "a|t|e]",
+    "csv [FILE...] [--fields K1,K2,...] [--category a|t|e] [--where FILTER] [--since TIME] "
+    "[--until TIME] | csv --raw [FILE...] [--category a|t|e] [--where FILTER]...",
     "Writes the records of log files as CSV (RFC 4180, lines ending in LF): a\n"
     "header row of key names, then one row per record with the raw value of each\n"
     "key (a quoted item without its quotes), empty where the record lacks the key.\n"
@@ -244,20 +192,17 @@ const cli::Command kCsv{
     "leaves it instead: separators become commas, the version text is dropped.\n"
     "Files and category as for parse; records of another category than the\n"
     "first file's need --fields. A record that does not parse is reported on\n"
-    "stderr and skipped; the exit status is then 1.\n",
+    "stderr and skipped; the exit status is then 1.\n" SELECTION_HELP,
     run_csv};
 
-// FILE arguments, --category and --fields common to both commands; the exit
-// status on a usage error, else kOk.
+// FILE arguments, --category, --fields and the selection common to both
+// commands; the exit status on a usage error, else kOk.
 int prepare(const cli::Command &command, cli::Args &args, std::vector<std::string> &paths,
-            cli::InputOptions &options, cli::Columns &fields) {
+            cli::InputOptions &options, cli::Columns &fields, cli::Selection &selection) {
+    selection.read(args);
     options.command = command.name;
     options.needs_category = true;
-    if (auto text = args.value("--category")) {
-        options.category_option = cli::category_code(*text);
-        if (options.category_option == LOG_CAT_NONE)
-            args.reject("--category", "takes a, t or e, not '" + *text + "'");
-    }
+    cli::read_category(args, options);
     if (auto list = args.value("--fields"))
         if (std::string error = fields.select(*list); !error.empty())
             args.reject("--fields", error);
@@ -268,35 +213,37 @@ int prepare(const cli::Command &command, cli::Args &args, std::vector<std::strin
 }
 
 int run_parse(int argc, char **argv, Output &out) {
-    cli::Args args(argc, argv, {"--seq", "--category", "--fields"}, {"--json"});
+    cli::Args args(argc, argv, {"--seq", "--category", "--fields", SELECTION_OPTIONS}, {"--json"});
     std::vector<std::string> paths;
     cli::InputOptions options;
     cli::Columns fields;
+    cli::Selection selection;
     options.only_seq = args.number("--seq", 0, INT32_MAX);
-    if (int status = prepare(kParse, args, paths, options, fields); status != cli::kOk)
+    if (int status = prepare(kParse, args, paths, options, fields, selection); status != cli::kOk)
         return status;
     if (args.flag("--json")) {
-        JsonLines json(out, fields);
+        JsonLines json(out, fields, selection);
         return cli::read_inputs(paths, options, json, out);
     }
-    Listing listing(out, fields);
+    Listing listing(out, fields, selection);
     return cli::read_inputs(paths, options, listing, out);
 }
 
 int run_csv(int argc, char **argv, Output &out) {
-    cli::Args args(argc, argv, {"--category", "--fields"}, {"--raw"});
+    cli::Args args(argc, argv, {"--category", "--fields", SELECTION_OPTIONS}, {"--raw"});
     std::vector<std::string> paths;
     cli::InputOptions options;
     cli::Columns columns;
+    cli::Selection selection;
     if (args.flag("--raw") && args.value("--fields"))
         args.reject("--fields", "does not apply to csv --raw (it writes whole records)");
-    if (int status = prepare(kCsv, args, paths, options, columns); status != cli::kOk)
+    if (int status = prepare(kCsv, args, paths, options, columns, selection); status != cli::kOk)
         return status;
     if (args.flag("--raw")) {
-        RawCsv raw(out);
+        RawCsv raw(out, selection);
         return cli::read_inputs(paths, options, raw, out);
     }
-    Csv csv(out, columns);
+    cli::CsvRows csv(out, columns, selection);
     return cli::read_inputs(paths, options, csv, out);
 }
 

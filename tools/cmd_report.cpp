@@ -15,7 +15,9 @@
 #include "calendar.hpp"
 #include "cli.hpp"
 #include "host_store.h"
+#include "log_inputs.hpp"
 #include "logbase.h"
+#include "record_select.hpp"
 #include "report_record.hpp"
 #include "report_views.hpp"
 #include "report_vocabulary.hpp"
@@ -46,6 +48,10 @@ constexpr char kReportHelp[] =
   report define NAME [options]   write (or replace) the definition of NAME
   report show NAME               the definition in readable form
   report settings NAME           the settings a run of NAME gets now
+  report preview NAME [FILE...] [--csv [--fields K1,...]] [--category a|t|e]
+                                 its window and log filter, and how many
+                                 records of each FILE that filter selects;
+                                 with --csv those records as csv writes them
   report schedule NAME [--domain D]    install its crontab entry
   report unschedule NAME [--domain D]  remove its crontab entry
   report charts                  the chart sets and chart keys
@@ -71,7 +77,8 @@ report's domain in the scheduled command "/bin/run_sch_rpt add NAME D".
 )";
 
 const cli::Command kReport{
-    "report", "report define|show|settings|schedule|unschedule NAME [options] | report charts",
+    "report",
+    "report define|show|settings|preview|schedule|unschedule NAME [options] | report charts",
     kReportHelp, run};
 
 std::vector<std::string> split_list(std::string_view text) {
@@ -222,6 +229,12 @@ Record build_definition(const cli::Args &args) {
         if (filter->size() > rec::kFilterTextUsed)
             throw DefineError{"--filter holds at most " + std::to_string(rec::kFilterTextUsed) +
                               " characters"};
+        // A clause the builder cannot read would silently widen the report.
+        std::string faults;
+        for (const std::string &fault : cli::filter_text_faults(*filter))
+            faults += "\n" + fault;
+        if (!faults.empty())
+            throw DefineError{"option --filter: clauses the report engine does not read:" + faults};
         definition.filter(*filter);
     }
     if (auto charts = args.value("--charts")) define_charts(*charts, definition);
@@ -316,6 +329,70 @@ int show(cli::Output &out, const std::string &name) {
     return cli::kOk;
 }
 
+// How many records of each file the selection takes.
+class FileCounts : public cli::SelectedRecords {
+  public:
+    using SelectedRecords::SelectedRecords;
+    struct File {
+        std::string name;
+        unsigned long long read = 0, selected = 0;
+    };
+    bool start(const cli::InputFile &file) override {
+        files_.push_back({cli::shown_name(file.reader)});
+        return true;
+    }
+    bool record(const cli::InputFile &file, const cli::LogReader::Record &record) override {
+        ++files_.back().read;
+        const Take taken = take(file, record);
+        files_.back().selected += taken == Take::kSelected;
+        return taken != Take::kFailed;
+    }
+    const std::vector<File> &files() const { return files_; }
+
+  private:
+    std::vector<File> files_;
+};
+
+// The records of the files that the report's log filter selects, as a run of
+// it now would select them.
+int preview(cli::Output &out, const cli::Args &args, const std::string &name,
+            const std::vector<std::string> &files) {
+    cli::InputOptions options;
+    options.command = "report preview";
+    options.needs_category = true;
+    if (auto text = args.value("--category"))
+        if ((options.category_option = cli::category_code(*text)) == LOG_CAT_NONE)
+            return cli::usage_error(kReport,
+                                    "option --category takes a, t or e, not '" + *text + "'");
+    cli::Columns columns;
+    if (auto list = args.value("--fields")) {
+        if (!args.flag("--csv")) return cli::usage_error(kReport, "option --fields needs --csv");
+        if (std::string error = columns.select(*list); !error.empty())
+            return cli::usage_error(kReport, "option --fields " + error);
+    }
+    std::vector<std::string> paths;
+    if (std::string error = cli::input_paths(files, paths); !error.empty())
+        return cli::usage_error(kReport, error);
+
+    auto settings = std::make_unique<rpt_settings>();
+    const void *report = cli::report_settings(name.c_str(), *settings);
+    if (report == nullptr) return cli::kFailed;
+    cli::Selection selection;
+    if (std::string why = selection.add(settings->log_filter); !why.empty())
+        return cli::fail(cli::kFailed, "the log filter of " + name + " does not compile: " + why);
+    if (args.flag("--csv")) {
+        cli::CsvRows csv(out, columns, selection);
+        return cli::read_inputs(paths, options, csv, out);
+    }
+    cli::print_report_selection(out, name.c_str(), report, *settings);
+    FileCounts counts(selection);
+    const int status = cli::read_inputs(paths, options, counts, out);
+    for (const FileCounts::File &file : counts.files())
+        out.printf("%s: %llu of %llu records selected\n", file.name.c_str(), file.selected,
+                   file.read);
+    return status;
+}
+
 // The command of the report's crontab entry.
 std::string scheduled_command(const std::string &name, const std::string &domain) {
     return "/bin/run_sch_rpt add " + name + " " + domain;
@@ -384,7 +461,8 @@ constexpr std::string_view kDefineOptions[] = {
     "--formats", "--schedule", "--days",  "--time", "--obfuscate-users"};
 
 bool known_action(const std::string &action) {
-    for (const char *known : {"define", "show", "settings", "schedule", "unschedule", "charts"})
+    for (const char *known :
+         {"define", "show", "settings", "preview", "schedule", "unschedule", "charts"})
         if (action == known) return true;
     return false;
 }
@@ -393,6 +471,9 @@ std::optional<std::string> misplaced_option(const cli::Args &args, const std::st
     bool define = action == "define";
     bool scheduling = action == "schedule" || action == "unschedule";
     if (!scheduling && args.value("--domain")) return "--domain";
+    if (action != "preview")
+        for (std::string_view option : {"--csv", "--category", "--fields"})
+            if (args.value(option) || args.flag(option)) return std::string(option);
     if (!define)
         for (std::string_view option : kDefineOptions)
             if (args.value(option) || args.flag(option)) return std::string(option);
@@ -402,8 +483,8 @@ std::optional<std::string> misplaced_option(const cli::Args &args, const std::st
 int run(int argc, char **argv, cli::Output &out) {
     cli::Args args(argc, argv,
                    {"--period", "--n", "--start", "--end", "--filter", "--charts", "--formats",
-                    "--schedule", "--days", "--time", "--domain"},
-                   {"--obfuscate-users"});
+                    "--schedule", "--days", "--time", "--domain", "--category", "--fields"},
+                   {"--obfuscate-users", "--csv"});
     if (int usage = args.check(kReport, 1, cli::Args::kAny, "expected a subcommand")) return usage;
     const std::vector<std::string> &words = args.positional();
     const std::string &action = words[0];
@@ -415,7 +496,7 @@ int run(int argc, char **argv, cli::Output &out) {
     if (action == "charts")
         return words.size() == 1 ? list_charts(out)
                                  : cli::usage_error(kReport, "report charts takes no NAME");
-    if (words.size() != 2)
+    if (words.size() < 2 || (words.size() > 2 && action != "preview"))
         return cli::usage_error(kReport, "expected a subcommand and a report NAME");
     const std::string &name = words[1];
     if (!host_report_name_valid(name.c_str()))
@@ -427,6 +508,7 @@ int run(int argc, char **argv, cli::Output &out) {
     if (action == "define") return define(out, args, name);
     if (action == "show") return show(out, name);
     if (action == "settings") return cli::print_report_settings(out, name.c_str());
+    if (action == "preview") return preview(out, args, name, {words.begin() + 2, words.end()});
     if (action == "schedule") return schedule(out, name, domain);
     return unschedule(out, name, domain);
 }

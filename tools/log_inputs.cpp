@@ -257,6 +257,14 @@ int category_code(const std::string &text) {
     return LOG_CAT_NONE;
 }
 
+void read_category(Args &args, InputOptions &options) {
+    if (auto text = args.value("--category")) {
+        options.category_option = category_code(*text);
+        if (options.category_option == LOG_CAT_NONE)
+            args.reject("--category", "takes a, t or e, not '" + *text + "'");
+    }
+}
+
 std::string parse_failure(int code) {
     const char *meaning;
     switch (code) {

@@ -50,6 +50,10 @@ std::string input_paths(const std::vector<std::string> &arguments, std::vector<s
 // 0 for anything else.
 int category_code(const std::string &text);
 
+// --category into options.category_option; another value than a, t or e is
+// rejected through `args`.
+void read_category(Args &args, InputOptions &options);
+
 // Hands every record of every file to the handler, until a write to `out`
 // fails; the run's exit status (a failed write is left to out.finish()).
 int read_inputs(const std::vector<std::string> &paths, const InputOptions &options,

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "record_format.hpp"
 #include "report_record.hpp"
 #include "report_vocabulary.hpp"
 
@@ -54,12 +55,18 @@ void print_window(Output &out, const rpt_window &window, uint32_t time_type) {
     out.printf("time type   %u (%s)\n", time_type, kTimeTypes[time_type]);
 }
 
-int print_report_settings(Output &out, const char *name) {
+const void *report_settings(const char *name, rpt_settings &settings) {
     const void *report = rpt_get(name);
-    if (report == nullptr) return fail(kFailed, std::string("no report named ") + name);
-    auto settings = std::make_unique<rpt_settings>();
-    get_report_settings_r(report, settings.get());
+    if (report == nullptr) {
+        fail(kFailed, std::string("no report named ") + name);
+        return nullptr;
+    }
+    get_report_settings_r(report, &settings);
+    return report;
+}
 
+void print_report_selection(Output &out, const char *name, const void *report,
+                            const rpt_settings &settings) {
     const rpt_period period = lb::report_record::view(report).period();
     const char *period_name = rptpertype_name(period.type);
     out.printf("report      %s\n", name);
@@ -71,8 +78,15 @@ int print_report_settings(Output &out, const char *name) {
         out.printf("period      custom\n");
     else
         out.printf("period      type %u (no window)\n", period.type);
-    print_window(out, settings->window, settings->time_type);
-    out.printf("log filter  %s\n", settings->log_filter);
+    print_window(out, settings.window, settings.time_type);
+    out.printf("log filter  %s\n", settings.log_filter);
+}
+
+int print_report_settings(Output &out, const char *name) {
+    auto settings = std::make_unique<rpt_settings>();
+    const void *report = report_settings(name, *settings);
+    if (report == nullptr) return kFailed;
+    print_report_selection(out, name, report, *settings);
     out.printf("condition   %s\n", settings->datetime_cond);
     out.printf("charts      %u\n", settings->query_count);
     for (uint32_t i = 0; i < settings->query_count; ++i) {
@@ -82,6 +96,24 @@ int print_report_settings(Output &out, const char *name) {
     }
     print_flags(out, settings->flags);
     return kOk;
+}
+
+std::vector<std::string> filter_text_faults(const std::string &text) {
+    constexpr size_t kShown = 60; // a long clause is shown by its start
+    const int count = check_report_filter_text(text.c_str(), nullptr, 0);
+    std::vector<rpt_filter_fault> faults(static_cast<size_t>(count > 0 ? count : 0));
+    check_report_filter_text(text.c_str(), faults.data(), count);
+    std::vector<std::string> lines;
+    for (const rpt_filter_fault &fault : faults) {
+        std::string_view clause(text);
+        clause =
+            clause.substr(static_cast<size_t>(fault.position), static_cast<size_t>(fault.length));
+        std::string shown = escaped(clause.substr(0, kShown));
+        if (clause.size() > kShown) shown += "...";
+        lines.push_back("byte " + std::to_string(fault.position) + ": " + shown + ": " +
+                        fault.reason);
+    }
+    return lines;
 }
 
 } // namespace cli

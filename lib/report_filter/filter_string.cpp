@@ -11,16 +11,17 @@
 #include <string_view>
 #include <strings.h>
 
-#include "calendar.hpp"
-#include "guards.hpp"
-#include "report_record.hpp"
 #include "bounded_text.hpp"
+#include "calendar.hpp"
+#include "clause_keys.hpp"
+#include "guards.hpp"
 #include "logbase.h"
+#include "report_record.hpp"
 
 namespace {
 
-constexpr size_t kWorkingCopySize = 1024;
-constexpr int kValueSize = 1024;
+using namespace lb::report_filter;
+
 constexpr size_t kGroupSize = 4096;
 constexpr size_t kResultSize = 8096;
 constexpr size_t kServiceTextSize = 128;
@@ -32,19 +33,6 @@ constexpr const char *kSeverityNames[] = {"emergency", "alert",  "critical",    
 constexpr std::int32_t kLowestSeverity = 7;
 constexpr const char *kSourceFields[] = {"src", "laddr", "loc_ip", "client"};
 constexpr const char *kDestinationFields[] = {"dst", "raddr", "rem_ip", "server"};
-constexpr const char *kSimpleKeys[] = {"http_method", "user", "action", "subtype", "policy"};
-
-// Groups in the order they are joined into the result.
-enum GroupIndex {
-    kSeverity,
-    kWeekday,
-    kSource,
-    kDestination,
-    kFirstSimple, // one group per kSimpleKeys entry, in that order
-    kService = kFirstSimple + std::size(kSimpleKeys),
-    kMessage,
-    kGroupCount
-};
 
 struct Group {
     char text[kGroupSize] = {};
@@ -180,15 +168,33 @@ void build_service(Clause &clause, Group &group) {
 // Reads every clause of `filter` into its group.
 void build_groups(const char *filter, Group (&groups)[kGroupCount]) {
     Clause clause;
-    if (clause.read(filter, "priN")) build_severity(clause, groups[kSeverity]);
-    if (clause.read(filter, "src")) build_address(clause, kSourceFields, groups[kSource]);
-    if (clause.read(filter, "dst")) build_address(clause, kDestinationFields, groups[kDestination]);
-    for (size_t i = 0; i < std::size(kSimpleKeys); ++i)
-        if (clause.read(filter, kSimpleKeys[i]))
-            build_list(clause, kSimpleKeys[i], ", ", groups[kFirstSimple + i]);
-    if (clause.read(filter, "service")) build_service(clause, groups[kService]);
-    if (clause.read(filter, "msg")) build_list(clause, "msg", ",", groups[kMessage]);
-    if (clause.read(filter, "iwday")) build_weekday(clause, groups[kWeekday]);
+    for (const ClauseKey &key : kClauseKeys) {
+        if (!clause.read(filter, key.name)) continue;
+        Group &group = groups[key.group];
+        switch (key.kind) {
+        case ClauseKind::severity:
+            build_severity(clause, group);
+            break;
+        case ClauseKind::weekday:
+            build_weekday(clause, group);
+            break;
+        case ClauseKind::source:
+            build_address(clause, kSourceFields, group);
+            break;
+        case ClauseKind::destination:
+            build_address(clause, kDestinationFields, group);
+            break;
+        case ClauseKind::list:
+            build_list(clause, key.name, ", ", group);
+            break;
+        case ClauseKind::service:
+            build_service(clause, group);
+            break;
+        case ClauseKind::message:
+            build_list(clause, key.name, ",", group);
+            break;
+        }
+    }
 }
 
 } // namespace

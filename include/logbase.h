@@ -487,7 +487,8 @@ typedef struct rpt_filter_fault {
  * unknown key, an operator without a meaning for its key, an unquoted value
  * where quotes are needed, a second clause of a key (only the first is read),
  * a level or day the builder does not know, bytes it skips, anything past the
- * first 1023 bytes. Clauses are separated by blanks; a leading "(or" and a
+ * first 1023 bytes, and a list item that log_filter_compile would not read
+ * back as one value of its key=item term. Clauses are separated by blanks; a leading "(or" and a
  * final ")" belong to no clause. Stores the first max_faults faults, in text
  * order, into `faults` (NULL is allowed when max_faults is 0) and returns how
  * many there are, 0 when every clause is read as written; -1 for a NULL text

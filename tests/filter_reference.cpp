@@ -51,16 +51,22 @@ std::optional<std::pair<uint64_t, uint64_t>> address_set(const string &v) {
     return a && b ? std::pair{*a, *b} : std::pair<uint64_t, uint64_t>{1, 0};
 }
 
-bool read_term(const string &word, Term &t) {
+// The negation and key of a word that begins as a term does, up to its operator.
+bool read_key(const string &word, Term &t) {
     const size_t k = word[0] == '-', op = word.find_first_of("=<>", k);
     if (op == npos || op == k || (!alnum(word[k]) && word[k] != '_')) return false;
     t.negated = k == 1;
     t.key = word.substr(k, op - k);
-    for (char c : t.key)
-        if (!alnum(c) && c != '_' && c != '-' && c != '.') return false;
+    return std::all_of(t.key.begin(), t.key.end(),
+                       [](char c) { return alnum(c) || c == '_' || c == '-' || c == '.'; });
+}
+
+bool read_term(const string &word, Term &t) {
+    if (!read_key(word, t)) return false;
+    const size_t op = t.negated + t.key.size();
     t.op = word.substr(op, word[op] != '=' && word[op + 1] == '=' ? 2 : 1);
     string v = word.substr(op + t.op.size());
-    if ((v.empty() && t.key != "msg") || (!v.empty() && isop(v[0]))) return false;
+    if ((v.empty() && t.key != "msg") || (!v.empty() && isop(v[0]) && t.op != "=")) return false;
     if (v[0] != '"') return t.value = v, true;
     size_t j = 1;
     for (t.quoted = true; j < v.size() && v[j] != '"'; t.value += v[j++])
@@ -172,9 +178,10 @@ std::optional<Filter> compile(const string &s) {
             pending_or = true;
             continue;
         }
-        // A message takes the following words with no operator, and the blanks before them.
+        // A message takes the following words that do not begin a term, and the blanks before them.
+        Term next;
         for (; t.key == "msg" && !t.quoted && w + 1 < words.size() && word(w + 1) != "OR" &&
-               word(w + 1).find_first_of("=<>") == npos;
+               !read_key(word(w + 1), next);
              ++w)
             t.value += s.substr(words[w].second, words[w + 1].second - words[w].second);
         auto set = t.quoted || t.op != "=" ? std::nullopt : address_set(t.value);

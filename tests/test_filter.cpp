@@ -48,7 +48,7 @@ const char *const kCases[] = {
     "a=*abcabd* :: +a=abcabcabd", "a=x**y :: +a=xy", "u=\"/a b*\" :: +u=/a b*;-u=/a bc",
     "m=\"a \\\"b\\\" \\\\c \\d\" :: +m=a \"b\" \\c \\d", "v=\"\" :: +v=;-v=x",
     "msg=disk full OR msg= retry :: +msg=disk full;+msg= retry;-msg=disk;-msg=retry",
-    "-msg=disk  full x=1 :: -msg=disk  full|x=1;+msg=disk full|x=1", "msg=a=b c :: +msg=a=b c",
+    "-msg=disk  full x=1 :: -msg=disk  full|x=1;+msg=disk full|x=1", "msg=a=b c :: +msg=a=b c", "msg==x OR msg=<y z >w :: +msg==x;+msg=<y z >w;-msg=x",
     "date-time>2024-02-29-23:59:59 date-time<2024-03-02-00:00:00 :: +date=2024-03-01|time=00:00:00;"
     "+date=2024-03-01|time=23:59:59;-date=2024-02-29|time=23:59:59;-date=2024-03-02|time=00:00:00;"
     "-date=2024-03-01",
@@ -97,7 +97,7 @@ TEST(Filter, RefusedTextsNameTheirFault) {
         {"a=1 OR", 4, "OR without a term after"}, {"msg=a OR", 6, "OR without a term after"},
         {"OR a=1", 0, "OR without a term before"}, {"a=1 OR OR b=2", 7, "OR without a term before"},
         {"(or priN<='5')", 0, "parentheses"}, {"a=1 (b=2)", 4, "parentheses"},
-        {"user!=bob", 4, "'!'"}, {"k==v", 2, "must be quoted"}, {"--k=v", 1, "unexpected byte"},
+        {"user!=bob", 4, "'!'"}, {"k<>v", 2, "must be quoted"}, {"--k=v", 1, "unexpected byte"},
         {"src=10.0.0.0/33", 13, "bad prefix"}, {"src=10.0.0.0/", 13, "bad prefix"},
         {"src=10.0.0.256/8", 4, "bad address in a network"},
         {"src=10.0.0.9-10.0.0.1", 4, "range runs backwards"},

@@ -248,6 +248,10 @@ TEST(FilterString, CheckNamesTheClausesTheBuilderDoesNotRead) {
          "0:ends at the ')' at byte 10|14:'x' after the closing quote|25:one level|35:no value"},
         {"user=='bob src=='1.2.3.4' iwday=='Mon')", "0:is a quote missing|26:days unquoted"},
         {"priN<='5' " + std::string(1020, ' ') + "user=='x'", "1030:the first 1023 bytes"},
+        {"user=='a,\"b' src=='10.0.0.0/33' msg=='size <9 =x, x -y=1'",
+         "0:'\"b': the record filters cannot select it (unclosed quote)|13:bad prefix length|"
+         "32:' x -y=1': the record filters end the message at '-y=1'"},
+        {"msg=='a OR x=1' src=='10.0.0.0/8, 10.0.0.1-10.0.0.2'", "0:end the message at 'OR'"},
     };
     for (const auto &[text, expected] : cases) {
         rpt_filter_fault faults[8];

@@ -115,7 +115,7 @@ class Reader {
 
         const std::size_t value_at = i_;
         const bool quoted = i_ < t_.size() && t_[i_] == '"';
-        if (quoted ? !quoted_value(t) : !bare_value(t, key == "msg")) return false;
+        if (quoted ? !quoted_value(t) : !bare_value(t, key == "msg", t.op == Op::eq)) return false;
         if (!quoted && t.value.len == 0) return fail(value_at, "missing value");
         if (t.op != Op::eq) {
             std::size_t first = 0;
@@ -150,26 +150,37 @@ class Reader {
     }
 
     // To the next blank; a message goes on over the words that follow it
-    // while they hold no operator and are not OR (the builder writes a
+    // while they neither begin a term nor are OR (the builder writes a
     // message's blanks unquoted, leading ones too), blanks included as written.
-    bool bare_value(Term &t, bool message) {
+    // After '=' a value may begin with '=', '<' or '>': the builder writes
+    // msg=<x for the message "<x", and no operator begins that way. After a
+    // comparison such a value is a typo (k<>v, k>=>v).
+    bool bare_value(Term &t, bool message, bool equality) {
         value_at_ = i_;
-        if (i_ < t_.size() && operator_byte(t_[i_]))
-            return fail(i_, "a value beginning with '=', '<' or '>' must be quoted");
+        if (!equality && i_ < t_.size() && operator_byte(t_[i_]))
+            return fail(i_, "a compared value beginning with '=', '<' or '>' must be quoted");
         while (i_ < t_.size() && !blank(t_[i_]))
             ++i_;
         while (message) {
             std::size_t word = i_, end;
             while (word < t_.size() && blank(t_[word]))
                 ++word;
-            if (word == t_.size() || or_word(word)) break;
-            for (end = word; end < t_.size() && !blank(t_[end]) && !operator_byte(t_[end]); ++end) {
+            if (word == t_.size() || or_word(word) || term_start(word)) break;
+            for (end = word; end < t_.size() && !blank(t_[end]); ++end) {
             }
-            if (end < t_.size() && operator_byte(t_[end])) break;
             i_ = end;
         }
         t.value = add(t_.substr(value_at_, i_ - value_at_));
         return true;
+    }
+
+    // Whether the word at `at` begins as a term does: [-]key then an operator.
+    bool term_start(std::size_t at) const {
+        const std::size_t key_at = at + (t_[at] == '-');
+        std::size_t end = key_at;
+        while (end < t_.size() && (end == key_at ? key_first(t_[end]) : key_byte(t_[end])))
+            ++end;
+        return end > key_at && end < t_.size() && operator_byte(t_[end]);
     }
 
     // An unquoted = value: a network, a range, a glob or plain text.

@@ -183,6 +183,49 @@ std::string after_quote_fault(std::string_view text, std::size_t end, std::strin
            (holds_operator ? " (is a quote missing in the value?)" : "");
 }
 
+// Whether `word` begins as a term of the record filters does: [-]key, then
+// an operator.
+bool term_start(std::string_view word) {
+    std::size_t i = word.starts_with('-');
+    const std::size_t key_at = i;
+    while (i < word.size() &&
+           (std::isalnum(static_cast<unsigned char>(word[i])) || word[i] == '_' ||
+            (i > key_at && (word[i] == '-' || word[i] == '.'))))
+        ++i;
+    return i > key_at && i < word.size() && (word[i] == '=' || word[i] == '<' || word[i] == '>');
+}
+
+// The builder copies each item of a list into the filter string as written,
+// as KEY=ITEM. Why an item would not be read back as that one term by the
+// record filters that select a report's records, or nothing: the filters
+// refuse it (a leading double quote, an address shape that is no network or
+// range), or a message's word would end it (OR, or the start of a term).
+std::string item_fault(const ClauseKey &key, std::string_view value) {
+    const bool message = key.kind == ClauseKind::message;
+    std::string_view rest = value;
+    while (!rest.empty()) {
+        const std::size_t end = rest.find_first_of(message ? "," : ", \t");
+        const std::string_view item = rest.substr(0, end);
+        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+        if (item.find_first_not_of(" \t") == std::string_view::npos) continue;
+        const std::string term = std::string(key.name) + "=" + std::string(item);
+        log_filter_error error;
+        log_filter *filter = log_filter_compile(term.c_str(), &error);
+        log_filter_free(filter);
+        if (filter == nullptr)
+            return quoted(item) + ": the record filters cannot select it (" + error.reason + ")";
+        for (std::size_t at = item.find_first_not_of(" \t"); message;) {
+            at = item.find_first_of(" \t", at);
+            at = at == std::string_view::npos ? at : item.find_first_not_of(" \t", at);
+            if (at == std::string_view::npos) break;
+            const std::string_view word = item.substr(at, item.find_first_of(" \t", at) - at);
+            if (word == "OR" || term_start(word))
+                return quoted(item) + ": the record filters end the message at " + quoted(word);
+        }
+    }
+    return {};
+}
+
 // Why the builder does not read the clause of a key it knows as written, or
 // nothing.
 std::string known_key_fault(std::string_view text, const Written &c, const Read &read) {
@@ -243,7 +286,7 @@ std::string known_key_fault(std::string_view text, const Written &c, const Read 
     if (c.value.find_first_not_of(key.kind == ClauseKind::message ? "," : ", \t") ==
         std::string_view::npos)
         return "no value between the quotes";
-    return {};
+    return item_fault(key, c.value);
 }
 
 std::string unknown_key_fault(const Written &c, const std::vector<Read> &reads) {

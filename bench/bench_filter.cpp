@@ -15,7 +15,6 @@
 
 namespace {
 
-constexpr int kAttack = 3;
 constexpr size_t kCorpusBytes = 1 << 20;
 
 // The window and severity terms of a report's settings, then its severity group.
@@ -70,12 +69,12 @@ void BM_FilterVsParse(benchmark::State &state) {
     for (auto _ : state) {
         const double start = cpu_seconds();
         for (size_t i = 0; i < c.starts.size(); ++i)
-            parse_disk_log_entry(kAttack, c.bytes.data() + c.starts[i], c.lengths[i], &items);
+            parse_disk_log_entry(LOG_CAT_ATTACK, c.bytes.data() + c.starts[i], c.lengths[i], &items);
         const double parsed = cpu_seconds();
         for (size_t i = 0; i < c.starts.size(); ++i) {
             const char *line = c.bytes.data() + c.starts[i];
             if (line_test && !log_filter_may_match(filter, line, c.lengths[i])) continue;
-            if (parse_disk_log_entry(kAttack, line, c.lengths[i], &items) > 0)
+            if (parse_disk_log_entry(LOG_CAT_ATTACK, line, c.lengths[i], &items) > 0)
                 selected += log_filter_match(filter, &items) == 1;
         }
         const double filtered = cpu_seconds();

@@ -147,7 +147,7 @@ bool test(const Term &t, const string &v) {
 } // namespace
 
 std::optional<Filter> compile(const string &s) {
-    // Words: runs of non-blanks, but a '"' right after the operator quotes blanks too.
+    // Words: runs of non-blanks, but a '"' right after a term's operator quotes blanks too.
     std::vector<std::pair<size_t, size_t>> words;
     for (size_t i = 0, n = s.size();;) {
         while (i < n && blank(s[i]))
@@ -157,7 +157,8 @@ std::optional<Filter> compile(const string &s) {
         while (i < n && !blank(s[i]) && !isop(s[i]))
             ++i;
         if (i < n && isop(s[i])) i += s[i] != '=' && i + 1 < n && s[i + 1] == '=' ? 2 : 1;
-        if (i < n && i > b && isop(s[i - 1]) && s[i] == '"') {
+        Term probe; // the quote opens a value only where the word begins as a term
+        if (i < n && read_key(s.substr(b, i - b), probe) && s[i] == '"') {
             for (++i; i < n && s[i] != '"'; ++i)
                 if (s[i] == '\\' && i + 1 < n && (s[i + 1] == '"' || s[i + 1] == '\\')) ++i;
             if (i++ == n) return std::nullopt;

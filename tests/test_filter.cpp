@@ -128,6 +128,19 @@ TEST(Filter, LineTestRulesOutOnlyByPlainValues) {
     for (const char *text :
          {"-a=b", "iwday=1", "date-time=x", "n>1", "a=1.2.3.4/8", "a=\"\" OR b=c"})
         EXPECT_EQ(log_filter_may_match(compile(text).get(), "", 0), 1) << text;
+    // The value is found at every place of lines of every length (the search
+    // takes 16 places at a time), and not when its last byte differs.
+    const std::string letters = "abcdefghijklmnopqrst";
+    for (size_t n = 1; n <= letters.size(); ++n)
+        for (size_t length = n; length <= 70; ++length)
+            for (size_t at = 0; at + n <= length; ++at) {
+                std::string line(length, 'x');
+                line.replace(at, n, letters, 0, n);
+                Filter value = compile("k=" + letters.substr(0, n));
+                EXPECT_EQ(log_filter_may_match(value.get(), line.data(), length), 1) << line;
+                line[at + n - 1] = 'y';
+                EXPECT_EQ(log_filter_may_match(value.get(), line.data(), length), 0) << line;
+            }
 }
 
 TEST(Filter, ReportSettingsFilterSelectsItsRecords) {

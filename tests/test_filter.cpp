@@ -9,6 +9,7 @@
 #include <string>
 
 #include "filter_reference.hpp"
+#include "find_bytes.hpp"
 #include "host_store.h"
 #include "logbase.h"
 #include "report_record.hpp"
@@ -129,17 +130,26 @@ TEST(Filter, LineTestRulesOutOnlyByPlainValues) {
          {"-a=b", "iwday=1", "date-time=x", "n>1", "a=1.2.3.4/8", "a=\"\" OR b=c"})
         EXPECT_EQ(log_filter_may_match(compile(text).get(), "", 0), 1) << text;
     // The value is found at every place of lines of every length (the search
-    // takes 16 places at a time), and not when its last byte differs.
-    const std::string letters = "abcdefghijklmnopqrst";
+    // takes 16 or 32 places at a time), and not when its last byte differs,
+    // by the line test and by both widths of its search.
+    const std::string letters = "abcdefghijklmnopqrstuvwxyz0123456789";
+    const bool wide = __builtin_cpu_supports("avx2");
     for (size_t n = 1; n <= letters.size(); ++n)
-        for (size_t length = n; length <= 70; ++length)
+        for (size_t length = n; length <= 80; ++length)
             for (size_t at = 0; at + n <= length; ++at) {
-                std::string line(length, 'x');
+                std::string line(length, '-');
                 line.replace(at, n, letters, 0, n);
+                const std::string_view needle(letters.data(), n);
                 Filter value = compile("k=" + letters.substr(0, n));
-                EXPECT_EQ(log_filter_may_match(value.get(), line.data(), length), 1) << line;
-                line[at + n - 1] = 'y';
-                EXPECT_EQ(log_filter_may_match(value.get(), line.data(), length), 0) << line;
+                for (int changed = 0; changed < 2; ++changed) {
+                    line[at + n - 1] = changed ? '+' : letters[n - 1];
+                    const int want = !changed;
+                    EXPECT_EQ(log_filter_may_match(value.get(), line.data(), length), want) << line;
+                    EXPECT_EQ(lb::filter::contains_bytes(line, needle, false), want) << line;
+                    if (wide) {
+                        EXPECT_EQ(lb::filter::contains_bytes(line, needle, true), want) << line;
+                    }
+                }
             }
 }
 

@@ -6,16 +6,13 @@
 #include <benchmark/benchmark.h>
 
 #include <ctime>
-#include <fstream>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "logbase.h"
+#include "sample_corpus.hpp"
 
 namespace {
-
-constexpr size_t kCorpusBytes = 1 << 20;
 
 // The window and severity terms of a report's settings, then its severity group.
 constexpr const char *kFiveTerms = "date-time>2026-11-20-08:00:00 date-time<2026-11-21-00:00:00 "
@@ -23,31 +20,8 @@ constexpr const char *kFiveTerms = "date-time>2026-11-20-08:00:00 date-time<2026
 // One source address: one sample line in eight has it.
 constexpr const char *kSelective = "src=203.0.113.9";
 
-struct Corpus {
-    std::string bytes;
-    std::vector<size_t> starts;
-    std::vector<int> lengths;
-};
-
-// The attack sample lines, each ending with a space and a newline, repeated to about 1 MiB.
-const Corpus &corpus() {
-    static const Corpus c = [] {
-        std::ifstream in(LOGBASE_SAMPLE_DIR "/attack.txt");
-        std::vector<std::string> lines;
-        for (std::string line; std::getline(in, line);)
-            if (!line.empty()) lines.push_back(line + " \n");
-        if (lines.empty()) throw std::runtime_error("no sample lines");
-        Corpus c;
-        while (c.bytes.size() < kCorpusBytes)
-            for (const std::string &line : lines) {
-                c.starts.push_back(c.bytes.size());
-                c.lengths.push_back(static_cast<int>(line.size()));
-                c.bytes += line;
-            }
-        return c;
-    }();
-    return c;
-}
+using bench::Corpus;
+using bench::corpus;
 
 double cpu_seconds() {
     timespec t{};
@@ -69,7 +43,8 @@ void BM_FilterVsParse(benchmark::State &state) {
     for (auto _ : state) {
         const double start = cpu_seconds();
         for (size_t i = 0; i < c.starts.size(); ++i)
-            parse_disk_log_entry(LOG_CAT_ATTACK, c.bytes.data() + c.starts[i], c.lengths[i], &items);
+            parse_disk_log_entry(LOG_CAT_ATTACK, c.bytes.data() + c.starts[i], c.lengths[i],
+                                 &items);
         const double parsed = cpu_seconds();
         for (size_t i = 0; i < c.starts.size(); ++i) {
             const char *line = c.bytes.data() + c.starts[i];

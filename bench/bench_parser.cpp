@@ -6,46 +6,20 @@
 
 #include <cstring>
 #include <ctime>
-#include <fstream>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "logbase.h"
 #include "reference_parser.hpp"
+#include "sample_corpus.hpp"
 
 namespace {
 
-constexpr size_t kCorpusBytes = 1 << 20;
 // Work cap of the straightforward parser per line.
 constexpr long long kReferenceSteps = 20'000'000;
 
-struct Corpus {
-    std::string bytes;          // lines one after the other
-    std::vector<size_t> starts; // offset of each line
-    std::vector<int> lengths;
-};
-
-// The attack sample lines (layout 11, with their v013 tag), each ending as
-// in a log file with a space and a newline, repeated to about 1 MiB.
-const Corpus &corpus() {
-    static const Corpus c = [] {
-        std::ifstream in(LOGBASE_SAMPLE_DIR "/attack.txt");
-        std::vector<std::string> lines;
-        for (std::string line; std::getline(in, line);)
-            if (!line.empty()) lines.push_back(line + " \n");
-        if (lines.empty()) throw std::runtime_error("no sample lines");
-        Corpus c;
-        while (c.bytes.size() < kCorpusBytes)
-            for (const std::string &line : lines) {
-                c.starts.push_back(c.bytes.size());
-                c.lengths.push_back(static_cast<int>(line.size()));
-                c.bytes += line;
-            }
-        return c;
-    }();
-    return c;
-}
+using bench::Corpus;
+using bench::corpus;
 
 // A layout-11 attack line with the given URL and agent values.
 std::string attack_line(const std::string &url, const std::string &agent) {

@@ -1,0 +1,39 @@
+// The corpus the parser and filter benchmarks share: the attack sample lines
+// (layout 11, with their v013 tag), each ending as in a log file with a space
+// and a newline, repeated to about 1 MiB.
+#pragma once
+
+#include <cstddef>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace bench {
+
+struct Corpus {
+    std::string bytes;               // lines one after the other
+    std::vector<std::size_t> starts; // offset of each line
+    std::vector<int> lengths;
+};
+
+inline const Corpus &corpus() {
+    static const Corpus c = [] {
+        std::ifstream in(LOGBASE_SAMPLE_DIR "/attack.txt");
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(in, line);)
+            if (!line.empty()) lines.push_back(line + " \n");
+        if (lines.empty()) throw std::runtime_error("no sample lines");
+        Corpus c;
+        while (c.bytes.size() < std::size_t{1} << 20)
+            for (const std::string &line : lines) {
+                c.starts.push_back(c.bytes.size());
+                c.lengths.push_back(static_cast<int>(line.size()));
+                c.bytes += line;
+            }
+        return c;
+    }();
+    return c;
+}
+
+} // namespace bench

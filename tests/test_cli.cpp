@@ -10,8 +10,11 @@
 #include <regex>
 #include <set>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <tuple>
 #include <unistd.h>
@@ -98,6 +101,8 @@ TEST_F(Cli, UsageErrorsNameTheOptionAndOptionsEndAtDoubleDash) {
         {{"parse", "--category", "z"}, "option --category takes a, t or e, not 'z'"},
         {{"csv", "--raw", "--fields", "date"}, "option --fields does not apply to csv --raw"},
         {{"--bogus"}, "unknown option '--bogus'"},
+        {{"--version", "--bogus"}, "--version takes nothing after it, not '--bogus'"},
+        {{"--version", "extra"}, "--version takes nothing after it, not 'extra'"},
         {{"count", "--where", "user!=bob"},
          "byte 4: '!' is no operator: negate with a leading "
          "'-'\n  user!=bob\n      ^\nusage: logbase count"},
@@ -129,6 +134,47 @@ TEST_F(Cli, UsageErrorsNameTheOptionAndOptionsEndAtDoubleDash) {
         EXPECT_EQ(tool({"report", "define", "r", "--start", bound, "--end", bound}).status, status)
             << bound;
     }
+}
+
+// A custom window that ends where or before it begins is said to be empty;
+// what is printed and stored stays as it is.
+TEST_F(Cli, EmptyCustomWindowIsSaid) {
+    const std::tuple<std::string, std::string, bool> windows[] = {
+        {"2025-03-09 10:00", "2025-03-09 10:00", true},
+        {"2025-03-09 10:00", "2025-03-08 23:59", true},
+        {"2025-03-09 10:00", "2025-03-09 10:01", false}};
+    for (const auto &[start, end, empty] : windows) {
+        Outcome period = tool({"period", "custom", start, end});
+        Outcome define = tool({"report", "define", "r", "--start", start, "--end", end});
+        for (const Outcome &run : {period, define}) {
+            EXPECT_EQ(run.status, 0) << run.err;
+            EXPECT_EQ(run.err.find("the window is empty") != std::string::npos, empty)
+                << start << " to " << end << ": " << run.err;
+        }
+        EXPECT_NE(period.out.find("begin"), std::string::npos);
+    }
+}
+
+// A named FIFO that nobody writes to is said to be one; with a writer it is
+// read as any log file.
+TEST_F(Cli, FifoWithoutWriterIsSaid) {
+    std::string fifo = dir_.file("alog.log");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    Outcome alone = tool({"info", fifo});
+    EXPECT_EQ(alone.status, 1);
+    EXPECT_EQ(alone.err, "logbase: " + fifo + ": nothing is writing to this FIFO\n");
+    int writer = open(fifo.c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(writer, 0);
+    const std::string file = logfile_writer::log_file(13, {"date=1 \n"});
+    Outcome fed = tool({"info", fifo}, Sink::kCapture, "/dev/null", -1, [&] {
+        EXPECT_EQ(write(writer, file.data(), file.size()), static_cast<ssize_t>(file.size()));
+        // The last close would drop what the tool has not opened and read yet.
+        for (int left = 1, tries = 0; left > 0 && tries < 1000; ++tries)
+            if (ioctl(writer, FIONREAD, &left) != 0 || left > 0) usleep(10000);
+        close(writer);
+    });
+    EXPECT_EQ(fed.status, 0) << fed.err;
+    EXPECT_NE(fed.out.find("records:         1"), std::string::npos) << fed.out;
 }
 
 // Off a terminal output goes out in large writes (one here), a failed write

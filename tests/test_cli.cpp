@@ -269,6 +269,60 @@ TEST_F(Cli, PackStreamsTheSameFileFromAFileOrAPipeOrRefusesIt) {
     Outcome run = tool({"pack", "--version", "13", "--out", out, dir_.path()});
     EXPECT_EQ(run.err, "logbase: cannot pack " + dir_.path() + ": it is a directory\n");
 
+    // An endless pipe is refused at its first bad line, after reading little.
+    int feed[2];
+    ASSERT_EQ(pipe2(feed, O_CLOEXEC), 0);
+    size_t fed = 0;
+    run = tool({"pack", "--version", "13", "--out", out, "-"}, Sink::kCapture,
+               "/dev/fd/" + std::to_string(feed[0]), -1, [&] {
+                   close(feed[0]);
+                   auto old_action = signal(SIGPIPE, SIG_IGN);
+                   static const char zeros[1 << 16] = {};
+                   for (ssize_t n;
+                        fed < (64u << 20) && (n = write(feed[1], zeros, sizeof zeros)) > 0;)
+                       fed += static_cast<size_t>(n);
+                   close(feed[1]);
+                   signal(SIGPIPE, old_action);
+               });
+    EXPECT_TRUE(run.status == 1 &&
+                run.err.find("line 1: its record of more than") != std::string::npos)
+        << run.err;
+    EXPECT_LT(fed, 4u << 20);
+    EXPECT_FALSE(testkit::exists(out));
+
+    // --out replaces only a regular file (a link is written through to one),
+    // keeping its mode and owner.
+    ASSERT_TRUE(testkit::write_file(lines, "date=1\n"));
+    std::string target = dir_.file("target.log"), link = dir_.file("link.log");
+    ASSERT_TRUE(testkit::write_file(target, "old"));
+    ASSERT_EQ(chmod(target.c_str(), 0600) | chown(target.c_str(), 65534, 65534) |
+                  symlink("target.log", link.c_str()),
+              0);
+    for (const std::string &to : {target, link}) {
+        ASSERT_EQ(tool({"pack", "--version", "13", "--out", to, lines}).status, 0) << to;
+        struct stat st {};
+        ASSERT_EQ(stat(target.c_str(), &st), 0);
+        EXPECT_EQ(std::tuple(st.st_mode & 07777, st.st_uid, st.st_gid),
+                  std::tuple(0600u, 65534u, 65534u))
+            << to;
+        EXPECT_EQ(testkit::read_file(target), logfile_writer::log_file(13, {"date=1 \n"}));
+    }
+    std::string fifo = dir_.file("out.fifo"), device = dir_.file("null"),
+                dangling = dir_.file("dangling"), folder = dir_.file("folder");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600) | mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) |
+                  symlink("missing/file", dangling.c_str()) | mkdir(folder.c_str(), 0755),
+              0);
+    for (const std::string &to : {fifo, device, folder, dangling}) {
+        struct stat before {
+        }, after{};
+        ASSERT_EQ(lstat(to.c_str(), &before), 0);
+        run = tool({"pack", "--version", "13", "--out", to, lines});
+        EXPECT_TRUE(run.status == 1 && run.err.find("cannot write " + to + ": ") == 9) << run.err;
+        ASSERT_EQ(lstat(to.c_str(), &after), 0);
+        EXPECT_EQ(after.st_mode, before.st_mode) << to;
+    }
+    EXPECT_FALSE(testkit::exists(dir_.file("missing")));
+
     // A full disk: the old file stays, no partial file is left beside it.
     std::string disk = dir_.file("disk");
     ASSERT_TRUE(std::filesystem::create_directory(disk));

@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <vector>
 
 namespace {
@@ -152,9 +153,14 @@ std::optional<std::string> read_crontab(const std::string &path) {
 }
 
 // The crontab file itself: a symbolic link is followed to its end, so the
-// link stays and its target gets the entry.
+// link stays and its target gets the entry. A link to nothing is refused:
+// writing would create the file, and its folders, wherever it points.
 std::optional<std::string> crontab_file() {
-    return host::final_target(host_crontab_path());
+    std::string start = host_crontab_path();
+    std::optional<std::string> path = lb::final_target(start);
+    struct stat st;
+    if (path && *path != start && ::lstat(path->c_str(), &st) != 0) return std::nullopt;
+    return path;
 }
 
 // A command with a blank at either end could not be told apart from the

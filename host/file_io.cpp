@@ -3,7 +3,6 @@
 #include "guards.hpp"
 
 #include <cerrno>
-#include <climits>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -41,21 +40,6 @@ std::string parent_of(const std::string &path) {
 
 bool make_parent_directories(const std::string &path) {
     return make_directories(parent_of(path));
-}
-
-std::optional<std::string> final_target(std::string path) {
-    for (int hops = 0; hops < 40; ++hops) {
-        struct stat st;
-        // A missing file (or one lstat cannot see) is where the chain ends;
-        // the read that follows reports what is wrong with it.
-        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
-        std::string target(PATH_MAX, '\0');
-        ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
-        if (n <= 0 || static_cast<size_t>(n) >= target.size()) return std::nullopt;
-        target.resize(static_cast<size_t>(n));
-        path = target[0] == '/' ? target : parent_of(path) + "/" + target;
-    }
-    return std::nullopt;
 }
 
 bool replace_file(const std::string &path, const std::string &content) {

@@ -3,7 +3,6 @@
 // bounded regular file.
 #pragma once
 
-#include <optional>
 #include <string>
 
 namespace host {
@@ -13,11 +12,6 @@ namespace host {
 // An existing file keeps its mode and owner. Creates missing parent
 // directories. False on failure.
 bool replace_file(const std::string &path, const std::string &content);
-
-// The path a chain of symbolic links starting at `path` ends at (`path`
-// itself when it is no link; the end may not exist yet); nullopt for a loop
-// or a link that cannot be read.
-std::optional<std::string> final_target(std::string path);
 
 // Creates the parent directories of `path` that are missing. False on failure.
 bool make_parent_directories(const std::string &path);

@@ -10,8 +10,11 @@
 #include <regex>
 #include <set>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <tuple>
 #include <unistd.h>
@@ -98,6 +101,8 @@ TEST_F(Cli, UsageErrorsNameTheOptionAndOptionsEndAtDoubleDash) {
         {{"parse", "--category", "z"}, "option --category takes a, t or e, not 'z'"},
         {{"csv", "--raw", "--fields", "date"}, "option --fields does not apply to csv --raw"},
         {{"--bogus"}, "unknown option '--bogus'"},
+        {{"--version", "--bogus"}, "--version takes nothing after it, not '--bogus'"},
+        {{"--version", "extra"}, "--version takes nothing after it, not 'extra'"},
         {{"count", "--where", "user!=bob"},
          "byte 4: '!' is no operator: negate with a leading "
          "'-'\n  user!=bob\n      ^\nusage: logbase count"},
@@ -124,11 +129,36 @@ TEST_F(Cli, UsageErrorsNameTheOptionAndOptionsEndAtDoubleDash) {
     const std::pair<std::string, int> bounds[] = {{"0001-02-03T04:05", 0}, {"9999-12-31 23:59", 0},
                                                   {"+025-03-09 00:00", 2}, {"2025-3-09 00:00", 2},
                                                   {"2025-13-01 00:00", 2}, {"0000-01-01 00:00", 2}};
-    for (const auto &[bound, status] : bounds) {
-        EXPECT_EQ(tool({"period", "custom", bound, bound}).status, status) << bound;
-        EXPECT_EQ(tool({"report", "define", "r", "--start", bound, "--end", bound}).status, status)
-            << bound;
-    }
+    // A window ending where (or before) it begins is said to be empty.
+    for (const auto &[bound, status] : bounds)
+        for (const std::string &end : {bound, std::string("2025-03-09 10:01")})
+            for (const Outcome &run :
+                 {tool({"period", "custom", bound, end}),
+                  tool({"report", "define", "r", "--start", bound, "--end", end})})
+                EXPECT_EQ(
+                    std::tuple(run.status, run.err.find("window is empty") != std::string::npos),
+                    std::tuple(status, status == 0 && end <= bound))
+                    << bound << " " << end << ": " << run.err;
+}
+
+// A named FIFO that nobody writes to is said to be one; with a writer it is
+// read as any log file.
+TEST_F(Cli, FifoWithoutWriterIsSaid) {
+    std::string fifo = dir_.file("alog.log");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    Outcome alone = tool({"info", fifo});
+    EXPECT_EQ(std::tie(alone.status, alone.err),
+              std::tuple(1, "logbase: " + fifo + ": nothing is writing to this FIFO\n"));
+    int writer = open(fifo.c_str(), O_RDWR | O_CLOEXEC);
+    const std::string file = logfile_writer::log_file(13, {"date=1 \n"});
+    Outcome fed = tool({"info", fifo}, Sink::kCapture, "/dev/null", -1, [&] {
+        EXPECT_EQ(write(writer, file.data(), file.size()), static_cast<ssize_t>(file.size()));
+        // The last close would drop what the tool has not read yet.
+        for (int left = 1, tries = 0; left > 0 && tries < 1000; ++tries)
+            if (ioctl(writer, FIONREAD, &left) != 0 || left > 0) usleep(10000);
+        close(writer);
+    });
+    EXPECT_NE(fed.out.find("records:         1"), std::string::npos) << fed.err;
 }
 
 // Off a terminal output goes out in large writes (one here), a failed write
@@ -222,6 +252,59 @@ TEST_F(Cli, PackStreamsTheSameFileFromAFileOrAPipeOrRefusesIt) {
     }
     Outcome run = tool({"pack", "--version", "13", "--out", out, dir_.path()});
     EXPECT_EQ(run.err, "logbase: cannot pack " + dir_.path() + ": it is a directory\n");
+
+    // An endless pipe is refused at its first bad line, after reading little.
+    int feed[2];
+    ASSERT_EQ(pipe2(feed, O_CLOEXEC), 0);
+    size_t fed = 0;
+    run = tool({"pack", "--version", "13", "--out", out, "-"}, Sink::kCapture,
+               "/dev/fd/" + std::to_string(feed[0]), -1, [&] {
+                   close(feed[0]);
+                   auto old_action = signal(SIGPIPE, SIG_IGN);
+                   static const char zeros[1 << 16] = {};
+                   for (ssize_t n;
+                        fed < (64u << 20) && (n = write(feed[1], zeros, sizeof zeros)) > 0;)
+                       fed += static_cast<size_t>(n);
+                   close(feed[1]);
+                   signal(SIGPIPE, old_action);
+               });
+    EXPECT_TRUE(run.status == 1 &&
+                run.err.find("line 1: its record of more than") != run.err.npos &&
+                fed < (4u << 20) && !testkit::exists(out))
+        << fed << run.err;
+
+    // --out replaces only a regular file (a link is written through to one),
+    // keeping its mode and owner.
+    ASSERT_TRUE(testkit::write_file(lines, "date=1\n"));
+    std::string target = dir_.file("target.log"), link = dir_.file("link.log");
+    ASSERT_TRUE(testkit::write_file(target, "old"));
+    ASSERT_EQ(chmod(target.c_str(), 0600) | chown(target.c_str(), 65534, 65534) |
+                  symlink("target.log", link.c_str()),
+              0);
+    for (const std::string &to : {target, link}) {
+        ASSERT_EQ(tool({"pack", "--version", "13", "--out", to, lines}).status, 0) << to;
+        struct stat st {};
+        ASSERT_EQ(stat(target.c_str(), &st), 0);
+        EXPECT_EQ(std::tuple(st.st_mode & 07777, st.st_uid, st.st_gid),
+                  std::tuple(0600u, 65534u, 65534u))
+            << to;
+        EXPECT_EQ(testkit::read_file(target), logfile_writer::log_file(13, {"date=1 \n"}));
+    }
+    std::string fifo = dir_.file("out.fifo"), device = dir_.file("null"),
+                dangling = dir_.file("dangling");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600) | mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) |
+                  symlink("missing/file", dangling.c_str()),
+              0);
+    for (const std::string &to : {fifo, device, dangling}) {
+        struct stat before {
+        }, after{};
+        ASSERT_EQ(lstat(to.c_str(), &before), 0);
+        run = tool({"pack", "--version", "13", "--out", to, lines});
+        EXPECT_TRUE(run.status == 1 && run.err.find("cannot write " + to + ": ") == 9) << run.err;
+        ASSERT_EQ(lstat(to.c_str(), &after), 0);
+        EXPECT_EQ(after.st_mode, before.st_mode) << to;
+    }
+    EXPECT_FALSE(testkit::exists(dir_.file("missing")));
 
     // A full disk: the old file stays, no partial file is left beside it.
     std::string disk = dir_.file("disk");

@@ -7,6 +7,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include "lang_reference.hpp"
@@ -38,11 +39,13 @@ TEST(Lang, FirstSpellingKeepsLastValueAndLookupIgnoresCase) {
 }
 
 TEST(Lang, LineRules) {
+    // The tails of over-long lines would read as a header and as an entry.
     write_lang("/migadmin/lang/rules",
-               "en\n" // no ':' and a line break: not the header
-               "en: header\nkey==value\nkey = value\t \ntime=%H:%M\n\n\n"
-               "word\n" +
-                   std::string(3100, 'k') + "=v\n" + "k=" + std::string(3000, 'v') +
+               std::string(3071, 'x') + "en:\n" +
+                   "en\n" // no ':' and a line break: not the header
+                   "en: header\nkey==value\nkey = value\t \ntime=%H:%M\n\n\n"
+                   "word\n" +
+                   std::string(3071, 'k') + "injected=evil\n" + "k=" + std::string(3000, 'v') +
                    "\n"
                    "note: text\nafter=1\n");
     ASSERT_EQ(lang_init(nullptr, "en", "rules"), 0);
@@ -52,12 +55,12 @@ TEST(Lang, LineRules) {
     EXPECT_STREQ(lang_table_get("\n"), "") << "blank lines make one entry";
     EXPECT_STREQ(lang_table_get("word"), "");
     EXPECT_EQ(lang_table_get("after"), nullptr);
-    // A line beyond 3071 characters is read in pieces: the first one is a
-    // key-only entry (cut to 1023), the rest "kkkk...=v"; values cut at 2047.
+    // Only the first 3071 characters of a line count (here a key-only entry
+    // cut to 1023); values are cut at 2047.
     EXPECT_STREQ(lang_table_get(std::string(1023, 'k').c_str()), "");
-    EXPECT_STREQ(lang_table_get(std::string(29, 'k').c_str()), "v");
+    EXPECT_EQ(lang_table_get("injected"), nullptr);
     EXPECT_EQ(lang_table_get("k"), std::string(2047, 'v'));
-    EXPECT_EQ(table_len, 8);
+    EXPECT_EQ(table_len, 7);
 }
 
 TEST(Lang, CapacityIsExactly2560) {
@@ -84,6 +87,17 @@ TEST(Lang, TablesAreIndependentAndFailuresLeaveThemEmpty) {
     EXPECT_STREQ(lang_table_get("k"), "current");
     EXPECT_EQ(lang_init(nullptr, "cur", "absent"), -1);
     EXPECT_EQ(table_len, 0);
+    // Names that would leave the language folder are refused, even where the
+    // file they reach exists.
+    write_lang("/migadmin/migadmin/lang/two", "cur:\nk=outside\n");
+    const std::pair<const char *, const char *> outside[] = {
+        {"..", "migadmin/lang/two"}, {"lang/../..", "migadmin/lang/two"},
+        {"/migadmin", "two"},        {nullptr, "../lang/two"},
+        {nullptr, "/../lang/two"},   {"", "../../migadmin/lang/two"}};
+    for (const auto &[subdir, file] : outside) {
+        EXPECT_EQ(lang_init(subdir, "cur", file), -1) << (subdir ? subdir : "") << " " << file;
+        EXPECT_EQ(lang_en_init(subdir, "cur", file), -1) << file;
+    }
     // A header on the last line without a line break opens an empty section.
     write_lang("/migadmin/lang/last", "k=v\nen:");
     EXPECT_EQ(lang_init(nullptr, "en", "last"), 0);

@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <numeric>
 #include <sched.h>
 #include <string>
@@ -207,6 +208,14 @@ TEST_F(CrontabFile, UnreadableOrOddFileIsLeftAlone) {
         ASSERT_EQ(lstat(crontab_.c_str(), &st), 0);
         EXPECT_EQ(st.st_mode & S_IFMT, type);
     }
+    // A link to nothing is refused: no file, and no folder on its way.
+    for (const char *target : {"gone", "/nowhere/else/crontab"}) {
+        std::filesystem::remove_all(crontab_);
+        ASSERT_EQ(symlink(target, crontab_.c_str()), 0);
+        add_report_to_cron("wk", "root");
+        EXPECT_FALSE(testkit::exists(dir_.file("spool/gone"))) << target;
+    }
+    EXPECT_FALSE(testkit::exists("/nowhere"));
 }
 
 TEST_F(CrontabFile, StoreKeepsRecordsAndSettingsAndRefusesFilesThatAreNot) {

@@ -301,6 +301,11 @@ int dispatch(int argc, char **argv) {
         return out.finish(kOk);
     }
     if (std::strcmp(argv[1], "--version") == 0) {
+        if (argc > 2) {
+            std::fprintf(stderr, "logbase: --version takes nothing after it, not '%s'\n", argv[2]);
+            std::fputs(overview().c_str(), stderr);
+            return kUsage;
+        }
         out.write("logbase " LOGBASE_VERSION "\n");
         return out.finish(kOk);
     }

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
+#include <optional>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -42,32 +43,40 @@ const cli::Command kPack{
     "A line whose version text (v and three digits) names another version than V\n"
     "is refused.\n\n"
     "With --out the file is written beside FILE under a temporary name and\n"
-    "renamed to FILE once complete, so a failure leaves FILE as it was. Without\n"
-    "--out it goes to standard output, which must not be a terminal. Input that\n"
-    "cannot be read twice (a pipe) is first copied to a temporary file in FILE's\n"
-    "folder (or TMPDIR, default /tmp).\n",
+    "renamed to FILE once complete, so a failure leaves FILE as it was. FILE\n"
+    "must be a regular file if it exists (a link is followed to one); it keeps\n"
+    "its mode and owner. Without --out it goes to standard output, which must\n"
+    "not be a terminal. Input that cannot be read twice (a pipe) is copied, as\n"
+    "it is checked, to a temporary file in FILE's folder (or TMPDIR, default\n"
+    "/tmp); the first bad line stops it.\n",
     run};
 
 std::string reason() {
     return std::strerror(errno);
 }
 
-// The input's lines, read from its start again for every pass.
+// The input's lines, read from its start again for every pass. Input that
+// cannot be read twice (start -1) is read once, each byte also going to
+// `copy`, from which the later passes read.
 class Lines {
   public:
-    Lines(int fd, off_t start) : fd_(fd), start_(start), buffer_(size_t{1} << 16) {}
+    Lines(int fd, off_t start, cli::Output *copy = nullptr)
+        : fd_(fd), start_(start), copy_(copy), buffer_(size_t{1} << 16) {}
 
     bool rewind() {
         pos_ = end_ = 0;
         number_ = 0;
-        return lseek(fd_, start_, SEEK_SET) == start_;
+        return start_ < 0 || lseek(fd_, start_, SEEK_SET) == start_;
     }
 
     // The next line without its line feed, at most kLineKept bytes of it, and
-    // its full length; false at the end or after a read error (errno set).
+    // its full length; false at the end or after a read error (errno set). A
+    // line longer than kLineKept, which no record holds, ends there (cut()),
+    // so an endless line is never read to its end.
     bool next(std::string &line, uint64_t &length) {
         line.clear();
         length = 0;
+        cut_ = false;
         for (;;) {
             if (pos_ == end_ && !fill()) return length > 0 && errno == 0;
             const char *start = buffer_.data() + pos_;
@@ -77,6 +86,11 @@ class Lines {
             line.append(start, std::min(n, kLineKept - std::min(kLineKept, line.size())));
             length += n;
             pos_ += n;
+            if (!feed && length > kLineKept) {
+                ++number_;
+                cut_ = true;
+                return true;
+            }
             if (feed) {
                 ++pos_;
                 ++number_;
@@ -86,6 +100,7 @@ class Lines {
     }
 
     uint64_t number() const { return number_; }
+    bool cut() const { return cut_; }
 
   private:
     bool fill() {
@@ -95,6 +110,8 @@ class Lines {
         } while (n < 0 && errno == EINTR);
         pos_ = 0;
         end_ = n > 0 ? static_cast<size_t>(n) : 0;
+        if (copy_ != nullptr && !copy_->failed())
+            copy_->write(std::string_view(buffer_.data(), end_));
         if (n == 0) {
             errno = 0;
             ++number_; // a last line without its line feed
@@ -104,9 +121,11 @@ class Lines {
 
     int fd_;
     off_t start_;
+    cli::Output *copy_;
     std::vector<char> buffer_;
     size_t pos_ = 0, end_ = 0;
     uint64_t number_ = 0;
+    bool cut_ = false;
 };
 
 // What a pass saw; later passes must see what the first one did.
@@ -127,7 +146,7 @@ bool has_version_text(const std::string &line) {
 // The record a line becomes (empty for a blank line): the line without its
 // trailing blanks and carriage return, then " \n". Empty `why` when it can be
 // a record of `version`.
-void to_record(const std::string &line, uint64_t length, int version, bool first,
+void to_record(const std::string &line, uint64_t length, bool cut, int version, bool first,
                std::string &record, std::string &why) {
     record.clear();
     size_t used = line.size();
@@ -147,13 +166,20 @@ void to_record(const std::string &line, uint64_t length, int version, bool first
     uint64_t size = record.size() + (length > line.size() ? length : used) + 2;
     size_t limit = version < LOG_FIRST_INDEXED_VERSION ? lb::logfile::block_size(version)
                                                        : LOG_MAX_RECORD_LENGTH;
-    if (size > limit) {
-        why = "its record of " + std::to_string(size) + " bytes is longer than " +
-              std::to_string(limit);
+    if (size > limit || cut) {
+        why = "its record of " +
+              (cut ? "more than " + std::to_string(kLineKept) : std::to_string(size)) +
+              " bytes is longer than " + std::to_string(limit);
         return;
     }
     record.append(line, 0, used);
     record += " \n";
+}
+
+uint64_t file_size_of(int version, const Totals &totals) {
+    if (version < LOG_FIRST_INDEXED_VERSION)
+        return totals.records * lb::logfile::block_size(version);
+    return lb::logfile::kHeaderSize + lb::logfile::kEntrySize * totals.records + totals.bytes;
 }
 
 // Runs `emit` on every record of the input, in order. Empty on success,
@@ -165,23 +191,20 @@ std::string each_record(Lines &lines, int version, Totals &totals,
     uint64_t length = 0;
     errno = 0;
     while (lines.next(line, length)) {
-        to_record(line, length, version, totals.records == 0, record, why);
+        to_record(line, length, lines.cut(), version, totals.records == 0, record, why);
         if (!why.empty()) return "line " + std::to_string(lines.number()) + ": " + why;
         if (record.empty()) continue;
         ++totals.records;
         totals.bytes += record.size();
         totals.lengths_hash = totals.lengths_hash * 1000003 + record.size();
         emit(record);
+        // Checked as it grows, so that an endless input stops here.
+        if (file_size_of(version, totals) > kFileMax)
+            return "the records need a file above 4 GiB, more than 32-bit offsets reach";
         errno = 0;
     }
     if (errno != 0) return "cannot read it: " + reason();
     return "";
-}
-
-uint64_t file_size_of(int version, const Totals &totals) {
-    if (version < LOG_FIRST_INDEXED_VERSION)
-        return totals.records * lb::logfile::block_size(version);
-    return lb::logfile::kHeaderSize + lb::logfile::kEntrySize * totals.records + totals.bytes;
 }
 
 // Writes the file's bytes through `out`; empty on success, else the reason.
@@ -223,9 +246,9 @@ std::string folder_of(const std::string &path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// An unnamed file in `folder` holding all the rest of `fd`, so that it can
-// be read more than once; -1 with the reason in `why`.
-int spool(int fd, const std::string &folder, std::string &why) {
+// An unnamed file in `folder` to hold a copy of input that cannot be read
+// twice; -1 with the reason in `why`.
+int spool_file(const std::string &folder, std::string &why) {
     lb::unique_fd copy(::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
     if (!copy.valid()) {
         std::string name = folder + "/.logbase-pack.XXXXXX";
@@ -234,25 +257,17 @@ int spool(int fd, const std::string &folder, std::string &why) {
     }
     if (!copy.valid())
         return why = "cannot make a temporary file in " + folder + ": " + reason(), -1;
-    cli::Output out(copy.get());
-    std::vector<char> chunk(size_t{1} << 16);
-    ssize_t n;
-    while ((n = lb::read_fully(fd, chunk.data(), chunk.size())) > 0 && !out.failed())
-        out.write(std::string_view(chunk.data(), static_cast<size_t>(n)));
-    if (n < 0) return why = "cannot read it: " + reason(), -1;
-    if (!out.flush())
-        return why = "cannot copy it to " + folder + ": " + std::strerror(out.error()), -1;
     return copy.release();
 }
 
-// The input, readable from `start` again for every pass.
+// The input, readable from `start` again for every pass (-1: only once).
 struct Input {
     lb::unique_fd owned;
     int fd = -1;
     off_t start = 0;
 };
 
-std::string open_input(const std::string &path, const std::string &spool_folder, Input &in) {
+std::string open_input(const std::string &path, Input &in) {
     if (path == "-") {
         in.fd = STDIN_FILENO;
     } else {
@@ -264,24 +279,39 @@ std::string open_input(const std::string &path, const std::string &spool_folder,
     if (fstat(in.fd, &st) != 0) return "cannot read it: " + reason();
     if (S_ISDIR(st.st_mode)) return "it is a directory";
     in.start = S_ISREG(st.st_mode) ? lseek(in.fd, 0, SEEK_CUR) : -1;
-    if (in.start >= 0) return "";
-    std::string why;
-    int copy = spool(in.fd, spool_folder, why);
-    if (copy < 0) return why;
-    in.owned = lb::unique_fd(copy);
-    in.fd = copy;
-    in.start = 0;
     return "";
 }
 
-// Writes the file beside `path` under a temporary name, then renames it to
-// `path`; on any failure the temporary file goes and `path` stays as it was.
-std::string write_in_place(const std::string &path, Lines &lines, int version,
-                           const Totals &totals) {
-    std::string base = path.substr(path.rfind('/') + 1);
-    std::string temp = folder_of(path) + "/." + base + ".XXXXXX";
+// The file --out FILE replaces: FILE, or the end of its chain of links, so
+// the links stay. Only a regular file is replaced; a device, a FIFO or a
+// folder is not ours to replace, nor is where a link to nothing points.
+// `old` tells whether it exists and, if so, its kind, mode and owner.
+std::string output_file(const std::string &path, std::string &file,
+                        std::optional<struct stat> &old) {
+    std::optional<std::string> end = lb::final_target(path);
+    if (!end) return "cannot follow its links: " + reason();
+    file = *end;
+    struct stat st {};
+    if (lstat(file.c_str(), &st) != 0) {
+        if (errno != ENOENT) return reason();
+        if (file != path) return "it is a link to nothing (" + file + ")";
+        old.reset();
+        return "";
+    }
+    if (!S_ISREG(st.st_mode)) return "it is not a regular file";
+    old = st;
+    return "";
+}
+
+// Writes the file beside `file` under a temporary name, then renames it to
+// `file`; on any failure the temporary file goes and `file` stays as it was.
+// A file replaced keeps its mode and, where the process may, its owner.
+std::string write_in_place(const std::string &file, const std::optional<struct stat> &old,
+                           Lines &lines, int version, const Totals &totals) {
+    std::string base = file.substr(file.rfind('/') + 1);
+    std::string temp = folder_of(file) + "/." + base + ".XXXXXX";
     lb::unique_fd fd(mkostemp(temp.data(), O_CLOEXEC));
-    if (!fd.valid()) return "cannot create a file beside " + path + ": " + reason();
+    if (!fd.valid()) return "cannot create a file beside " + file + ": " + reason();
     std::string error;
     {
         cli::Output out(fd.get());
@@ -290,8 +320,10 @@ std::string write_in_place(const std::string &path, Lines &lines, int version,
     }
     mode_t mask = umask(0);
     umask(mask);
-    if (error.empty() && (fchmod(fd.get(), 0666 & ~mask) != 0 || fsync(fd.get()) != 0 ||
-                          close(fd.release()) != 0 || rename(temp.c_str(), path.c_str()) != 0))
+    if (old) (void)!fchown(fd.get(), old->st_uid, old->st_gid);
+    mode_t mode = old ? old->st_mode & 07777 : 0666 & ~mask;
+    if (error.empty() && (fchmod(fd.get(), mode) != 0 || fsync(fd.get()) != 0 ||
+                          close(fd.release()) != 0 || rename(temp.c_str(), file.c_str()) != 0))
         error = reason();
     if (error.empty()) return "";
     unlink(temp.c_str());
@@ -309,23 +341,37 @@ int run(int argc, char **argv, cli::Output &out) {
     std::string path = args.positional().empty() ? "-" : args.positional()[0];
     std::string name = path == "-" ? "standard input" : path;
 
-    const char *tmpdir = std::getenv("TMPDIR");
+    std::string file, error;
+    std::optional<struct stat> old;
+    if (out_path && !(error = output_file(*out_path, file, old)).empty())
+        return cli::fail(cli::kFailed, "cannot write " + *out_path + ": " + error);
     Input input;
-    std::string error = open_input(path,
-                                   out_path            ? folder_of(*out_path)
-                                   : tmpdir && *tmpdir ? tmpdir
-                                                       : "/tmp",
-                                   input);
-    if (!error.empty()) return cli::fail(cli::kFailed, "cannot pack " + name + ": " + error);
-    Lines lines(input.fd, input.start);
+    if (!(error = open_input(path, input)).empty())
+        return cli::fail(cli::kFailed, "cannot pack " + name + ": " + error);
+    // Input that cannot be read twice is copied as the first pass reads it,
+    // which stops at the first bad line.
+    const char *tmpdir = std::getenv("TMPDIR");
+    lb::unique_fd spooled;
+    std::optional<cli::Output> copy;
+    if (input.start < 0) {
+        std::string folder = out_path ? folder_of(file) : tmpdir && *tmpdir ? tmpdir : "/tmp";
+        spooled = lb::unique_fd(spool_file(folder, error));
+        if (!spooled.valid()) return cli::fail(cli::kFailed, "cannot pack " + name + ": " + error);
+        copy.emplace(spooled.get());
+    }
+    Lines lines(input.fd, input.start, copy ? &*copy : nullptr);
     Totals totals;
     error = each_record(lines, static_cast<int>(*version), totals, [](const std::string &) {});
-    if (error.empty() && file_size_of(static_cast<int>(*version), totals) > kFileMax)
-        error = "the records need a file above 4 GiB, more than 32-bit offsets reach";
+    if (error.empty() && copy) {
+        if (!copy->flush())
+            error =
+                "cannot copy it to a temporary file: " + std::string(std::strerror(copy->error()));
+        lines = Lines(spooled.get(), 0);
+    }
     if (!error.empty()) return cli::fail(cli::kFailed, "cannot pack " + name + ": " + error);
 
     if (out_path) {
-        error = write_in_place(*out_path, lines, static_cast<int>(*version), totals);
+        error = write_in_place(file, old, lines, static_cast<int>(*version), totals);
         if (!error.empty())
             return cli::fail(cli::kFailed, "cannot write " + *out_path + ": " + error);
         return cli::kOk;

@@ -78,6 +78,7 @@ int run(int argc, char **argv, cli::Output &out) {
     else
         out.printf("period      %s\n", rptpertype_name(period->type));
     cli::print_window(out, window, lb::calendar::get_timetype(window.end - window.begin));
+    if (custom) cli::note_empty_window(window);
     return cli::kOk;
 }
 

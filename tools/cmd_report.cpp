@@ -255,6 +255,12 @@ int define(cli::Output &out, const cli::Args &args, const std::string &name) {
         return cli::fail(cli::kFailed,
                          "cannot write the definition of " + name + " into " + host_store_dir());
     out.printf("defined %s in %s\n", name.c_str(), host_store_dir());
+    const rpt_period period = rec::view(record.data()).period();
+    if (period.type == RPT_PERIOD_CUSTOM) {
+        rpt_window window{};
+        rptper_get_begend(&period, &window, nullptr);
+        cli::note_empty_window(window);
+    }
     return cli::kOk;
 }
 

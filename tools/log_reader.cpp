@@ -9,6 +9,24 @@
 
 namespace cli {
 
+namespace {
+
+// Whether a FIFO holds data or has a writer that may still send some, seen
+// without taking a byte: tee() copies what is there into a scratch pipe,
+// gives 0 only when nothing is there and nobody writes, and EAGAIN when a
+// writer has sent nothing yet. When it cannot tell, the FIFO is read.
+bool fifo_has_writer_or_data(int fd) {
+    int scratch[2];
+    if (::pipe2(scratch, O_CLOEXEC | O_NONBLOCK) != 0) return true;
+    ssize_t n = ::tee(fd, scratch[1], 1, SPLICE_F_NONBLOCK);
+    bool writer_or_data = n != 0;
+    ::close(scratch[0]);
+    ::close(scratch[1]);
+    return writer_or_data;
+}
+
+} // namespace
+
 LogReader::~LogReader() {
     log_stream_close(stream_);
     if (fd_ >= 0) ::close(fd_);
@@ -28,6 +46,8 @@ std::string LogReader::open(const std::string &path) {
     struct stat st {};
     if (::fstat(fd_, &st) != 0) return path + ": " + std::strerror(errno);
     if (S_ISDIR(st.st_mode)) return path + ": is a directory";
+    if (S_ISFIFO(st.st_mode) && path != "-" && !fifo_has_writer_or_data(fd_))
+        return path + ": nothing is writing to this FIFO";
     seekable_ = S_ISREG(st.st_mode);
     size_ = seekable_ ? st.st_size : 0;
     if (!seekable_) {

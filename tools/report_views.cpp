@@ -1,6 +1,7 @@
 #include "report_views.hpp"
 
 #include <cinttypes>
+#include <cstdio>
 #include <ctime>
 #include <memory>
 #include <string>
@@ -53,6 +54,12 @@ void print_window(Output &out, const rpt_window &window, uint32_t time_type) {
     out.printf("begin       %s  %" PRId64 "\n", local_text(window.begin).c_str(), window.begin);
     out.printf("end         %s  %" PRId64 "\n", local_text(window.end).c_str(), window.end);
     out.printf("time type   %u (%s)\n", time_type, kTimeTypes[time_type]);
+}
+
+void note_empty_window(const rpt_window &window) {
+    if (window.end <= window.begin)
+        std::fputs("logbase: note: the window is empty: it ends where or before it begins\n",
+                   stderr);
 }
 
 const void *report_settings(const char *name, rpt_settings &settings) {

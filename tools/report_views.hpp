@@ -15,6 +15,11 @@ namespace cli {
 // zone's abbreviation) and epoch seconds, and the time type in words.
 void print_window(Output &out, const rpt_window &window, uint32_t time_type);
 
+// Says on stderr that a window ending where or before it begins is empty
+// (the custom period takes its bounds as given, so a report of it selects
+// nothing); the window stays as it is.
+void note_empty_window(const rpt_window &window);
+
 // Assembles into `settings` what a run of the stored report `name` would get
 // now; the report's definition record, or null after a message on stderr
 // when there is no such report.

@@ -4,8 +4,10 @@
 #pragma once
 
 #include <cerrno>
+#include <climits>
 #include <cstddef>
 #include <fcntl.h>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
@@ -44,6 +46,24 @@ inline unique_fd open_regular(const char *path, int flags, mode_t mode = 0644) n
     int status = ::fcntl(fd.get(), F_GETFL);
     if (status >= 0) ::fcntl(fd.get(), F_SETFL, status & ~O_NONBLOCK);
     return fd;
+}
+
+// The path a chain of symbolic links starting at `path` ends at (`path`
+// itself when it is no link; the end may not exist); nullopt for a loop or a
+// link that cannot be read. Writers replace the end, so the links stay.
+inline std::optional<std::string> final_target(std::string path) {
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st;
+        // A missing file (or one lstat cannot see) is where the chain ends.
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+        std::string target(PATH_MAX, '\0');
+        ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+        if (n <= 0 || static_cast<size_t>(n) >= target.size()) return std::nullopt;
+        target.resize(static_cast<size_t>(n));
+        size_t slash = path.rfind('/');
+        path = target[0] == '/' || slash == path.npos ? target : path.substr(0, slash + 1) + target;
+    }
+    return std::nullopt;
 }
 
 // Reads up to `count` bytes, retrying short reads and EINTR; returns the

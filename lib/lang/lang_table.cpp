@@ -13,9 +13,9 @@
 #include <strings.h>
 #include <vector>
 
+#include "bounded_text.hpp"
 #include "files.hpp"
 #include "guards.hpp"
-#include "bounded_text.hpp"
 
 static_assert(sizeof(attr_entry) == 3072 && offsetof(attr_entry, value) == 1024);
 
@@ -29,7 +29,7 @@ LOGBASE_API int en_table_len;
 namespace {
 
 constexpr int kCapacity = LANG_TABLE_ENTRIES;
-constexpr size_t kLineSize = 3072; // longer lines are read as several lines
+constexpr size_t kLineSize = 3072; // the rest of a longer line is skipped
 constexpr size_t kPathSize = 4096;
 constexpr const char *kLangRoot = "/migadmin";
 
@@ -168,8 +168,21 @@ bool is_section_header(const char *line, std::string_view section) {
     return std::string_view(line, len) == section;
 }
 
+// The next line, or as much of it as fits in kLineSize; the rest of a longer
+// line is skipped, so that its tail is never read as a line of its own.
+bool read_line(FILE *file, char *line) {
+    if (std::fgets(line, kLineSize, file) == nullptr) return false;
+    size_t len = std::strlen(line);
+    if (len + 1 == kLineSize && line[len - 1] != '\n') {
+        int c;
+        while ((c = std::getc(file)) != EOF && c != '\n') {
+        }
+    }
+    return true;
+}
+
 bool find_section(FILE *file, std::string_view section, char *line) {
-    while (std::fgets(line, kLineSize, file) != nullptr)
+    while (read_line(file, line))
         if (is_section_header(line, section)) return true;
     return false;
 }
@@ -211,7 +224,7 @@ int load_section(FILE *file, const char *section, attr_entry *table, int *count)
     char line[kLineSize];
     if (!find_section(file, section, line)) return -1;
     auto index = std::make_unique<LoadIndex>(table, *count);
-    while (std::fgets(line, sizeof line, file) != nullptr) {
+    while (read_line(file, line)) {
         trim_trailing(line);
         if (ends_section(line)) break;
         const char *value = getword(line);
@@ -230,11 +243,25 @@ void sort_table(attr_entry *table, int count) {
     apply_order(table, order);
 }
 
+// A relative path with no ".." component: joined to the language folder it
+// cannot name a file outside it.
+bool stays_below(std::string_view path) {
+    if (!path.empty() && path.front() == '/') return false;
+    while (!path.empty()) {
+        size_t slash = path.find('/');
+        if (path.substr(0, slash) == "..") return false;
+        path = slash == path.npos ? std::string_view{} : path.substr(slash + 1);
+    }
+    return true;
+}
+
 int init_table(attr_entry *table, int *count, const char *subdir, const char *section,
                const char *file) {
     std::memset(table, 0, sizeof(attr_entry) * kCapacity);
     *count = 0;
-    if (section == nullptr || file == nullptr) return -1;
+    if (section == nullptr || file == nullptr || !stays_below(file) ||
+        (subdir != nullptr && !stays_below(subdir)))
+        return -1;
     char path[kPathSize];
     if (subdir != nullptr && *subdir != '\0')
         std::snprintf(path, sizeof path, "%s/%s/lang/%s", kLangRoot, subdir, file);

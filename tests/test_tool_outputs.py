@@ -4,7 +4,7 @@ every sample log file and for a file of hostile records with the standard csv
 and strict json modules, and checks every value against `logbase parse`.
 
 usage: test_tool_outputs.py LOGBASE SAMPLE_SOURCES SAMPLE_FILES"""
-import codecs, csv, io, json, os, re, shutil, struct, subprocess, sys, tempfile
+import csv, io, json, os, re, shutil, struct, subprocess, sys, tempfile
 
 LOGBASE, SOURCES, SAMPLES = sys.argv[1:4]
 TABLE_KEYS = {"a": 69, "t": 41, "e": 17}  # keys of each category's table
@@ -39,8 +39,15 @@ def listing(path):
     return records
 
 
-# A byte outside well-formed UTF-8 stands for the code point of its value.
-codecs.register_error("bytewise", lambda e: ("".join(map(chr, e.object[e.start:e.end])), e.end))
+def text(value):
+    """The form of CSV and JSON: valid UTF-8 stays, other bytes \\xhh, \\ doubled."""
+    return value.replace(b"\\", b"\\\\").decode("utf-8", "backslashreplace")
+
+
+def original(value):
+    """The bytes back from that form."""
+    return re.sub(rb"\\(\\|x([0-9a-f]{2}))", lambda m: bytes([int(m[2], 16)]) if m[2] else b"\\",
+                  value.encode("utf-8"))
 
 
 def check_json(path, expected, several=False):
@@ -51,17 +58,18 @@ def check_json(path, expected, several=False):
         pairs = json.loads(line.decode("utf-8"), object_pairs_hook=list)  # strict UTF-8, strict JSON
         seq, record = expected[n % len(expected)]
         head = [("seq", seq)] + ([("file", path)] if several else [])
-        want = head + [(k, v.decode("utf-8", "bytewise")) for k, v in record]
+        want = head + [(k, text(v)) for k, v in record]
         check(pairs == want, f"{path}: JSON line {n}: {pairs} != {want}")
+        check([original(v) for _, v in pairs[len(head):]] == [v for _, v in record], f"{path}: JSON round trip")
 
 
 def csv_field(value):
-    text = value.decode("latin-1")
-    return '"' + text.replace('"', '""') + '"' if re.search('[,"\r\n]', text) else text
+    cell = text(value)
+    return '"' + cell.replace('"', '""') + '"' if re.search('[,"\r\n]', cell) else cell
 
 
 def check_csv(path, expected, letter, stdin=None):
-    out = run("csv", "-" if stdin else path, stdin=stdin).stdout.decode("latin-1")
+    out = run("csv", "-" if stdin else path, stdin=stdin).stdout.decode("utf-8")  # strictly
     rows = list(csv.reader(io.StringIO(out, newline=""), strict=True))
     header = rows.pop(0)
     check(len(header) == TABLE_KEYS[letter] == len(set(header)), f"{path}: CSV header {header}")
@@ -71,7 +79,7 @@ def check_csv(path, expected, letter, stdin=None):
         values = dict(record)
         check(set(values) <= set(header), f"{path}: keys outside the header")
         cells = [values.get(key, b"") for key in header]
-        check(row == [v.decode("latin-1") for v in cells], f"{path}: CSV row {row} != {cells}")
+        check([original(c) for c in row] == cells, f"{path}: CSV row {row} != {cells}")
         text += ",".join(map(csv_field, cells)) + "\n"
     check(out == text, f"{path}: CSV quoted beyond need or not consistently ended")
 
@@ -95,7 +103,7 @@ line = open(os.path.join(SOURCES, "attack.txt"), "rb").readline().rstrip(b"\n")
 # together in a short value (the byte-wise tail).
 hazards = [b",", b'"q"', b"\r", b"\n", b"\\", b"\xe0\x80\x80", b"\xed\xa0\x80", b"\xf4\x90\x80\x80",
            b"\xc0\x80", b"\xff", b"\x80", b"\x01", b"\x1f", b"\x7f", b"\t", b"\x00", b"\x08\x0c",
-           *(c.encode() for c in "é€😀\u2028")]
+           b"\\xff", bytes(range(0x80, 0x100)), *(c.encode() for c in "é€😀\u2028")]
 hostile = [b"-0123456789abcdef-" + h + b"-0123456789abcdef-" for h in hazards]
 hostile.append(b"".join(hazards) + b"\xe2\x82")
 records = [re.sub(rb'http_url="[^"]*"', b'http_url="' + v.replace(b"\\", b"\\\\") + b'"', line)
@@ -123,12 +131,12 @@ with tempfile.TemporaryDirectory() as tmp:
     # count --by: each hostile value once, in byte order, NUL included,
     # quoted and escaped as csv and parse --json do.
     rows = list(csv.reader(io.StringIO(run("count", "--by", "http_url", path).stdout.decode(
-        "latin-1"), newline=""), strict=True))
-    check(rows == [["http_url", "count"]] + [[u.decode("latin-1"), "1"] for u in sorted(urls)],
+        "utf-8"), newline=""), strict=True))
+    check(rows == [["http_url", "count"]] + [[text(u), "1"] for u in sorted(urls)],
           f"count --by CSV: {rows}")
     lines = run("count", "--by", "http_url", "--json", path).stdout.split(b"\n")[:-1]
     check([json.loads(l.decode("utf-8")) for l in lines] ==
-          [{"http_url": u.decode("utf-8", "bytewise"), "count": 1} for u in sorted(urls)],
+          [{"http_url": text(u), "count": 1} for u in sorted(urls)],
           "count --by JSON")
     # Categories that contradict.
     for args, message in [(["--category", "t", path], b"file name says attack, but --category says traffic"),

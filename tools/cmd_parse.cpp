@@ -158,6 +158,13 @@ class RawCsv : public cli::SelectedRecords {
     Output &out_;
 };
 
+// How CSV and JSON write bytes that are not text; the same for both.
+#define BYTES_HELP                                                                                 \
+    "CSV and JSON are valid UTF-8 whatever the bytes, and reversible: well-formed\n"               \
+    "UTF-8 stays, any other byte is written \\xHH (two lower-case hex digits) and\n"               \
+    "so a backslash is written \\\\ (in JSON text \"\\\\\\\\\"); replacing each \\\\ and\n"        \
+    "\\xHH by its byte gives the value's bytes back.\n"
+
 int run_parse(int argc, char **argv, Output &out);
 int run_csv(int argc, char **argv, Output &out);
 
@@ -169,10 +176,9 @@ const cli::Command kParse{
     "category's key layout and prints them as an aligned key/value listing\n"
     "(control and non-ASCII bytes as \\xHH), or with --json as JSON Lines, one\n"
     "flat object per record: {\"seq\":N,\"file\":\"PATH\",\"date\":\"...\",...}, the\n"
-    "items in record order, \"file\" only when several files are read. The JSON\n"
-    "is valid UTF-8 whatever the bytes: a byte that is not part of well-formed\n"
-    "UTF-8 appears as \\u00XX. --fields picks and orders the keys (in JSON a key\n"
-    "the record lacks is null). --seq N parses record N of each file only.\n"
+    "items in record order, \"file\" only when several files are read. --fields\n"
+    "picks and orders the keys (in JSON a key the record lacks is null). --seq N\n"
+    "parses record N of each file only.\n" BYTES_HELP
     "FILE - (or no FILE) reads standard input. The category comes from a log file\n"
     "name (alog.log, tlog.3.log, elog.log), else from the first record's type=\n"
     "item, else from --category. A record that does not parse or cannot be read\n"
@@ -190,9 +196,11 @@ const cli::Command kCsv{
     "(the union of the layouts of every file version), or with --fields the keys\n"
     "given, in that order. --raw writes each record as the library's conversion\n"
     "leaves it instead: separators become commas, the version text is dropped.\n"
+    "That is not RFC 4180: values are neither quoted nor escaped, so a comma in\n"
+    "a value (a msg often has one) shifts the columns after it.\n"
     "Files and category as for parse; records of another category than the\n"
     "first file's need --fields. A record that does not parse is reported on\n"
-    "stderr and skipped; the exit status is then 1.\n" SELECTION_HELP,
+    "stderr and skipped; the exit status is then 1.\n" BYTES_HELP SELECTION_HELP,
     run_csv};
 
 // FILE arguments, --category, --fields and the selection common to both

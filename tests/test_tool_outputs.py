@@ -68,17 +68,20 @@ def csv_field(value):
     return '"' + cell.replace('"', '""') + '"' if re.search('[,"\r\n]', cell) else cell
 
 
-def check_csv(path, expected, letter, stdin=None):
-    out = run("csv", "-" if stdin else path, stdin=stdin).stdout.decode("utf-8")  # strictly
+def check_csv(path, expected, letter, stdin=None, several=False):
+    out = run("csv", "-" if stdin else path, *([path] if several else []), stdin=stdin).stdout.decode("utf-8")  # strictly
     rows = list(csv.reader(io.StringIO(out, newline=""), strict=True))
+    lead = ["file"] if several else []
     header = rows.pop(0)
-    check(len(header) == TABLE_KEYS[letter] == len(set(header)), f"{path}: CSV header {header}")
-    check(len(rows) == len(expected), f"{path}: {len(rows)} CSV rows")
+    check(header[:len(lead)] == lead and len(header) - len(lead) == TABLE_KEYS[letter] == len(set(header)) - len(lead),
+          f"{path}: CSV header {header}")
+    check(len(rows) == len(expected) * (2 if several else 1), f"{path}: {len(rows)} CSV rows")
     text = ",".join(header) + "\n"
-    for row, (_, record) in zip(rows, expected):
+    header = header[len(lead):]
+    for row, (_, record) in zip(rows, expected * 2):
         values = dict(record)
         check(set(values) <= set(header), f"{path}: keys outside the header")
-        cells = [values.get(key, b"") for key in header]
+        cells = [path.encode()] * len(lead) + [values.get(key, b"") for key in header]
         check([original(c) for c in row] == cells, f"{path}: CSV row {row} != {cells}")
         text += ",".join(map(csv_field, cells)) + "\n"
     check(out == text, f"{path}: CSV quoted beyond need or not consistently ended")
@@ -119,6 +122,7 @@ with tempfile.TemporaryDirectory() as tmp:
     urls = [v for _, r in expected for k, v in r if k == "http_url"]
     check(urls == hostile, f"hostile values: {urls}")
     check_json(path, expected, several=True)
+    check_csv(path, expected, "a", several=True)
     result = run("csv", path)
     check(result.returncode == 1 and b"record 2 does not parse: code -4" in result.stderr
           and result.stderr.endswith(f"1 of {len(records)} records failed ({path}: 1 of {len(records)})\n".encode()),

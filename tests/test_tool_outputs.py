@@ -109,6 +109,8 @@ hazards = [b",", b'"q"', b"\r", b"\n", b"\\", b"\xe0\x80\x80", b"\xed\xa0\x80", 
            b"\\xff", bytes(range(0x80, 0x100)), *(c.encode() for c in "é€😀\u2028")]
 hostile = [b"-0123456789abcdef-" + h + b"-0123456789abcdef-" for h in hazards]
 hostile.append(b"".join(hazards) + b"\xe2\x82")
+# Cells a spreadsheet would take for formulas, and one it would not.
+hostile += [b"=cmd|' /C calc'!A0", b"+1", b"@SUM(A1)", b"\t=1", b"\r=1", b"x=1"]
 records = [re.sub(rb'http_url="[^"]*"', b'http_url="' + v.replace(b"\\", b"\\\\") + b'"', line)
            .replace(b"http_method=get", b"http_method=get,post") + b" \n" for v in hostile]
 records.insert(2, b"v013xxxxdate=2026-11-20 not a record \n")
@@ -142,6 +144,14 @@ with tempfile.TemporaryDirectory() as tmp:
     check([json.loads(l.decode("utf-8")) for l in lines] ==
           [{"http_url": text(u), "count": 1} for u in sorted(urls)],
           "count --by JSON")
+    # --spreadsheet: a cell that starts a formula gets a leading ', the same
+    # cell in csv and count.
+    defused = [("'" if u[:1] in (b"=", b"+", b"-", b"@", b"\t", b"\r") else "") + text(u) for u in urls]
+    for args, want in [(["csv", "--fields", "http_url"], [["http_url"]] + [[c] for c in defused]),
+                       (["count", "--by", "http_url"], [["http_url", "count"]] + sorted([c, "1"] for c in defused))]:
+        rows = list(csv.reader(io.StringIO(run(*args, "--spreadsheet", path).stdout.decode("utf-8"), newline=""),
+                               strict=True))
+        check(sorted(rows[1:]) == sorted(want[1:]) and rows[0] == want[0], f"{args} --spreadsheet: {rows}")
     # Categories that contradict.
     for args, message in [(["--category", "t", path], b"file name says attack, but --category says traffic"),
                           (["--category", "e", "-"], b"type= items say attack, but --category says event")]:

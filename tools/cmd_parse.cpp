@@ -186,8 +186,8 @@ const cli::Command kParse{
     run_parse};
 const cli::Command kCsv{
     "csv",
-    "csv [FILE...] [--fields K1,K2,...] [--category a|t|e] [--where FILTER] [--since TIME] "
-    "[--until TIME] | csv --raw [FILE...] [--category a|t|e] [--where FILTER]...",
+    "csv [FILE...] [--fields K1,K2,...] [--spreadsheet] [--category a|t|e] [--where FILTER] "
+    "[--since TIME] [--until TIME] | csv --raw [FILE...] [--category a|t|e] [--where FILTER]...",
     "Writes the records of log files as CSV (RFC 4180, lines ending in LF): a\n"
     "header row of key names, then one row per record with the raw value of each\n"
     "key (a quoted item without its quotes), empty where the record lacks the key.\n"
@@ -195,7 +195,10 @@ const cli::Command kCsv{
     "or LF. The columns are every key of the category's table in table order\n"
     "(the union of the layouts of every file version), or with --fields the keys\n"
     "given, in that order. When several files are read, a first column \"file\"\n"
-    "names each row's file. --raw writes each record as the library's conversion\n"
+    "names each row's file. --spreadsheet, for a spreadsheet: a cell starting\n"
+    "with = + - @, tab or CR gets a leading ' so that it is shown as text and\n"
+    "never run as a formula (attackers choose URLs, agents and messages).\n"
+    "--raw writes each record as the library's conversion\n"
     "leaves it instead: separators become commas, the version text is dropped.\n"
     "That is not RFC 4180: values are neither quoted nor escaped, so a comma in\n"
     "a value (a msg often has one) shifts the columns after it.\n"
@@ -239,20 +242,23 @@ int run_parse(int argc, char **argv, Output &out) {
 }
 
 int run_csv(int argc, char **argv, Output &out) {
-    cli::Args args(argc, argv, {"--category", "--fields", SELECTION_OPTIONS}, {"--raw"});
+    cli::Args args(argc, argv, {"--category", "--fields", SELECTION_OPTIONS},
+                   {"--raw", "--spreadsheet"});
     std::vector<std::string> paths;
     cli::InputOptions options;
     cli::Columns columns;
     cli::Selection selection;
     if (args.flag("--raw") && args.value("--fields"))
         args.reject("--fields", "does not apply to csv --raw (it writes whole records)");
+    if (args.flag("--raw") && args.flag("--spreadsheet"))
+        args.reject("--spreadsheet", "does not apply to csv --raw (it writes whole records)");
     if (int status = prepare(kCsv, args, paths, options, columns, selection); status != cli::kOk)
         return status;
     if (args.flag("--raw")) {
         RawCsv raw(out, selection);
         return cli::read_inputs(paths, options, raw, out);
     }
-    cli::CsvRows csv(out, columns, selection);
+    cli::CsvRows csv(out, columns, selection, args.flag("--spreadsheet"));
     return cli::read_inputs(paths, options, csv, out);
 }
 

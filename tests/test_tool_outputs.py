@@ -193,6 +193,22 @@ with tempfile.TemporaryDirectory() as tmp:
     check(run("count", "--by", "src", "--top", "2", tlog, elog).stdout.decode() == "src,count\n" + "".join(ranked.splitlines(True)[:2]),
           "count --top")
 
+    # parse --json --numbers: plain decimal values of unquoted items, up to 15
+    # digits, are numbers; leading zeros, -0, longer or quoted ones stay text.
+    cases = {"src_port": (b"50122", 50122), "dst_port": (b"0", 0), "msg_id": (b"000008817300", "000008817300"),
+             "http_request_time": (b"-3", -3), "http_response_time": (b"-0", "-0"), "http_retcode": (b"2x0", "2x0"),
+             "http_request_bytes": (b"1234567890123456", "1234567890123456"),
+             "http_response_bytes": (b"123456789012345", 123456789012345), "vd": (b'"123"', "123")}
+    line = first
+    for key, (value, _) in cases.items():
+        line = re.sub(rb" " + key.encode() + rb"=(\S+)", b" " + key.encode() + b"=" + value, line)
+    with open(os.path.join(tmp, "numbers.txt"), "wb") as f:
+        f.write(line + b"\n")
+    nlog = os.path.join(tmp, "tlog.1.log")
+    run("pack", "--version", "13", "--out", nlog, os.path.join(tmp, "numbers.txt"))
+    got = json.loads(run("parse", "--json", "--numbers", nlog).stdout)
+    check({k: got.get(k) for k in cases} == {k: v for k, (_, v) in cases.items()}, f"--numbers: {got}")
+
     # A report's log filter end to end: its preview, a count by hand and Python
     # over parse --json select the same records.
     alog = os.path.join(SAMPLES, "v13", "alog.log")

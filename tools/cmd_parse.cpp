@@ -85,8 +85,8 @@ class Listing : public cli::SelectedRecords {
 // One flat JSON object per record: seq, file (several files), the items.
 class JsonLines : public cli::SelectedRecords {
   public:
-    JsonLines(Output &out, cli::Columns &fields, const cli::Selection &selection)
-        : SelectedRecords(selection), out_(out), fields_(fields) {
+    JsonLines(Output &out, cli::Columns &fields, const cli::Selection &selection, bool numbers)
+        : SelectedRecords(selection), out_(out), fields_(fields), members_(numbers) {
         cells_.resize(fields.size());
         for (const std::string &name : fields.names())
             names_room_ += name.size() + 8;
@@ -170,7 +170,8 @@ int run_csv(int argc, char **argv, Output &out);
 
 const cli::Command kParse{
     "parse",
-    "parse [FILE...] [--seq N] [--json] [--fields K1,K2,...] [--category a|t|e] [--where FILTER] "
+    "parse [FILE...] [--seq N] [--json [--numbers]] [--fields K1,K2,...] [--category a|t|e] "
+    "[--where FILTER] "
     "[--since TIME] [--until TIME]",
     "Takes each record of log files of any version apart into its items by the\n"
     "category's key layout and prints them as an aligned key/value listing\n"
@@ -178,7 +179,10 @@ const cli::Command kParse{
     "flat object per record: {\"seq\":N,\"file\":\"PATH\",\"date\":\"...\",...}, the\n"
     "items in record order, \"file\" only when several files are read. --fields\n"
     "picks and orders the keys (in JSON a key the record lacks is null). --seq N\n"
-    "parses record N of each file only.\n" BYTES_HELP
+    "parses record N of each file only. Values are strings; with --numbers an\n"
+    "item written without quotes whose value is an optional - and 1 to 15\n"
+    "decimal digits without a leading zero (not -0) is a JSON number, so\n"
+    "msg_id=000008817300 stays text and no reader rounds a number.\n" BYTES_HELP
     "FILE - (or no FILE) reads standard input. The category comes from a log file\n"
     "name (alog.log, tlog.3.log, elog.log), else from the first record's type=\n"
     "item, else from --category. A record that does not parse or cannot be read\n"
@@ -225,7 +229,9 @@ int prepare(const cli::Command &command, cli::Args &args, std::vector<std::strin
 }
 
 int run_parse(int argc, char **argv, Output &out) {
-    cli::Args args(argc, argv, {"--seq", "--category", "--fields", SELECTION_OPTIONS}, {"--json"});
+    cli::Args args(argc, argv, {"--seq", "--category", "--fields", SELECTION_OPTIONS},
+                   {"--json", "--numbers"});
+    if (args.flag("--numbers") && !args.flag("--json")) args.reject("--numbers", "needs --json");
     std::vector<std::string> paths;
     cli::InputOptions options;
     cli::Columns fields;
@@ -234,7 +240,7 @@ int run_parse(int argc, char **argv, Output &out) {
     if (int status = prepare(kParse, args, paths, options, fields, selection); status != cli::kOk)
         return status;
     if (args.flag("--json")) {
-        JsonLines json(out, fields, selection);
+        JsonLines json(out, fields, selection, args.flag("--numbers"));
         return cli::read_inputs(paths, options, json, out);
     }
     Listing listing(out, fields, selection);

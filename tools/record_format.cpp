@@ -285,9 +285,22 @@ char *JsonMembers::put_key(char *w, const Key &key) {
     return w;
 }
 
-char *JsonMembers::put_value(char *w, const kv_entry *item, const char *readable) {
-    if (item != nullptr)
-        return put_json_string(w, {item->val, static_cast<size_t>(item->val_len)}, readable);
+bool plain_number(std::string_view value) {
+    const bool negative = !value.empty() && value[0] == '-';
+    const std::string_view digits = value.substr(negative ? 1 : 0);
+    if (digits.empty() || digits.size() > 15) return false;
+    if (digits[0] == '0' && (digits.size() > 1 || negative)) return false;
+    return std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+char *JsonMembers::put_value(char *w, const kv_entry *item, const char *readable) const {
+    if (item != nullptr) {
+        const std::string_view value(item->val, static_cast<size_t>(item->val_len));
+        // A quoted item's value starts after its quote; it stays a string.
+        if (numbers_ && item->val[-1] != '"' && plain_number(value))
+            return std::copy(value.begin(), value.end(), w);
+        return put_json_string(w, value, readable);
+    }
     std::memcpy(w, "null", 4);
     return w + 4;
 }

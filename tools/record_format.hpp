@@ -61,6 +61,9 @@ void put_json_string(Output &out, std::string_view bytes);
 // fixed-size copy; a slot remembers the key it held in the last record.
 class JsonMembers {
   public:
+    // `numbers`: an item written without quotes in the record whose value is
+    // a plain decimal number (see plain_number) is a JSON number.
+    explicit JsonMembers(bool numbers = false) : numbers_(numbers) {}
     char *put(char *w, const kv_entries &items, const char *readable);
     char *put(char *w, const std::vector<std::string> &keys, const kv_entry *const *cells,
               const char *readable);
@@ -73,11 +76,17 @@ class JsonMembers {
     };
     static void set(Key &key, const char *name, size_t length);
     static char *put_key(char *w, const Key &key);
-    static char *put_value(char *w, const kv_entry *item, const char *readable);
+    char *put_value(char *w, const kv_entry *item, const char *readable) const;
 
     std::array<Key, KV_MAX_ITEMS> slots_{};
     std::vector<Key> columns_;
+    bool numbers_;
 };
+
+// True for an optional '-' and 1 to 15 decimal digits without a leading zero,
+// other than "-0": every JSON reader keeps such a number exactly (a double
+// holds 15 digits), and reads it back as these same characters.
+bool plain_number(std::string_view value);
 
 // Printable text: backslash doubled, control and non-ASCII bytes as \xHH.
 char *put_escaped(char *w, std::string_view bytes, const char *readable = nullptr);

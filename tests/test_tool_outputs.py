@@ -4,7 +4,7 @@ every sample log file and for a file of hostile records with the standard csv
 and strict json modules, and checks every value against `logbase parse`.
 
 usage: test_tool_outputs.py LOGBASE SAMPLE_SOURCES SAMPLE_FILES"""
-import codecs, csv, io, json, os, re, shutil, struct, subprocess, sys, tempfile
+import csv, io, json, os, re, shutil, struct, subprocess, sys, tempfile
 
 LOGBASE, SOURCES, SAMPLES = sys.argv[1:4]
 TABLE_KEYS = {"a": 69, "t": 41, "e": 17}  # keys of each category's table
@@ -39,8 +39,15 @@ def listing(path):
     return records
 
 
-# A byte outside well-formed UTF-8 stands for the code point of its value.
-codecs.register_error("bytewise", lambda e: ("".join(map(chr, e.object[e.start:e.end])), e.end))
+def text(value):
+    """The form of CSV and JSON: valid UTF-8 stays, other bytes \\xhh, \\ doubled."""
+    return value.replace(b"\\", b"\\\\").decode("utf-8", "backslashreplace")
+
+
+def original(value):
+    """The bytes back from that form."""
+    return re.sub(rb"\\(\\|x([0-9a-f]{2}))", lambda m: bytes([int(m[2], 16)]) if m[2] else b"\\",
+                  value.encode("utf-8"))
 
 
 def check_json(path, expected, several=False):
@@ -51,27 +58,31 @@ def check_json(path, expected, several=False):
         pairs = json.loads(line.decode("utf-8"), object_pairs_hook=list)  # strict UTF-8, strict JSON
         seq, record = expected[n % len(expected)]
         head = [("seq", seq)] + ([("file", path)] if several else [])
-        want = head + [(k, v.decode("utf-8", "bytewise")) for k, v in record]
+        want = head + [(k, text(v)) for k, v in record]
         check(pairs == want, f"{path}: JSON line {n}: {pairs} != {want}")
+        check([original(v) for _, v in pairs[len(head):]] == [v for _, v in record], f"{path}: JSON round trip")
 
 
 def csv_field(value):
-    text = value.decode("latin-1")
-    return '"' + text.replace('"', '""') + '"' if re.search('[,"\r\n]', text) else text
+    cell = text(value)
+    return '"' + cell.replace('"', '""') + '"' if re.search('[,"\r\n]', cell) else cell
 
 
-def check_csv(path, expected, letter, stdin=None):
-    out = run("csv", "-" if stdin else path, stdin=stdin).stdout.decode("latin-1")
+def check_csv(path, expected, letter, stdin=None, several=False):
+    out = run("csv", "-" if stdin else path, *([path] if several else []), stdin=stdin).stdout.decode("utf-8")  # strictly
     rows = list(csv.reader(io.StringIO(out, newline=""), strict=True))
+    lead = ["file"] if several else []
     header = rows.pop(0)
-    check(len(header) == TABLE_KEYS[letter] == len(set(header)), f"{path}: CSV header {header}")
-    check(len(rows) == len(expected), f"{path}: {len(rows)} CSV rows")
+    check(header[:len(lead)] == lead and len(header) - len(lead) == TABLE_KEYS[letter] == len(set(header)) - len(lead),
+          f"{path}: CSV header {header}")
+    check(len(rows) == len(expected) * (2 if several else 1), f"{path}: {len(rows)} CSV rows")
     text = ",".join(header) + "\n"
-    for row, (_, record) in zip(rows, expected):
+    header = header[len(lead):]
+    for row, (_, record) in zip(rows, expected * 2):
         values = dict(record)
         check(set(values) <= set(header), f"{path}: keys outside the header")
-        cells = [values.get(key, b"") for key in header]
-        check(row == [v.decode("latin-1") for v in cells], f"{path}: CSV row {row} != {cells}")
+        cells = [path.encode()] * len(lead) + [values.get(key, b"") for key in header]
+        check([original(c) for c in row] == cells, f"{path}: CSV row {row} != {cells}")
         text += ",".join(map(csv_field, cells)) + "\n"
     check(out == text, f"{path}: CSV quoted beyond need or not consistently ended")
 
@@ -95,9 +106,11 @@ line = open(os.path.join(SOURCES, "attack.txt"), "rb").readline().rstrip(b"\n")
 # together in a short value (the byte-wise tail).
 hazards = [b",", b'"q"', b"\r", b"\n", b"\\", b"\xe0\x80\x80", b"\xed\xa0\x80", b"\xf4\x90\x80\x80",
            b"\xc0\x80", b"\xff", b"\x80", b"\x01", b"\x1f", b"\x7f", b"\t", b"\x00", b"\x08\x0c",
-           *(c.encode() for c in "é€😀\u2028")]
+           b"\\xff", bytes(range(0x80, 0x100)), *(c.encode() for c in "é€😀\u2028")]
 hostile = [b"-0123456789abcdef-" + h + b"-0123456789abcdef-" for h in hazards]
 hostile.append(b"".join(hazards) + b"\xe2\x82")
+# Cells a spreadsheet would take for formulas, and one it would not.
+hostile += [b"=cmd|' /C calc'!A0", b"+1", b"@SUM(A1)", b"\t=1", b"\r=1", b"x=1"]
 records = [re.sub(rb'http_url="[^"]*"', b'http_url="' + v.replace(b"\\", b"\\\\") + b'"', line)
            .replace(b"http_method=get", b"http_method=get,post") + b" \n" for v in hostile]
 records.insert(2, b"v013xxxxdate=2026-11-20 not a record \n")
@@ -111,6 +124,7 @@ with tempfile.TemporaryDirectory() as tmp:
     urls = [v for _, r in expected for k, v in r if k == "http_url"]
     check(urls == hostile, f"hostile values: {urls}")
     check_json(path, expected, several=True)
+    check_csv(path, expected, "a", several=True)
     result = run("csv", path)
     check(result.returncode == 1 and b"record 2 does not parse: code -4" in result.stderr
           and result.stderr.endswith(f"1 of {len(records)} records failed ({path}: 1 of {len(records)})\n".encode()),
@@ -123,13 +137,21 @@ with tempfile.TemporaryDirectory() as tmp:
     # count --by: each hostile value once, in byte order, NUL included,
     # quoted and escaped as csv and parse --json do.
     rows = list(csv.reader(io.StringIO(run("count", "--by", "http_url", path).stdout.decode(
-        "latin-1"), newline=""), strict=True))
-    check(rows == [["http_url", "count"]] + [[u.decode("latin-1"), "1"] for u in sorted(urls)],
+        "utf-8"), newline=""), strict=True))
+    check(rows == [["http_url", "count"]] + [[text(u), "1"] for u in sorted(urls)],
           f"count --by CSV: {rows}")
     lines = run("count", "--by", "http_url", "--json", path).stdout.split(b"\n")[:-1]
     check([json.loads(l.decode("utf-8")) for l in lines] ==
-          [{"http_url": u.decode("utf-8", "bytewise"), "count": 1} for u in sorted(urls)],
+          [{"http_url": text(u), "count": 1} for u in sorted(urls)],
           "count --by JSON")
+    # --spreadsheet: a cell that starts a formula gets a leading ', the same
+    # cell in csv and count.
+    defused = [("'" if u[:1] in (b"=", b"+", b"-", b"@", b"\t", b"\r") else "") + text(u) for u in urls]
+    for args, want in [(["csv", "--fields", "http_url"], [["http_url"]] + [[c] for c in defused]),
+                       (["count", "--by", "http_url"], [["http_url", "count"]] + sorted([c, "1"] for c in defused))]:
+        rows = list(csv.reader(io.StringIO(run(*args, "--spreadsheet", path).stdout.decode("utf-8"), newline=""),
+                               strict=True))
+        check(sorted(rows[1:]) == sorted(want[1:]) and rows[0] == want[0], f"{args} --spreadsheet: {rows}")
     # Categories that contradict.
     for args, message in [(["--category", "t", path], b"file name says attack, but --category says traffic"),
                           (["--category", "e", "-"], b"type= items say attack, but --category says event")]:
@@ -170,6 +192,22 @@ with tempfile.TemporaryDirectory() as tmp:
     check(run("count", "--by", "src", tlog, elog).stdout.decode() == "src,count\n" + ranked, "count --by order")
     check(run("count", "--by", "src", "--top", "2", tlog, elog).stdout.decode() == "src,count\n" + "".join(ranked.splitlines(True)[:2]),
           "count --top")
+
+    # parse --json --numbers: plain decimal values of unquoted items, up to 15
+    # digits, are numbers; leading zeros, -0, longer or quoted ones stay text.
+    cases = {"src_port": (b"50122", 50122), "dst_port": (b"0", 0), "msg_id": (b"000008817300", "000008817300"),
+             "http_request_time": (b"-3", -3), "http_response_time": (b"-0", "-0"), "http_retcode": (b"2x0", "2x0"),
+             "http_request_bytes": (b"1234567890123456", "1234567890123456"),
+             "http_response_bytes": (b"123456789012345", 123456789012345), "vd": (b'"123"', "123")}
+    line = first
+    for key, (value, _) in cases.items():
+        line = re.sub(rb" " + key.encode() + rb"=(\S+)", b" " + key.encode() + b"=" + value, line)
+    with open(os.path.join(tmp, "numbers.txt"), "wb") as f:
+        f.write(line + b"\n")
+    nlog = os.path.join(tmp, "tlog.1.log")
+    run("pack", "--version", "13", "--out", nlog, os.path.join(tmp, "numbers.txt"))
+    got = json.loads(run("parse", "--json", "--numbers", nlog).stdout)
+    check({k: got.get(k) for k in cases} == {k: v for k, (_, v) in cases.items()}, f"--numbers: {got}")
 
     # A report's log filter end to end: its preview, a count by hand and Python
     # over parse --json select the same records.

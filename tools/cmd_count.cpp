@@ -95,14 +95,16 @@ class Tally : public cli::SelectedRecords {
     unsigned long long total_ = 0;
 };
 
-void put_csv(Output &out, const cli::Columns &keys, const Tally &tally, size_t top) {
+void put_csv(Output &out, const cli::Columns &keys, const Tally &tally, size_t top,
+             bool spreadsheet) {
     for (const std::string &name : keys.names())
         out.write(name), out.put(','); // key names need no quoting
     out.write("count\n");
     for (const auto &[combination, count] : tally.rows(top)) {
         for (const std::string &value : values_of(combination)) {
             char *start = out.reserve(cli::csv_room(value.size()) + cli::kSlack);
-            out.commit(static_cast<size_t>(cli::put_csv_field(start, value) - start));
+            out.commit(static_cast<size_t>(cli::put_csv_field(start, value, nullptr, spreadsheet) -
+                                           start));
             out.put(',');
         }
         cli::put_decimal(out, count);
@@ -130,7 +132,8 @@ int run(int argc, char **argv, Output &out);
 
 const cli::Command kCount{
     "count",
-    "count [FILE...] [--by KEY[,KEY...]] [--top N] [--json] [--category a|t|e] [--where FILTER] "
+    "count [FILE...] [--by KEY[,KEY...]] [--top N] [--json | --spreadsheet] [--category a|t|e] "
+    "[--where FILTER] "
     "[--since TIME] [--until TIME]",
     "Counts the records of log files that parse and that the selection takes:\n"
     "one number, the rows csv would write with the same options. With --by, one\n"
@@ -138,12 +141,14 @@ const cli::Command kCount{
     "in ascending byte order of the values: CSV with a header (the keys, then\n"
     "count), or with --json JSON Lines ({\"src\":\"...\",\"count\":N}). A record\n"
     "without a key counts under an empty value. --top N keeps the first N rows.\n"
+    "--spreadsheet guards the CSV values as csv --spreadsheet does.\n"
     "The counts are over all the files together. Files and category as for\n"
     "parse.\n" SELECTION_HELP,
     run};
 
 int run(int argc, char **argv, Output &out) {
-    cli::Args args(argc, argv, {"--by", "--top", "--category", SELECTION_OPTIONS}, {"--json"});
+    cli::Args args(argc, argv, {"--by", "--top", "--category", SELECTION_OPTIONS},
+                   {"--json", "--spreadsheet"});
     cli::InputOptions options;
     cli::Selection selection;
     cli::Columns keys;
@@ -155,6 +160,8 @@ int run(int argc, char **argv, Output &out) {
         if (std::string error = keys.select(*list); !error.empty()) args.reject("--by", error);
     const std::optional<long long> top = args.number("--top", 1, INT64_MAX);
     if (args.value("--top") && !args.value("--by")) args.reject("--top", "needs --by");
+    if (args.flag("--spreadsheet") && (args.flag("--json") || !args.value("--by")))
+        args.reject("--spreadsheet", "needs --by and CSV (no --json)");
     std::vector<std::string> paths;
     if (int usage = args.check(kCount)) return usage;
     if (std::string error = cli::input_paths(args.positional(), paths); !error.empty())
@@ -167,7 +174,7 @@ int run(int argc, char **argv, Output &out) {
     if (!keys.empty() && args.flag("--json"))
         put_json(out, keys, tally, rows);
     else if (!keys.empty())
-        put_csv(out, keys, tally, rows);
+        put_csv(out, keys, tally, rows, args.flag("--spreadsheet"));
     else if (args.flag("--json"))
         out.printf("{\"count\":%llu}\n", tally.total());
     else

@@ -75,9 +75,11 @@ const cli::Command kCat{
     "Block records (versions 0 and 1) end at their first zero byte; control and\n"
     "non-ASCII bytes are shown as \\xHH. With --raw each record's text is written\n"
     "exactly as stored, followed by a line feed unless it already ends with one\n"
-    "(for grep and awk). --seq N prints record N only, --offset O the record that\n"
-    "starts at file offset O (0 means the first record). FILE - (or no FILE)\n"
-    "reads standard input; several files follow one another.\n" SELECTION_HELP
+    "(for grep and awk). --seq N prints record N only, --offset O the record at\n"
+    "file offset O: in versions 0 and 1 the block that holds O (any offset in\n"
+    "it), in later versions the record that starts at O (0 means the first\n"
+    "record). FILE - (or no FILE) reads standard input; several files follow\n"
+    "one another.\n" SELECTION_HELP
     "The selection takes records apart by their file's category, as parse does\n"
     "(--category a|t|e when neither the name nor the records give it).\n",
     run_cat};

@@ -85,8 +85,8 @@ class Listing : public cli::SelectedRecords {
 // One flat JSON object per record: seq, file (several files), the items.
 class JsonLines : public cli::SelectedRecords {
   public:
-    JsonLines(Output &out, cli::Columns &fields, const cli::Selection &selection)
-        : SelectedRecords(selection), out_(out), fields_(fields) {
+    JsonLines(Output &out, cli::Columns &fields, const cli::Selection &selection, bool numbers)
+        : SelectedRecords(selection), out_(out), fields_(fields), members_(numbers) {
         cells_.resize(fields.size());
         for (const std::string &name : fields.names())
             names_room_ += name.size() + 8;
@@ -158,21 +158,31 @@ class RawCsv : public cli::SelectedRecords {
     Output &out_;
 };
 
+// How CSV and JSON write bytes that are not text; the same for both.
+#define BYTES_HELP                                                                                 \
+    "CSV and JSON are valid UTF-8 whatever the bytes, and reversible: well-formed\n"               \
+    "UTF-8 stays, any other byte is written \\xHH (two lower-case hex digits) and\n"               \
+    "so a backslash is written \\\\ (in JSON text \"\\\\\\\\\"); replacing each \\\\ and\n"        \
+    "\\xHH by its byte gives the value's bytes back.\n"
+
 int run_parse(int argc, char **argv, Output &out);
 int run_csv(int argc, char **argv, Output &out);
 
 const cli::Command kParse{
     "parse",
-    "parse [FILE...] [--seq N] [--json] [--fields K1,K2,...] [--category a|t|e] [--where FILTER] "
+    "parse [FILE...] [--seq N] [--json [--numbers]] [--fields K1,K2,...] [--category a|t|e] "
+    "[--where FILTER] "
     "[--since TIME] [--until TIME]",
     "Takes each record of log files of any version apart into its items by the\n"
     "category's key layout and prints them as an aligned key/value listing\n"
     "(control and non-ASCII bytes as \\xHH), or with --json as JSON Lines, one\n"
     "flat object per record: {\"seq\":N,\"file\":\"PATH\",\"date\":\"...\",...}, the\n"
-    "items in record order, \"file\" only when several files are read. The JSON\n"
-    "is valid UTF-8 whatever the bytes: a byte that is not part of well-formed\n"
-    "UTF-8 appears as \\u00XX. --fields picks and orders the keys (in JSON a key\n"
-    "the record lacks is null). --seq N parses record N of each file only.\n"
+    "items in record order, \"file\" only when several files are read. --fields\n"
+    "picks and orders the keys (in JSON a key the record lacks is null). --seq N\n"
+    "parses record N of each file only. Values are strings; with --numbers an\n"
+    "item written without quotes whose value is an optional - and 1 to 15\n"
+    "decimal digits without a leading zero (not -0) is a JSON number, so\n"
+    "msg_id=000008817300 stays text and no reader rounds a number.\n" BYTES_HELP
     "FILE - (or no FILE) reads standard input. The category comes from a log file\n"
     "name (alog.log, tlog.3.log, elog.log), else from the first record's type=\n"
     "item, else from --category. A record that does not parse or cannot be read\n"
@@ -180,19 +190,25 @@ const cli::Command kParse{
     run_parse};
 const cli::Command kCsv{
     "csv",
-    "csv [FILE...] [--fields K1,K2,...] [--category a|t|e] [--where FILTER] [--since TIME] "
-    "[--until TIME] | csv --raw [FILE...] [--category a|t|e] [--where FILTER]...",
+    "csv [FILE...] [--fields K1,K2,...] [--spreadsheet] [--category a|t|e] [--where FILTER] "
+    "[--since TIME] [--until TIME] | csv --raw [FILE...] [--category a|t|e] [--where FILTER]...",
     "Writes the records of log files as CSV (RFC 4180, lines ending in LF): a\n"
     "header row of key names, then one row per record with the raw value of each\n"
     "key (a quoted item without its quotes), empty where the record lacks the key.\n"
     "A field is quoted only when it holds a comma, a double quote (doubled), CR\n"
     "or LF. The columns are every key of the category's table in table order\n"
     "(the union of the layouts of every file version), or with --fields the keys\n"
-    "given, in that order. --raw writes each record as the library's conversion\n"
+    "given, in that order. When several files are read, a first column \"file\"\n"
+    "names each row's file. --spreadsheet, for a spreadsheet: a cell starting\n"
+    "with = + - @, tab or CR gets a leading ' so that it is shown as text and\n"
+    "never run as a formula (attackers choose URLs, agents and messages).\n"
+    "--raw writes each record as the library's conversion\n"
     "leaves it instead: separators become commas, the version text is dropped.\n"
+    "That is not RFC 4180: values are neither quoted nor escaped, so a comma in\n"
+    "a value (a msg often has one) shifts the columns after it.\n"
     "Files and category as for parse; records of another category than the\n"
     "first file's need --fields. A record that does not parse is reported on\n"
-    "stderr and skipped; the exit status is then 1.\n" SELECTION_HELP,
+    "stderr and skipped; the exit status is then 1.\n" BYTES_HELP SELECTION_HELP,
     run_csv};
 
 // FILE arguments, --category, --fields and the selection common to both
@@ -213,7 +229,9 @@ int prepare(const cli::Command &command, cli::Args &args, std::vector<std::strin
 }
 
 int run_parse(int argc, char **argv, Output &out) {
-    cli::Args args(argc, argv, {"--seq", "--category", "--fields", SELECTION_OPTIONS}, {"--json"});
+    cli::Args args(argc, argv, {"--seq", "--category", "--fields", SELECTION_OPTIONS},
+                   {"--json", "--numbers"});
+    if (args.flag("--numbers") && !args.flag("--json")) args.reject("--numbers", "needs --json");
     std::vector<std::string> paths;
     cli::InputOptions options;
     cli::Columns fields;
@@ -222,7 +240,7 @@ int run_parse(int argc, char **argv, Output &out) {
     if (int status = prepare(kParse, args, paths, options, fields, selection); status != cli::kOk)
         return status;
     if (args.flag("--json")) {
-        JsonLines json(out, fields, selection);
+        JsonLines json(out, fields, selection, args.flag("--numbers"));
         return cli::read_inputs(paths, options, json, out);
     }
     Listing listing(out, fields, selection);
@@ -230,20 +248,23 @@ int run_parse(int argc, char **argv, Output &out) {
 }
 
 int run_csv(int argc, char **argv, Output &out) {
-    cli::Args args(argc, argv, {"--category", "--fields", SELECTION_OPTIONS}, {"--raw"});
+    cli::Args args(argc, argv, {"--category", "--fields", SELECTION_OPTIONS},
+                   {"--raw", "--spreadsheet"});
     std::vector<std::string> paths;
     cli::InputOptions options;
     cli::Columns columns;
     cli::Selection selection;
     if (args.flag("--raw") && args.value("--fields"))
         args.reject("--fields", "does not apply to csv --raw (it writes whole records)");
+    if (args.flag("--raw") && args.flag("--spreadsheet"))
+        args.reject("--spreadsheet", "does not apply to csv --raw (it writes whole records)");
     if (int status = prepare(kCsv, args, paths, options, columns, selection); status != cli::kOk)
         return status;
     if (args.flag("--raw")) {
         RawCsv raw(out, selection);
         return cli::read_inputs(paths, options, raw, out);
     }
-    cli::CsvRows csv(out, columns, selection);
+    cli::CsvRows csv(out, columns, selection, args.flag("--spreadsheet"));
     return cli::read_inputs(paths, options, csv, out);
 }
 

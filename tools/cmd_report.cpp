@@ -48,7 +48,8 @@ constexpr char kReportHelp[] =
   report define NAME [options]   write (or replace) the definition of NAME
   report show NAME               the definition in readable form
   report settings NAME           the settings a run of NAME gets now
-  report preview NAME [FILE...] [--csv [--fields K1,...]] [--category a|t|e]
+  report preview NAME [FILE...] [--csv [--fields K1,...] [--spreadsheet]]
+                 [--category a|t|e]
                                  its window and log filter, and how many
                                  records of each FILE that filter selects;
                                  with --csv those records as csv writes them
@@ -371,6 +372,8 @@ int preview(cli::Output &out, const cli::Args &args, const std::string &name,
             return cli::usage_error(kReport,
                                     "option --category takes a, t or e, not '" + *text + "'");
     cli::Columns columns;
+    if (args.flag("--spreadsheet") && !args.flag("--csv"))
+        return cli::usage_error(kReport, "option --spreadsheet needs --csv");
     if (auto list = args.value("--fields")) {
         if (!args.flag("--csv")) return cli::usage_error(kReport, "option --fields needs --csv");
         if (std::string error = columns.select(*list); !error.empty())
@@ -387,7 +390,7 @@ int preview(cli::Output &out, const cli::Args &args, const std::string &name,
     if (std::string why = selection.add(settings->log_filter); !why.empty())
         return cli::fail(cli::kFailed, "the log filter of " + name + " does not compile: " + why);
     if (args.flag("--csv")) {
-        cli::CsvRows csv(out, columns, selection);
+        cli::CsvRows csv(out, columns, selection, args.flag("--spreadsheet"));
         return cli::read_inputs(paths, options, csv, out);
     }
     cli::print_report_selection(out, name.c_str(), report, *settings);
@@ -478,7 +481,7 @@ std::optional<std::string> misplaced_option(const cli::Args &args, const std::st
     bool scheduling = action == "schedule" || action == "unschedule";
     if (!scheduling && args.value("--domain")) return "--domain";
     if (action != "preview")
-        for (std::string_view option : {"--csv", "--category", "--fields"})
+        for (std::string_view option : {"--csv", "--category", "--fields", "--spreadsheet"})
             if (args.value(option) || args.flag(option)) return std::string(option);
     if (!define)
         for (std::string_view option : kDefineOptions)
@@ -490,7 +493,7 @@ int run(int argc, char **argv, cli::Output &out) {
     cli::Args args(argc, argv,
                    {"--period", "--n", "--start", "--end", "--filter", "--charts", "--formats",
                     "--schedule", "--days", "--time", "--domain", "--category", "--fields"},
-                   {"--obfuscate-users", "--csv"});
+                   {"--obfuscate-users", "--csv", "--spreadsheet"});
     if (int usage = args.check(kReport, 1, cli::Args::kAny, "expected a subcommand")) return usage;
     const std::vector<std::string> &words = args.positional();
     const std::string &action = words[0];

@@ -48,14 +48,17 @@ bool csv_special(unsigned char c) {
     return c == ',' || c == '"' || c == '\r' || c == '\n';
 }
 
+// Plain CSV bytes need neither quotes nor escapes: the high bit (movemask
+// takes it from every byte as it is) marks bytes that may be invalid UTF-8.
 size_t csv_plain(char *w, const char *p, size_t n, const char *readable) {
     return copy_plain(
         w, p, n, readable,
         [](__m128i v) {
-            return _mm_or_si128(_mm_or_si128(equal(v, ','), equal(v, '"')),
-                                _mm_or_si128(equal(v, '\r'), equal(v, '\n')));
+            return _mm_or_si128(_mm_or_si128(_mm_or_si128(equal(v, ','), equal(v, '"')),
+                                             _mm_or_si128(equal(v, '\r'), equal(v, '\n'))),
+                                _mm_or_si128(equal(v, '\\'), v));
         },
-        csv_special);
+        [](unsigned char c) { return csv_special(c) || c == '\\' || c >= 0x80; });
 }
 
 size_t json_plain(char *w, const char *p, size_t n, const char *readable) {
@@ -146,24 +149,59 @@ size_t utf8_sequence(const unsigned char *s, size_t n) {
     return length;
 }
 
-char *put_csv_field(char *w, std::string_view value, const char *readable) {
+namespace {
+
+// The reversible form of bytes that are not text: a byte outside well-formed
+// UTF-8 as \xHH and so a backslash as \\, each backslash written as
+// `backslash` (itself escaped in JSON). Well-formed multi-byte sequences stay.
+// Returns the bytes of p taken, 0 for an ASCII byte other than backslash.
+size_t put_undecodable(char *&out, const char *p, size_t n, std::string_view backslash) {
+    const auto c = static_cast<unsigned char>(*p);
+    auto put_backslash = [&] { out = std::copy(backslash.begin(), backslash.end(), out); };
+    if (c == '\\') {
+        put_backslash();
+        put_backslash();
+        return 1;
+    }
+    if (c < 0x80) return 0;
+    if (const size_t length = utf8_sequence(reinterpret_cast<const unsigned char *>(p), n)) {
+        std::memcpy(out, p, length);
+        out += length;
+        return length;
+    }
+    put_backslash();
+    out = put_hex_escape(out, "x", c);
+    return 1;
+}
+
+} // namespace
+
+char *put_csv_field(char *w, std::string_view value, const char *readable, bool spreadsheet) {
     const size_t n = value.size();
     const char *p = value.data();
-    if (csv_plain(w, p, n, std::max(readable, p + n)) == n) return w + n;
-    *w++ = '"';
-    for (size_t i = 0; i < n; ++i) {
-        if (p[i] == '"') *w++ = '"';
-        *w++ = p[i];
-    }
-    *w++ = '"';
+    readable = std::max(readable, p + n);
+    const bool formula = spreadsheet && n > 0 && p[0] != '\0' && std::strchr("=+-@\t\r", p[0]);
+    if (!formula && csv_plain(w, p, n, readable) == n) return w + n;
+    const bool quoted = std::any_of(p, p + n, [](char c) { return csv_special(c); });
+    if (quoted) *w++ = '"';
+    if (formula) *w++ = '\''; // a spreadsheet then takes the cell as text
+    w = put_transformed<json_plain>(w, value, readable, [](char *&out, const char *s, size_t left) {
+        if (const size_t taken = put_undecodable(out, s, left, "\\")) return taken;
+        if (*s == '"') *out++ = '"';
+        *out++ = *s;
+        return size_t{1};
+    });
+    if (quoted) *w++ = '"';
     return w;
 }
 
-char *put_csv_row(char *w, const kv_entry *const *cells, size_t n, const char *readable) {
+char *put_csv_row(char *w, const kv_entry *const *cells, size_t n, const char *readable,
+                  bool spreadsheet) {
     for (size_t c = 0; c < n; ++c) {
         if (c > 0) *w++ = ',';
         if (cells[c] != nullptr)
-            w = put_csv_field(w, {cells[c]->val, static_cast<size_t>(cells[c]->val_len)}, readable);
+            w = put_csv_field(w, {cells[c]->val, static_cast<size_t>(cells[c]->val_len)}, readable,
+                              spreadsheet);
     }
     *w++ = '\n';
     return w;
@@ -172,18 +210,11 @@ char *put_csv_row(char *w, const kv_entry *const *cells, size_t n, const char *r
 char *put_json_string(char *w, std::string_view bytes, const char *readable) {
     *w++ = '"';
     w = put_transformed<json_plain>(w, bytes, readable, [](char *&out, const char *p, size_t n) {
+        if (const size_t taken = put_undecodable(out, p, n, "\\\\")) return taken;
         const auto c = static_cast<unsigned char>(*p);
-        if (c >= 0x80) {
-            const size_t length = utf8_sequence(reinterpret_cast<const unsigned char *>(p), n);
-            if (length > 0) {
-                std::memcpy(out, p, length);
-                out += length;
-                return length;
-            }
-            out = put_hex_escape(out, "\\u00", c);
-        } else if (c == '"' || c == '\\') {
+        if (c == '"') {
             *out++ = '\\';
-            *out++ = static_cast<char>(c);
+            *out++ = '"';
         } else if (char letter = short_escape(c); letter != 0) {
             *out++ = '\\';
             *out++ = letter;
@@ -254,9 +285,22 @@ char *JsonMembers::put_key(char *w, const Key &key) {
     return w;
 }
 
-char *JsonMembers::put_value(char *w, const kv_entry *item, const char *readable) {
-    if (item != nullptr)
-        return put_json_string(w, {item->val, static_cast<size_t>(item->val_len)}, readable);
+bool plain_number(std::string_view value) {
+    const bool negative = !value.empty() && value[0] == '-';
+    const std::string_view digits = value.substr(negative ? 1 : 0);
+    if (digits.empty() || digits.size() > 15) return false;
+    if (digits[0] == '0' && (digits.size() > 1 || negative)) return false;
+    return std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+char *JsonMembers::put_value(char *w, const kv_entry *item, const char *readable) const {
+    if (item != nullptr) {
+        const std::string_view value(item->val, static_cast<size_t>(item->val_len));
+        // A quoted item's value starts after its quote; it stays a string.
+        if (numbers_ && item->val[-1] != '"' && plain_number(value))
+            return std::copy(value.begin(), value.end(), w);
+        return put_json_string(w, value, readable);
+    }
     std::memcpy(w, "null", 4);
     return w + 4;
 }

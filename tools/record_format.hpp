@@ -20,7 +20,7 @@ namespace cli {
 // holding the value, when it lies beyond the value's end).
 constexpr size_t kSlack = 16;
 constexpr size_t csv_room(size_t n) {
-    return 2 * n + 2;
+    return 4 * n + 3;
 }
 constexpr size_t json_room(size_t n) {
     return 6 * n + 2;
@@ -29,19 +29,28 @@ constexpr size_t escaped_room(size_t n) {
     return 4 * n;
 }
 
-// One CSV field: as it is, or between double quotes (quotes doubled) when it
-// holds a comma, a double quote, CR or LF.
-char *put_csv_field(char *w, std::string_view value, const char *readable = nullptr);
+// Bytes that are not text have one reversible form in CSV and JSON, so both
+// are valid UTF-8 whatever the bytes: well-formed UTF-8 sequences stay, every
+// other byte (over-long forms, surrogates, code points above U+10FFFF, stray
+// continuation bytes, cut-short sequences) becomes \xHH, and so a backslash
+// becomes \\. Reading a value back replaces \\ and \xHH by the bytes.
+
+// One CSV field in that form: as it is, or between double quotes (quotes
+// doubled) when it holds a comma, a double quote, CR or LF. With
+// `spreadsheet`, a value starting with = + - @ tab or CR gets a leading '
+// so that a spreadsheet shows it as text instead of running a formula.
+char *put_csv_field(char *w, std::string_view value, const char *readable = nullptr,
+                    bool spreadsheet = false);
 
 // One CSV row of the cells' values (empty fields for null cells) and its
 // line feed; room for csv_room of the values' total length, 3 bytes a cell
 // and kSlack.
-char *put_csv_row(char *w, const kv_entry *const *cells, size_t n, const char *readable);
+char *put_csv_row(char *w, const kv_entry *const *cells, size_t n, const char *readable,
+                  bool spreadsheet = false);
 
-// A JSON string that is valid UTF-8 whatever the bytes: well-formed UTF-8
-// sequences stay, every other byte (over-long forms, surrogates, code points
-// above U+10FFFF, stray continuation bytes) becomes \u00XX; quote, backslash
-// and control characters are escaped.
+// A JSON string of the bytes in that form (a backslash in the value is
+// "\\\\" in the JSON text); quote, backslash and control characters are
+// escaped as JSON escapes them.
 char *put_json_string(char *w, std::string_view bytes, const char *readable = nullptr);
 void put_json_string(Output &out, std::string_view bytes);
 
@@ -52,6 +61,9 @@ void put_json_string(Output &out, std::string_view bytes);
 // fixed-size copy; a slot remembers the key it held in the last record.
 class JsonMembers {
   public:
+    // `numbers`: an item written without quotes in the record whose value is
+    // a plain decimal number (see plain_number) is a JSON number.
+    explicit JsonMembers(bool numbers = false) : numbers_(numbers) {}
     char *put(char *w, const kv_entries &items, const char *readable);
     char *put(char *w, const std::vector<std::string> &keys, const kv_entry *const *cells,
               const char *readable);
@@ -64,11 +76,17 @@ class JsonMembers {
     };
     static void set(Key &key, const char *name, size_t length);
     static char *put_key(char *w, const Key &key);
-    static char *put_value(char *w, const kv_entry *item, const char *readable);
+    char *put_value(char *w, const kv_entry *item, const char *readable) const;
 
     std::array<Key, KV_MAX_ITEMS> slots_{};
     std::vector<Key> columns_;
+    bool numbers_;
 };
+
+// True for an optional '-' and 1 to 15 decimal digits without a leading zero,
+// other than "-0": every JSON reader keeps such a number exactly (a double
+// holds 15 digits), and reads it back as these same characters.
+bool plain_number(std::string_view value);
 
 // Printable text: backslash doubled, control and non-ASCII bytes as \xHH.
 char *put_escaped(char *w, std::string_view bytes, const char *readable = nullptr);

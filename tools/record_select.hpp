@@ -72,11 +72,13 @@ class SelectedRecords : public RecordHandler {
 };
 
 // csv: a header row of key names, then one row per selected record, a field
-// per column (every key of the first file's category, or --fields).
+// per column (every key of the first file's category, or --fields), after
+// a column naming the file when several files are read.
 class CsvRows : public SelectedRecords {
   public:
-    CsvRows(Output &out, Columns &columns, const Selection &selection)
-        : SelectedRecords(selection), out_(out), columns_(columns) {}
+    // `spreadsheet`: cells that would start a formula get a leading '.
+    CsvRows(Output &out, Columns &columns, const Selection &selection, bool spreadsheet = false)
+        : SelectedRecords(selection), out_(out), columns_(columns), spreadsheet_(spreadsheet) {}
     bool start(const InputFile &file) override;
     bool record(const InputFile &file, const LogReader::Record &record) override;
 
@@ -86,6 +88,7 @@ class CsvRows : public SelectedRecords {
     std::vector<const kv_entry *> cells_;
     int header_category_ = LOG_CAT_NONE;
     bool table_columns_ = false;
+    bool spreadsheet_;
 };
 
 } // namespace cli

@@ -23,6 +23,8 @@ find "$build" -name '*.gcda' -delete
 GCOV_PREFIX=$counters ctest --test-dir "$build" -j2 --timeout 600 --output-on-failure
 cp -a "$counters$build/." "$build/"
 
+# Reports go to files of the build: gcovr tries an output path by creating it
+# and then removes it, so naming /dev/null (as root) deletes the device.
 # Branches: those gcc adds for exceptions thrown by calls are left out, as
 # are those it proves unreachable; every other branch of the source counts.
 gcovr --root "$source" --object-directory "$build" --exclude-throw-branches \
@@ -31,11 +33,11 @@ gcovr --root "$source" --object-directory "$build" --exclude-throw-branches \
 printf '%-8s %24s %24s\n' part lines branches
 for part in lib host tools; do
     gcovr --root "$source" --add-tracefile "$build/coverage.json" \
-          --filter "$source/$part/" --print-summary --output /dev/null |
+          --filter "$source/$part/" --print-summary --output "$build/coverage-$part.txt" |
         awk -v part="$part/" '
             $1 == "lines:"    { lines = $2 " " $3 " " $4 " " $5 " " $6 }
             $1 == "branches:" { branches = $2 " " $3 " " $4 " " $5 " " $6 }
             END { printf "%-8s %24s %24s\n", part, lines, branches }'
 done
-gcovr --root "$source" --add-tracefile "$build/coverage.json" --print-summary --output /dev/null |
+gcovr --root "$source" --add-tracefile "$build/coverage.json" --print-summary --output "$build/coverage.txt" |
     awk '$1 == "lines:" || $1 == "branches:" { print "all " $0 }'

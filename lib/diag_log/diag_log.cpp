@@ -38,7 +38,15 @@ size_t compose_line(char *buf, size_t size, const char *fmt, va_list ap) {
     if (n > 0) len += static_cast<size_t>(n);
     n = vsnprintf(buf + len, size - len, fmt, ap);
     if (n > 0) len += static_cast<size_t>(n);
-    return len < size ? len : size - 1;
+    len = len < size ? len : size - 1;
+    // Every call is a line of its own, so a text without a line break does
+    // not run into the next one.
+    if (buf[len - 1] != '\n') {
+        if (len == size - 1) --len;
+        buf[len++] = '\n';
+        buf[len] = '\0';
+    }
+    return len;
 }
 
 // Cuts a line to the write limit; a cut line still ends with its line

@@ -108,12 +108,14 @@ LOGBASE_API const char *log_stream_strerror(int code);
 
 /* Results of log_stream_next. LOG_STREAM_STOPPED: the records from
  * record->seq on cannot be read (a read error, or more records claimed than
- * index slots); later calls return LOG_STREAM_END. */
+ * index slots); LOG_STREAM_CUT_SHORT: they all lie past the end of the file
+ * (one diagnostic line says which). Later calls return LOG_STREAM_END. */
 #define LOG_STREAM_RECORD 1    /* *record holds the next record */
 #define LOG_STREAM_END 0       /* no more records; so is every later call */
 #define LOG_STREAM_FAILED (-1) /* record->seq cannot be read; the next call goes on */
 #define LOG_STREAM_STOPPED (-2)
 #define LOG_STREAM_INVALID (-3) /* a NULL argument */
+#define LOG_STREAM_CUT_SHORT (-4)
 
 /* The next record in sequence order; one of the LOG_STREAM_ results. On a
  * stream nothing is read twice: an indexed record that starts before the

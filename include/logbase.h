@@ -140,6 +140,13 @@ LOGBASE_API void log_stream_close(log_stream *stream);
 /* Appends one time-stamped line to "/var/log/dlog_logd" when level > 0; the
  * file is rotated to "/var/log/dlog_logd_old" at 10 MiB. Never fails visibly. */
 LOGBASE_API void rt_log(int level, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
+/* Where the library's diagnostic lines go, for the whole process: a
+ * descriptor of the caller's (each line one write; never closed, rotated or
+ * locked), LOG_DIAG_OFF (nowhere) or LOG_DIAG_FILE (the fixed file, the
+ * default). 0, or -1 for any other value. Safe from any thread. */
+#define LOG_DIAG_OFF (-1)
+#define LOG_DIAG_FILE (-2)
+LOGBASE_API int rt_log_set_destination(int fd);
 
 /* ===== Binary log files: one record at a time =========================== */
 

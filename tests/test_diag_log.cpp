@@ -63,6 +63,25 @@ TEST_F(DiagLog, LineFormatModeCutAndFifo) {
     std::string two = testkit::read_file(kLog);
     EXPECT_TRUE(std::regex_match(two, ended)) << two;
 
+    // Elsewhere: to a descriptor, nowhere, and back to the file.
+    unlink(kLog.c_str());
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    EXPECT_EQ(rt_log_set_destination(fds[1]), 0);
+    rt_log(1, "to the pipe\n");
+    EXPECT_EQ(rt_log_set_destination(LOG_DIAG_OFF), 0);
+    rt_log(1, "to nowhere\n");
+    EXPECT_EQ(rt_log_set_destination(-3), -1);
+    EXPECT_EQ(rt_log_set_destination(LOG_DIAG_FILE), 0);
+    close(fds[1]);
+    char piped[200] = {};
+    EXPECT_TRUE(std::regex_match(std::string(piped, read(fds[0], piped, sizeof piped)),
+                                 std::regex(R"(\S+to the pipe\n)")));
+    close(fds[0]);
+    EXPECT_FALSE(testkit::exists(kLog));
+    rt_log(1, "back\n");
+    EXPECT_TRUE(testkit::exists(kLog));
+
     // A FIFO in the file's place gets nothing (a full one would block).
     unlink(kLog.c_str());
     ASSERT_EQ(mkfifo(kLog.c_str(), 0644), 0);

@@ -486,6 +486,29 @@ TEST_F(LogStream, ToolRecordSourceGivesReasonsInWords) {
     EXPECT_EQ(file_reader.error(), "no record 2 (the file holds 2)");
 }
 
+// A cut-short file: one message and the summary; its diagnostic line where --diagnostics says.
+TEST_F(LogFile, ToolSaysOnceThatAFileIsCutShort) {
+    std::string three = indexed_file(13, kThree);
+    ASSERT_TRUE(logfile_writer::save(dir_.file("cut.log"), three.substr(0, 200)));
+    for (std::string mode : {"stderr", "off"}) {
+        FILE *run = popen((std::string(LOGBASE_CLI) + " --diagnostics " + mode + " cat " +
+                           dir_.file("cut.log") + " 2>&1 >/dev/null")
+                              .c_str(),
+                          "r");
+        char text[1000] = {};
+        std::string said(text, fread(text, 1, sizeof text, run));
+        EXPECT_NE(pclose(run), 0);
+        EXPECT_EQ(said.find("records 1 to 2 lie past the end: the file is cut short\n"),
+                  said.find("reading stopped: ") + 17)
+            << said;
+        EXPECT_EQ(said.find("records 1 to 2 lie past the end of the file (200 bytes)") !=
+                      std::string::npos,
+                  mode == "stderr")
+            << said;
+        EXPECT_FALSE(testkit::exists(kDiag)) << mode;
+    }
+}
+
 // Refused, not waiting for a writer on the FIFO.
 TEST_F(LogFile, ToolRefusesMalformedFilesAndFifos) {
     ASSERT_TRUE(logfile_writer::save(dir_.file("short.log"), "v013xx"));

@@ -108,12 +108,14 @@ LOGBASE_API const char *log_stream_strerror(int code);
 
 /* Results of log_stream_next. LOG_STREAM_STOPPED: the records from
  * record->seq on cannot be read (a read error, or more records claimed than
- * index slots); later calls return LOG_STREAM_END. */
+ * index slots); LOG_STREAM_CUT_SHORT: they all lie past the end of the file
+ * (one diagnostic line says which). Later calls return LOG_STREAM_END. */
 #define LOG_STREAM_RECORD 1    /* *record holds the next record */
 #define LOG_STREAM_END 0       /* no more records; so is every later call */
 #define LOG_STREAM_FAILED (-1) /* record->seq cannot be read; the next call goes on */
 #define LOG_STREAM_STOPPED (-2)
 #define LOG_STREAM_INVALID (-3) /* a NULL argument */
+#define LOG_STREAM_CUT_SHORT (-4)
 
 /* The next record in sequence order; one of the LOG_STREAM_ results. On a
  * stream nothing is read twice: an indexed record that starts before the
@@ -138,6 +140,13 @@ LOGBASE_API void log_stream_close(log_stream *stream);
 /* Appends one time-stamped line to "/var/log/dlog_logd" when level > 0; the
  * file is rotated to "/var/log/dlog_logd_old" at 10 MiB. Never fails visibly. */
 LOGBASE_API void rt_log(int level, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
+/* Where the library's diagnostic lines go, for the whole process: a
+ * descriptor of the caller's (each line one write; never closed, rotated or
+ * locked), LOG_DIAG_OFF (nowhere) or LOG_DIAG_FILE (the fixed file, the
+ * default). 0, or -1 for any other value. Safe from any thread. */
+#define LOG_DIAG_OFF (-1)
+#define LOG_DIAG_FILE (-2)
+LOGBASE_API int rt_log_set_destination(int fd);
 
 /* ===== Binary log files: one record at a time =========================== */
 

@@ -55,6 +55,33 @@ TEST_F(DiagLog, LineFormatModeCutAndFifo) {
     ASSERT_EQ(cut.size(), 1024u);
     EXPECT_EQ(std::pair(cut[511], cut[1023]), std::pair('\n', '\n'));
 
+    // Each call ends its line, whether or not its text does.
+    unlink(kLog.c_str());
+    rt_log(1, "no break");
+    rt_log(1, "next\n");
+    std::regex ended(R"(\S+no break\n\S+next\n)");
+    std::string two = testkit::read_file(kLog);
+    EXPECT_TRUE(std::regex_match(two, ended)) << two;
+
+    // Elsewhere: to a descriptor, nowhere, and back to the file.
+    unlink(kLog.c_str());
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    EXPECT_EQ(rt_log_set_destination(fds[1]), 0);
+    rt_log(1, "to the pipe\n");
+    EXPECT_EQ(rt_log_set_destination(LOG_DIAG_OFF), 0);
+    rt_log(1, "to nowhere\n");
+    EXPECT_EQ(rt_log_set_destination(-3), -1);
+    EXPECT_EQ(rt_log_set_destination(LOG_DIAG_FILE), 0);
+    close(fds[1]);
+    char piped[200] = {};
+    EXPECT_TRUE(std::regex_match(std::string(piped, read(fds[0], piped, sizeof piped)),
+                                 std::regex(R"(\S+to the pipe\n)")));
+    close(fds[0]);
+    EXPECT_FALSE(testkit::exists(kLog));
+    rt_log(1, "back\n");
+    EXPECT_TRUE(testkit::exists(kLog));
+
     // A FIFO in the file's place gets nothing (a full one would block).
     unlink(kLog.c_str());
     ASSERT_EQ(mkfifo(kLog.c_str(), 0644), 0);
@@ -66,17 +93,17 @@ TEST_F(DiagLog, LineFormatModeCutAndFifo) {
 }
 
 TEST_F(DiagLog, RotatesAfterTheWriteThatReachesTheCap) {
-    // 21-byte stamp + 9-byte message = 30 bytes per line.
-    ASSERT_TRUE(testkit::write_file(kLog, std::string(kCap - 31, '.')));
+    // 21-byte stamp + 9-byte message + the line break = 31 bytes per line.
+    ASSERT_TRUE(testkit::write_file(kLog, std::string(kCap - 32, '.')));
     rt_log(1, "123456789");
     EXPECT_FALSE(testkit::exists(kOld)) << "one byte short of the cap must not rotate";
     rt_log(1, "123456789");
-    EXPECT_EQ(testkit::read_file(kOld).size(), static_cast<size_t>(kCap - 31 + 60));
+    EXPECT_EQ(testkit::read_file(kOld).size(), static_cast<size_t>(kCap - 32 + 62));
     EXPECT_FALSE(testkit::exists(kLog));
     // Only one older generation is kept.
     ASSERT_TRUE(testkit::write_file(kLog, std::string(kCap, '.')));
     rt_log(1, "again");
-    EXPECT_EQ(testkit::read_file(kOld).size(), static_cast<size_t>(kCap + 26));
+    EXPECT_EQ(testkit::read_file(kOld).size(), static_cast<size_t>(kCap + 27));
 }
 
 // Marker lines in the last 64 KiB of a file (where the test's lines are).

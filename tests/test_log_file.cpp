@@ -2,6 +2,7 @@
 // inside throwaway_root; the diagnostic lines failures write are checked too.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fcntl.h>
 #include <regex>
@@ -389,15 +390,19 @@ TEST_F(LogStream, BadRecordsFailWithTheRecordCallsLinesAndReadingGoesOn) {
          "log_stream_next: invalid log length 4097 \n\n"
          "log_stream_next: get_file_index failed\n",
          "", ""},
-        {three.substr(0, three.size() - 1), "0+ 1+ 2:-1 ",
-         "log_stream_next: read failed, need read len 40, but read len 39\n", "", ""},
+        // Cut short: the records past the end stop the reading with one line.
+        {three.substr(0, three.size() - 1), "0+ 1+ 2:-4 ",
+         "log_stream_next: records 2 to 2 lie past the end of the file (387 bytes)\n", "", ""},
+        {three.substr(0, 200), "0+ 1:-4 ",
+         "log_stream_next: records 1 to 2 lie past the end of the file (200 bytes)\n", "", ""},
+        // A record far ahead fails alone, also on a pipe, which keeps what later ones need.
+        {indexed_file(13, kThree, {.entries = {{{0x7ffffff0, 10}, {0, 120}, {120, 180}}}}),
+         "0:-1 1+ 2+ ", "log_stream_next: read failed, need read len 10, but read len 0\n", "", ""},
         {indexed_file(13, {kThree[1], kThree[0]}, {.entries = {{{180, 120}, {0, 180}}}}), "0+ 1+ ",
-         "", "0+ 1:-1 ",
-         "log_stream_next: record 1 at offset 40 lies before the record read before it\n\n"},
+         "", "", ""},
         // An empty record far past the end reads as get_log_data reads it.
         {indexed_file(13, kThree, {.entries = {{{0, 120}, {0x40000000, 0}, {300, 40}}}}),
-         "0+ 1+ 2+ ", "", "0+ 1+ 2:-1 ",
-         "log_stream_next: record 2 at offset 348 lies before the record read before it\n\n"},
+         "0+ 1+ 2+ ", "", "", ""},
         {indexed_file(13, kThree, {.record_count = 1000}), "0+ 1+ 2+ 3:-2 ",
          "log_stream_next: Invalid seq number 3 \n\n", "", ""},
     };
@@ -424,6 +429,25 @@ TEST_F(LogStream, BadRecordsFailWithTheRecordCallsLinesAndReadingGoesOn) {
             EXPECT_EQ(stream_, nullptr);
             EXPECT_EQ(diag(), line.empty() ? "" : "log_stream_open: " + line) << pipe_it;
         }
+    // A pipe's index is refused before it is read when it cannot stay within 64 MiB.
+    EXPECT_EQ(log_stream_open(source(indexed_file(13, kThree,
+                                                  {.record_count = 7000000,
+                                                   .index_capacity = 7000000,
+                                                   .slots_written = 3}),
+                                     true),
+                              &stream_),
+              LOG_STREAM_ERR_MEMORY);
+    EXPECT_EQ(
+        diag(),
+        "log_stream_open: log index of 7000000 entries is too large to hold for a stream\n\n");
+    // However many records fail, a stream writes 100 lines, then says how many it left out.
+    read_all(open_bytes(indexed_file(13, std::vector<std::string>(150, kThree[2]),
+                                     {.entries = std::vector<log_index_entry>(150, {0, 4097})})));
+    log_stream_close(std::exchange(stream_, nullptr));
+    std::string flood = diag();
+    EXPECT_EQ(std::count(flood.begin(), flood.end(), ':'), 101) << flood;
+    EXPECT_TRUE(flood.ends_with(
+        "log_stream_close: 200 more diagnostic lines about this file were left out\n"));
     EXPECT_EQ(log_stream_open(-1, &stream_), LOG_STREAM_ERR_ARG);
     EXPECT_EQ(log_stream_next(nullptr, nullptr), LOG_STREAM_INVALID);
     diag();
@@ -460,6 +484,29 @@ TEST_F(LogStream, ToolRecordSourceGivesReasonsInWords) {
     EXPECT_EQ(file_reader.next(r), cli::LogReader::Step::kEnd);
     EXPECT_FALSE(file_reader.read(2));
     EXPECT_EQ(file_reader.error(), "no record 2 (the file holds 2)");
+}
+
+// A cut-short file: one message and the summary; its diagnostic line where --diagnostics says.
+TEST_F(LogFile, ToolSaysOnceThatAFileIsCutShort) {
+    std::string three = indexed_file(13, kThree);
+    ASSERT_TRUE(logfile_writer::save(dir_.file("cut.log"), three.substr(0, 200)));
+    for (std::string mode : {"stderr", "off"}) {
+        FILE *run = popen((std::string(LOGBASE_CLI) + " --diagnostics " + mode + " cat " +
+                           dir_.file("cut.log") + " 2>&1 >/dev/null")
+                              .c_str(),
+                          "r");
+        char text[1000] = {};
+        std::string said(text, fread(text, 1, sizeof text, run));
+        EXPECT_NE(pclose(run), 0);
+        EXPECT_EQ(said.find("records 1 to 2 lie past the end: the file is cut short\n"),
+                  said.find("reading stopped: ") + 17)
+            << said;
+        EXPECT_EQ(said.find("records 1 to 2 lie past the end of the file (200 bytes)") !=
+                      std::string::npos,
+                  mode == "stderr")
+            << said;
+        EXPECT_FALSE(testkit::exists(kDiag)) << mode;
+    }
 }
 
 // Refused, not waiting for a writer on the FIFO.

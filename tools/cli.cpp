@@ -11,6 +11,8 @@
 #include <ctime>
 #include <sys/stat.h>
 
+#include "logbase.h"
+
 #ifndef LOGBASE_VERSION
 #define LOGBASE_VERSION "unknown"
 #endif
@@ -27,7 +29,7 @@ std::vector<Command> &registry() {
 Progress *active_progress = nullptr;
 
 std::string overview() {
-    std::string text = "usage: logbase COMMAND [ARGS...]\n"
+    std::string text = "usage: logbase [--diagnostics file|stderr|off] COMMAND [ARGS...]\n"
                        "       logbase --version\n\n"
                        "Inspect and convert the appliance's log files, preview report filters\n"
                        "and windows. \"logbase COMMAND --help\" describes one command;\n"
@@ -293,6 +295,23 @@ int dispatch(int argc, char **argv) {
     if (argc < 2) {
         std::fputs(overview().c_str(), stderr);
         return kUsage;
+    }
+    // --diagnostics file|stderr|off, before the command: where the library's
+    // diagnostic lines go (the appliance's diagnostic file by default).
+    if (std::strcmp(argv[1], "--diagnostics") == 0) {
+        const char *mode = argc > 2 ? argv[2] : "";
+        int to = std::strcmp(mode, "file") == 0     ? LOG_DIAG_FILE
+                 : std::strcmp(mode, "stderr") == 0 ? STDERR_FILENO
+                 : std::strcmp(mode, "off") == 0    ? LOG_DIAG_OFF
+                                                    : -3;
+        if (to == -3 || argc < 4) {
+            std::fprintf(stderr, "logbase: --diagnostics takes file, stderr or off, then a "
+                                 "command\n");
+            return kUsage;
+        }
+        rt_log_set_destination(to);
+        argc -= 2;
+        argv += 2;
     }
     Output out;
     if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0 ||

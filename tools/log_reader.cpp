@@ -76,6 +76,11 @@ LogReader::Step LogReader::deliver(Record &out) {
     case LOG_STREAM_FAILED:
         error_ = "record " + std::to_string(record.seq) + ": " + log_stream_error(stream_);
         return Step::kFailed;
+    case LOG_STREAM_CUT_SHORT:
+        error_ = "records " + std::to_string(record.seq) + " to " +
+                 std::to_string(header_.record_count - 1) +
+                 " lie past the end: the file is cut short";
+        return Step::kEnd;
     default:
         error_ = "records from " + std::to_string(record.seq) + " on: " + log_stream_error(stream_);
         return Step::kEnd;

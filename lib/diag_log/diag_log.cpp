@@ -3,6 +3,7 @@
 // sharing the file coordinate through an advisory lock on it.
 #include "diag_log.hpp"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -25,6 +26,9 @@ constexpr size_t kStampLimit = 1024;
 constexpr size_t kWriteLimit = 512;
 constexpr off_t kRotateSize = 10485760;
 
+// Where lines go: a descriptor, LOG_DIAG_OFF or LOG_DIAG_FILE.
+std::atomic<int> destination{LOG_DIAG_FILE};
+
 // Formats the time stamp and the message into `buf`; returns the length,
 // never more than size - 1 (the message is cut to the buffer).
 size_t compose_line(char *buf, size_t size, const char *fmt, va_list ap) {
@@ -38,7 +42,15 @@ size_t compose_line(char *buf, size_t size, const char *fmt, va_list ap) {
     if (n > 0) len += static_cast<size_t>(n);
     n = vsnprintf(buf + len, size - len, fmt, ap);
     if (n > 0) len += static_cast<size_t>(n);
-    return len < size ? len : size - 1;
+    len = len < size ? len : size - 1;
+    // Every call is a line of its own, so a text without a line break does
+    // not run into the next one.
+    if (buf[len - 1] != '\n') {
+        if (len == size - 1) --len;
+        buf[len++] = '\n';
+        buf[len] = '\0';
+    }
+    return len;
 }
 
 // Cuts a line to the write limit; a cut line still ends with its line
@@ -88,6 +100,11 @@ void rotate_if_full(int fd) {
 // One write on an append-mode descriptor keeps lines whole; the lock is
 // released when the descriptor is closed.
 void append_line(char *line, size_t len) {
+    if (int to = destination.load(std::memory_order_relaxed); to >= 0) {
+        ssize_t ignored = write(to, line, cut_line(line, len));
+        (void)ignored;
+        return;
+    }
     lb::unique_fd fd = open_locked_log();
     if (!fd.valid()) return;
     ssize_t ignored = write(fd.get(), line, cut_line(line, len));
@@ -105,9 +122,16 @@ void _output_log(const char *fmt, va_list ap) {
 } // namespace
 
 extern "C" LOGBASE_API void rt_log(int level, const char *fmt, ...) {
-    if (level <= 0 || fmt == nullptr) return;
+    if (level <= 0 || fmt == nullptr || destination.load(std::memory_order_relaxed) == LOG_DIAG_OFF)
+        return;
     va_list ap;
     va_start(ap, fmt);
     _output_log(fmt, ap);
     va_end(ap);
+}
+
+extern "C" LOGBASE_API int rt_log_set_destination(int fd) {
+    if (fd < LOG_DIAG_FILE) return -1;
+    destination.store(fd, std::memory_order_relaxed);
+    return 0;
 }

@@ -17,10 +17,13 @@
 using namespace lb::logfile;
 
 // A diagnostic line naming the exported function the caller called rather
-// than the helper that found the fault.
+// than the helper that found the fault, within the stream's budget.
 #define STREAM_REPORT(s, text, ...)                                                                \
-    LB_REPORT_AT((lb::report_site{__FILE_NAME__, __LINE__, (s)->api}),                             \
-                 text __VA_OPT__(, ) __VA_ARGS__)
+    do {                                                                                           \
+        if (within_budget(s))                                                                      \
+            LB_REPORT_AT((lb::report_site{__FILE_NAME__, __LINE__, (s)->api}),                     \
+                         text __VA_OPT__(, ) __VA_ARGS__);                                         \
+    } while (0)
 
 // A number of the interface as text, for the static reasons.
 #define STREAM_TEXT(x) #x
@@ -30,6 +33,14 @@ namespace {
 
 constexpr size_t kWindowSize = size_t{1} << 20; // bytes of content per large read
 constexpr uint32_t kIndexChunk = 8192;          // entries per index read of a regular file
+// A stream keeps up to half its window behind the bytes it reads, so that
+// records out of order, or after one that lies far ahead, can still be
+// served; with the whole index it holds, a stream stays below 64 MiB.
+constexpr size_t kStreamWindowSize = size_t{8} << 20;
+constexpr uint32_t kMaxStreamEntries = (uint32_t{48} << 20) / kEntrySize;
+// Diagnostic lines one stream writes; the rest are counted and the count
+// written when it is closed, so a damaged file cannot flood the log.
+constexpr unsigned kLineBudget = 100;
 
 } // namespace
 
@@ -47,7 +58,9 @@ struct log_stream {
     log_index_entry *index;
     uint32_t index_base;
     uint32_t index_held;
-    uint64_t previous_start; // where the last served record began (streams)
+    // Records from cut_from on lie past the end of the file (once cut_known).
+    bool cut_known;
+    uint32_t cut_from;
 
     uint32_t next_seq;
     bool ended;
@@ -59,13 +72,31 @@ struct log_stream {
     // which has one byte more for the zero after a record. The byte that
     // zero replaced is put back before the window is used again.
     char *window;
+    size_t window_size;
     uint64_t window_start;
     size_t window_fill;
+    bool stream_ended; // a stream has given all its bytes; its end is the window's
     char *zeroed;
     char zeroed_byte;
+    char empty_record[1]; // the data of a record of length 0
+
+    unsigned lines_written;
+    unsigned lines_left_out;
 };
 
 namespace {
+
+bool within_budget(log_stream *s) {
+    if (s->lines_written < kLineBudget) {
+        ++s->lines_written;
+        return true;
+    }
+    ++s->lines_left_out;
+    return false;
+}
+
+// A fetch of bytes a stream has already dropped.
+constexpr ssize_t kPassed = -2;
 
 // One read at file offset `at` (pread) or at the stream's position.
 ssize_t read_some(log_stream *s, void *buf, size_t count, uint64_t at) {
@@ -76,70 +107,66 @@ ssize_t read_some(log_stream *s, void *buf, size_t count, uint64_t at) {
     }
 }
 
-// Reads and drops stream bytes up to file offset `at`, where the window then
-// starts, empty; false on a read error. At the end of the stream the window
-// is placed at `at` all the same: nothing more can come, and a record of
-// length 0 there is read as get_log_data reads it.
-bool skip_to(log_stream *s, uint64_t at) {
-    uint64_t end = s->window_start + s->window_fill;
-    while (end < at) {
-        size_t want = static_cast<size_t>(std::min<uint64_t>(kWindowSize, at - end));
-        ssize_t n = read_some(s, s->window, want, end);
-        if (n < 0) {
-            s->window_start = end;
-            s->window_fill = 0;
-            return false;
-        }
-        if (n == 0) break;
-        end += static_cast<uint64_t>(n);
-    }
-    s->window_start = at;
-    s->window_fill = 0;
-    return true;
-}
-
-// Makes file bytes [at, at + length) (length <= kWindowSize) available at
-// s->window + (at - s->window_start). Returns how many of them are there:
-// fewer at the end of the file, -1 on a read error. On a stream `at` must
-// not lie before the window.
+// Makes file bytes [at, at + length) (length <= LOG_MAX_RECORD_LENGTH)
+// available at s->window + (at - s->window_start). Returns how many of them
+// are there: fewer at the end of the file, -1 on a read error, kPassed when
+// a stream has already dropped them.
 ssize_t fetch(log_stream *s, uint64_t at, size_t length) {
     uint64_t end = s->window_start + s->window_fill;
     if (at >= s->window_start && at + length <= end) return static_cast<ssize_t>(length);
-    if (at >= s->window_start && at <= end) {
-        // Keep the part of the window from `at` on, then read behind it.
-        size_t keep = static_cast<size_t>(end - at);
-        std::memmove(s->window, s->window + (at - s->window_start), keep);
+    if (s->positional) {
+        if (at >= s->window_start && at <= end) {
+            // Keep the part of the window from `at` on, then read behind it.
+            size_t keep = static_cast<size_t>(end - at);
+            std::memmove(s->window, s->window + (at - s->window_start), keep);
+            s->window_fill = keep;
+        } else {
+            s->window_fill = 0;
+        }
         s->window_start = at;
-        s->window_fill = keep;
-    } else if (s->positional) {
-        s->window_start = at;
-        s->window_fill = 0;
-    } else if (!skip_to(s, at)) {
-        return -1;
+        while (s->window_fill < length) {
+            ssize_t n = read_some(s, s->window + s->window_fill, s->window_size - s->window_fill,
+                                  s->window_start + s->window_fill);
+            if (n < 0) return -1;
+            if (n == 0) break;
+            s->window_fill += static_cast<size_t>(n);
+        }
+        return static_cast<ssize_t>(std::min(length, s->window_fill));
     }
-    while (s->window_fill < length) {
-        ssize_t n = read_some(s, s->window + s->window_fill, kWindowSize - s->window_fill,
-                              s->window_start + s->window_fill);
+    if (at < s->window_start) return kPassed;
+    while (end < at + length && !s->stream_ended) {
+        if (s->window_fill == s->window_size) {
+            // Full: drop the front, keeping its later half and anything from `at` on.
+            uint64_t keep_from = std::min(at, end - s->window_size / 2);
+            size_t drop = static_cast<size_t>(keep_from - s->window_start);
+            std::memmove(s->window, s->window + drop, s->window_fill - drop);
+            s->window_start = keep_from;
+            s->window_fill -= drop;
+        }
+        ssize_t n = read_some(s, s->window + s->window_fill, s->window_size - s->window_fill, end);
         if (n < 0) return -1;
-        if (n == 0) break;
+        if (n == 0) s->stream_ended = true;
         s->window_fill += static_cast<size_t>(n);
+        end += static_cast<uint64_t>(n);
     }
-    return static_cast<ssize_t>(std::min(length, s->window_fill));
+    return at >= end ? 0 : static_cast<ssize_t>(std::min<uint64_t>(length, end - at));
 }
 
 // Hands out the fetched bytes at `at` as a record, followed by a zero byte.
 int serve(log_stream *s, log_record *record, uint64_t at, uint32_t length) {
-    char *data = s->window + (at - s->window_start);
-    s->zeroed = data + length;
-    s->zeroed_byte = *s->zeroed;
-    *s->zeroed = '\0';
+    char *data = s->empty_record; // nothing to fetch, wherever it lies
+    if (length > 0) {
+        data = s->window + (at - s->window_start);
+        s->zeroed = data + length;
+        s->zeroed_byte = *s->zeroed;
+        *s->zeroed = '\0';
+    }
     record->data = data;
     record->length = length;
     // Blocks are zero-padded: their line ends at the first zero byte.
     record->text_length =
         s->version < kFirstIndexedVersion ? static_cast<uint32_t>(strnlen(data, length)) : length;
     record->offset = static_cast<uint32_t>(at);
-    s->previous_start = at;
     s->reason = nullptr;
     ++s->next_seq;
     return LOG_STREAM_RECORD;
@@ -159,6 +186,8 @@ int stop(log_stream *s, const char *reason) {
 
 // The words for a record that could not be fetched whole.
 const char *short_read(ssize_t got) {
+    if (got == kPassed)
+        return "it lies before what the stream still holds, and a stream cannot go back";
     return got < 0 ? "the file could not be read" : "the record goes past the end of the file";
 }
 
@@ -179,22 +208,43 @@ int next_block(log_stream *s, log_record *record) {
 
 // Index entry `seq` of a regular file, read with its chunk when it is not
 // held. False after get_file_index's line for a short read.
-bool index_entry(log_stream *s, uint32_t seq, log_index_entry *entry) {
+bool index_entry(log_stream *s, uint32_t seq, log_index_entry *entry, uint32_t chunk_base) {
     if (seq - s->index_base >= s->index_held) {
-        uint32_t count = std::min(kIndexChunk, s->records - seq);
+        uint32_t count = std::min(kIndexChunk, s->records - chunk_base);
         size_t bytes = size_t{kEntrySize} * count;
-        uint64_t at = kHeaderSize + uint64_t{kEntrySize} * seq;
+        uint64_t at = kHeaderSize + uint64_t{kEntrySize} * chunk_base;
         ssize_t got = read_some(s, s->index, bytes, at);
         if (got != static_cast<ssize_t>(bytes)) {
             s->index_held = 0;
             STREAM_REPORT(s, "read file failed \n\n");
             return false;
         }
-        s->index_base = seq;
+        s->index_base = chunk_base;
         s->index_held = count;
     }
     *entry = s->index[seq - s->index_base];
     return true;
+}
+
+bool index_entry(log_stream *s, uint32_t seq, log_index_entry *entry) {
+    return index_entry(s, seq, entry, seq);
+}
+
+// The first of the records that, to the last, cannot be read from a file of
+// `end` bytes: each lies past the end or has a length no record has. One
+// pass backwards over the index, made when the first record lies past the end.
+uint32_t cut_short_from(log_stream *s, uint64_t end) {
+    uint64_t content = kHeaderSize + index_bytes(s->header);
+    uint32_t seq = s->records;
+    for (; seq > 0; --seq) {
+        log_index_entry e{};
+        uint32_t base = seq > kIndexChunk ? seq - kIndexChunk : 0;
+        if (!index_entry(s, seq - 1, &e, base)) break;
+        bool unreadable =
+            e.length > kMaxRecordLength || (e.length > 0 && content + e.offset + e.length > end);
+        if (!unreadable) break;
+    }
+    return seq;
 }
 
 int next_indexed(log_stream *s, log_record *record) {
@@ -219,12 +269,30 @@ int next_indexed(log_stream *s, log_record *record) {
         return fail(s, bad_entry);
     }
     uint64_t at = kHeaderSize + index_bytes(s->header) + entry.offset;
-    if (!s->positional && at < s->previous_start) {
-        STREAM_REPORT(s, "record %d at offset %u lies before the record read before it\n\n",
-                      static_cast<int>(seq), static_cast<uint32_t>(at));
-        return fail(s, "it lies before the record read before it, and a stream cannot go back");
-    }
+    if (entry.length == 0) return serve(s, record, at, 0);
     ssize_t got = fetch(s, at, entry.length);
+    if (got == kPassed) {
+        STREAM_REPORT(s, "record %d at offset %u lies before what the stream still holds\n\n",
+                      static_cast<int>(seq), static_cast<uint32_t>(at));
+        return fail(s, short_read(got));
+    }
+    if (got >= 0 && got < static_cast<ssize_t>(entry.length)) {
+        // Past the end: when every record from here on is, the file is cut
+        // short, and one line says so instead of one failure per record.
+        uint64_t end = s->positional ? s->file_size : s->window_start + s->window_fill;
+        if (!s->cut_known) {
+            s->cut_from = cut_short_from(s, end);
+            s->cut_known = true;
+        }
+        if (seq >= s->cut_from) {
+            STREAM_REPORT(s, "records %u to %u lie past the end of the file (%llu bytes)\n", seq,
+                          std::max(s->header.record_count, s->records) - 1,
+                          static_cast<unsigned long long>(end));
+            s->reason = "it and the records after it lie past the end: the file is cut short";
+            s->ended = true;
+            return LOG_STREAM_CUT_SHORT;
+        }
+    }
     if (got != static_cast<ssize_t>(entry.length)) {
         STREAM_REPORT(s, "read failed, need read len %d, but read len %d\n",
                       static_cast<int>(entry.length), static_cast<int>(got));
@@ -237,6 +305,11 @@ int next_indexed(log_stream *s, log_record *record) {
 // free slots after them are read and dropped. 0, LOG_STREAM_ERR_HEADER or
 // LOG_STREAM_ERR_MEMORY.
 int read_stream_index(log_stream *s) {
+    if (s->records > kMaxStreamEntries) {
+        STREAM_REPORT(s, "log index of %u entries is too large to hold for a stream\n\n",
+                      s->records);
+        return LOG_STREAM_ERR_MEMORY;
+    }
     uint32_t room = 0;
     for (uint32_t seq = 0; seq < s->records; ++seq) {
         if (seq == room) {
@@ -261,8 +334,7 @@ int read_stream_index(log_stream *s) {
     s->index_held = s->records;
     uint64_t content = kHeaderSize + index_bytes(s->header);
     // The free slots are dropped; the last index byte must be there.
-    if (content > s->window_start + s->window_fill &&
-        (!skip_to(s, content - 1) || fetch(s, content - 1, 1) != 1)) {
+    if (content > s->window_start + s->window_fill && fetch(s, content - 1, 1) != 1) {
         STREAM_REPORT(s, "read file failed \n\n");
         return LOG_STREAM_ERR_HEADER;
     }
@@ -317,7 +389,8 @@ LOGBASE_API int log_stream_open(int fd, log_stream **out) {
         return LOG_STREAM_ERR_ARG;
     }
     auto *s = static_cast<log_stream *>(std::calloc(1, sizeof(log_stream)));
-    char *window = static_cast<char *>(std::malloc(kWindowSize + 1));
+    size_t window_size = S_ISREG(st.st_mode) ? kWindowSize : kStreamWindowSize;
+    char *window = static_cast<char *>(std::malloc(window_size + 1));
     if (s == nullptr || window == nullptr) {
         std::free(s);
         std::free(window);
@@ -327,6 +400,7 @@ LOGBASE_API int log_stream_open(int fd, log_stream **out) {
     s->api = __func__;
     s->fd = fd;
     s->window = window;
+    s->window_size = window_size;
     s->positional = S_ISREG(st.st_mode);
     s->file_size = s->positional ? static_cast<uint64_t>(st.st_size) : 0;
     if (int result = read_head(s); result != 0) {
@@ -392,6 +466,10 @@ LOGBASE_API int log_stream_version(const log_stream *stream) {
 
 LOGBASE_API void log_stream_close(log_stream *stream) {
     if (stream == nullptr) return;
+    if (stream->lines_left_out > 0)
+        LB_REPORT_AT((lb::report_site{__FILE_NAME__, __LINE__, __func__}),
+                     "%u more diagnostic lines about this file were left out\n",
+                     stream->lines_left_out);
     std::free(stream->index);
     std::free(stream->window);
     std::free(stream);

@@ -1,0 +1,109 @@
+// The sequential reader on the same bytes as a file, as a pipe and through
+// the record calls: the file and the pipe give the same results and records,
+// in order and after seeks drawn from the input, and every record served
+// is the one get_log_data_global reads, every failure one it refuses.
+// Failures write the diagnostic file, so this runs inside throwaway_root.
+#include <cstdint>
+#include <cstring>
+#include <fcntl.h>
+#include <random>
+#include <string>
+#include <sys/mman.h>
+#include <unistd.h>
+#include <vector>
+
+#include "fuzz_input.hpp"
+#include "logbase.h"
+
+namespace {
+
+using fuzz::check;
+constexpr int kMaxSteps = 256;
+char record[LOG_MAX_RECORD_LENGTH + 1];
+
+// One result of log_stream_next: its code, sequence number and bytes.
+std::string step_of(int result, const log_record &r) {
+    std::string s = std::to_string(result) + ":" + std::to_string(r.seq);
+    if (result == LOG_STREAM_RECORD) s += ":" + std::string(r.data, r.length);
+    return s;
+}
+
+// Every result until the end; the open's result first.
+std::vector<std::string> read_through(int fd) {
+    log_stream *stream = nullptr;
+    std::vector<std::string> steps{std::to_string(log_stream_open(fd, &stream) == 0)};
+    if (stream == nullptr) return steps;
+    log_record r{};
+    for (int n = 0; n < kMaxSteps; ++n) {
+        int result = log_stream_next(stream, &r);
+        if (result == LOG_STREAM_END) break;
+        steps.push_back(step_of(result, r));
+    }
+    log_stream_close(stream);
+    return steps;
+}
+
+// True when the record calls read record `seq` with these bytes.
+bool record_call_reads(int fd, unsigned seq, const std::string *bytes) {
+    log_header header;
+    unsigned int length = 0, offset = 0;
+    if (get_log_file_header_global(fd, &header) != 0 ||
+        get_log_data_global(fd, static_cast<int>(seq), record, &header, &length, &offset) != 0)
+        return false;
+    return bytes == nullptr || std::string(record, length) == *bytes;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    if (size < 1 || size > 60000) return 0; // a pipe holds it whole
+    const unsigned seed = static_cast<unsigned>(size) * 31 + data[size - 1];
+
+    int file = memfd_create("log", MFD_CLOEXEC);
+    int fds[2];
+    if (file < 0 || pipe(fds) != 0) fuzz::fail("no descriptors");
+    check(write(file, data, size) == static_cast<ssize_t>(size), "memfd write");
+    check(write(fds[1], data, size) == static_cast<ssize_t>(size), "pipe write");
+    close(fds[1]);
+
+    std::vector<std::string> from_file = read_through(file), from_pipe = read_through(fds[0]);
+    close(fds[0]);
+    check(from_file.size() == from_pipe.size(), "file and pipe give different numbers of results");
+    for (size_t i = 0; i < from_file.size(); ++i)
+        check(from_file[i] == from_pipe[i], "file and pipe give different results");
+
+    // In order and after seeks, a served record is the record calls' and a
+    // failed one is refused by them.
+    log_stream *stream = nullptr;
+    if (log_stream_open(file, &stream) != 0) {
+        close(file);
+        return 0;
+    }
+    const uint32_t count = log_stream_header(stream)->record_count;
+    std::minstd_rand pick(seed + 1);
+    log_record r{};
+    for (int n = 0; n < 64; ++n) {
+        if (n >= 32)
+            check(log_stream_seek(stream, static_cast<unsigned>(pick() % (uint64_t{count} + 2))) ==
+                      0,
+                  "seek refused");
+        int result = log_stream_next(stream, &r);
+        if (result == LOG_STREAM_END) {
+            if (n < 32) n = 31;
+            continue;
+        }
+        std::string bytes(r.data == nullptr ? "" : std::string(r.data, r.length));
+        bool read = record_call_reads(file, r.seq, result == LOG_STREAM_RECORD ? &bytes : nullptr);
+        check(read == (result == LOG_STREAM_RECORD),
+              result == LOG_STREAM_RECORD ? "a served record is not the record calls'"
+                                          : "the record calls read a record the reader fails");
+    }
+    log_stream_close(stream);
+    close(file);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+    fuzz::require_throwaway_root();
+    return 0;
+}

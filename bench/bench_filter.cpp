@@ -5,7 +5,6 @@
 // see the same load on a shared machine.
 #include <benchmark/benchmark.h>
 
-#include <ctime>
 #include <string>
 #include <vector>
 
@@ -22,12 +21,7 @@ constexpr const char *kSelective = "src=203.0.113.9";
 
 using bench::Corpus;
 using bench::corpus;
-
-double cpu_seconds() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
+using bench::cpu_seconds;
 
 // Argument 0: the five-term filter on every line; 1: the selective filter
 // behind the line test. Counters: both throughputs, the filtering's speed

@@ -5,7 +5,6 @@
 #include <benchmark/benchmark.h>
 
 #include <cstring>
-#include <ctime>
 #include <string>
 #include <vector>
 
@@ -20,6 +19,7 @@ constexpr long long kReferenceSteps = 20'000'000;
 
 using bench::Corpus;
 using bench::corpus;
+using bench::cpu_seconds;
 
 // A layout-11 attack line with the given URL and agent values.
 std::string attack_line(const std::string &url, const std::string &agent) {
@@ -107,13 +107,6 @@ void BM_Csv(benchmark::State &state) {
             state.SkipWithError("the corpus does not convert");
     }
     set_bytes(state, c.bytes.size());
-}
-
-// Thread CPU time in seconds.
-double cpu_seconds() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
 // The parse loop and the conversion of the same bytes, alternating within

@@ -21,14 +21,7 @@ using fuzz::check;
 constexpr int kMaxSteps = 256;
 char record[LOG_MAX_RECORD_LENGTH + 1];
 
-// One result of log_stream_next: its code, sequence number and bytes.
-std::string step_of(int result, const log_record &r) {
-    std::string s = std::to_string(result) + ":" + std::to_string(r.seq);
-    if (result == LOG_STREAM_RECORD) s += ":" + std::string(r.data, r.length);
-    return s;
-}
-
-// Every result until the end; the open's result first.
+// Every result until the end (code, sequence number, a record's bytes); the open's result first.
 std::vector<std::string> read_through(int fd) {
     log_stream *stream = nullptr;
     std::vector<std::string> steps{std::to_string(log_stream_open(fd, &stream) == 0)};
@@ -37,7 +30,8 @@ std::vector<std::string> read_through(int fd) {
     for (int n = 0; n < kMaxSteps; ++n) {
         int result = log_stream_next(stream, &r);
         if (result == LOG_STREAM_END) break;
-        steps.push_back(step_of(result, r));
+        steps.push_back(std::to_string(result) + ":" + std::to_string(r.seq) +
+                        (result == LOG_STREAM_RECORD ? ":" + std::string(r.data, r.length) : ""));
     }
     log_stream_close(stream);
     return steps;
@@ -68,9 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
     std::vector<std::string> from_file = read_through(file), from_pipe = read_through(fds[0]);
     close(fds[0]);
-    check(from_file.size() == from_pipe.size(), "file and pipe give different numbers of results");
-    for (size_t i = 0; i < from_file.size(); ++i)
-        check(from_file[i] == from_pipe[i], "file and pipe give different results");
+    check(from_file == from_pipe, "file and pipe give different results");
 
     // In order and after seeks, a served record is the record calls' and a
     // failed one is refused by them.

@@ -31,11 +31,9 @@ def listing(path):
             records.append((int(line.split(b" ")[1][:-1]), items))
         elif line.startswith(b"  "):
             items.append(line)
-    unescape = lambda v: re.sub(rb"\\(\\|x([0-9a-f]{2}))",
-                                lambda m: bytes([int(m[2], 16)]) if m[2] else b"\\", v)
     for i, (seq, lines) in enumerate(records):
         width = max(len(line[2:].split(b" ", 1)[0]) for line in lines)
-        records[i] = seq, [(l[2:2 + width].rstrip().decode(), unescape(l[4 + width:])) for l in lines]
+        records[i] = seq, [(l[2:2 + width].rstrip().decode(), original(l[4 + width:])) for l in lines]
     return records
 
 
@@ -45,9 +43,9 @@ def text(value):
 
 
 def original(value):
-    """The bytes back from that form."""
-    return re.sub(rb"\\(\\|x([0-9a-f]{2}))", lambda m: bytes([int(m[2], 16)]) if m[2] else b"\\",
-                  value.encode("utf-8"))
+    """The bytes back from that form (or from parse's, given as bytes)."""
+    value = value.encode("utf-8") if isinstance(value, str) else value
+    return re.sub(rb"\\(\\|x([0-9a-f]{2}))", lambda m: bytes([int(m[2], 16)]) if m[2] else b"\\", value)
 
 
 def check_json(path, expected, several=False):

@@ -133,8 +133,7 @@ int run(int argc, char **argv, Output &out);
 const cli::Command kCount{
     "count",
     "count [FILE...] [--by KEY[,KEY...]] [--top N] [--json | --spreadsheet] [--category a|t|e] "
-    "[--where FILTER] "
-    "[--since TIME] [--until TIME]",
+    "[--where FILTER] [--since TIME] [--until TIME]",
     "Counts the records of log files that parse and that the selection takes:\n"
     "one number, the rows csv would write with the same options. With --by, one\n"
     "row per distinct combination of the keys' values, most frequent first, ties\n"

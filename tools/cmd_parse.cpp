@@ -171,8 +171,7 @@ int run_csv(int argc, char **argv, Output &out);
 const cli::Command kParse{
     "parse",
     "parse [FILE...] [--seq N] [--json [--numbers]] [--fields K1,K2,...] [--category a|t|e] "
-    "[--where FILTER] "
-    "[--since TIME] [--until TIME]",
+    "[--where FILTER] [--since TIME] [--until TIME]",
     "Takes each record of log files of any version apart into its items by the\n"
     "category's key layout and prints them as an aligned key/value listing\n"
     "(control and non-ASCII bytes as \\xHH), or with --json as JSON Lines, one\n"

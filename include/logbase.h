@@ -70,12 +70,13 @@ typedef log_index_entry log_index;
 /* ===== Sequential log reader ============================================= */
 
 /* Reads every record of a log file of any version front to back: the header
- * and index once, the content in large reads. The descriptor may be a regular
- * file (read with pread from offset 0, so its position is left alone) or a
- * pipe or other stream (read with read; its first byte is taken as the first
- * byte of the file). The descriptor stays the caller's: it is never closed.
- * A record that cannot be read writes the diagnostic lines the record calls
- * write for it. One stream is for one thread at a time. */
+ * at open, the index once the first record needs it, the content in large
+ * reads. The descriptor may be a regular file (read with pread from offset 0,
+ * so its position is left alone) or a pipe or other stream (read with read;
+ * its first byte is taken as the first byte of the file). The descriptor
+ * stays the caller's: it is never closed. A record that cannot be read
+ * writes the diagnostic lines the record calls write for it. One stream is
+ * for one thread at a time. */
 typedef struct log_stream log_stream;
 
 /* One record, valid until the next log_stream_next or log_stream_close. */
@@ -92,13 +93,20 @@ typedef struct log_record {
 #define LOG_STREAM_ERR_ARG (-1)     /* NULL out, or fd negative or not open */
 #define LOG_STREAM_ERR_NOT_LOG (-2) /* fewer than 8 bytes, or no version text */
 #define LOG_STREAM_ERR_HEADER (-3)  /* header or index cut short or unreadable */
-#define LOG_STREAM_ERR_MEMORY (-4)  /* no memory for the reader */
+#define LOG_STREAM_ERR_MEMORY (-4)  /* no memory for the reader or its index */
 
-/* Opens a reader on `fd` (0 included) and reads the version, the header and,
- * on a stream, the whole index. 0 and *out set on success; otherwise *out is
- * NULL (when out is not) and the result is a LOG_STREAM_ERR_* code. For a
- * block version on a stream the synthesized header's record_count and
- * file_length are 0. */
+/* Opens a reader on `fd` (0 included) and reads the version and the header,
+ * not a byte more, so a caller that wants only the header costs no more.
+ * 0 and *out set on success; otherwise *out is NULL (when out is not) and
+ * the result is a LOG_STREAM_ERR_* code. For a block version on a stream the
+ * synthesized header's record_count and file_length are 0. The header's
+ * claims are checked here: on a regular file an index longer than the file
+ * is LOG_STREAM_ERR_HEADER, on a stream an index of more than 6,291,456
+ * entries (48 MiB, more than a stream holds) LOG_STREAM_ERR_MEMORY. A
+ * stream's index is read by the first log_stream_next; when it is cut short
+ * or finds no memory, that call stops at record 0 (LOG_STREAM_STOPPED) and
+ * log_stream_error gives the log_stream_strerror words of the code with
+ * which a regular file's open fails so. */
 LOGBASE_API int log_stream_open(int fd, log_stream **out);
 /* A static text for a result of log_stream_open: the words of each
  * LOG_STREAM_ERR_* code, "" for 0 (nothing failed) and "not a result of
@@ -107,9 +115,10 @@ LOGBASE_API int log_stream_open(int fd, log_stream **out);
 LOGBASE_API const char *log_stream_strerror(int code);
 
 /* Results of log_stream_next. LOG_STREAM_STOPPED: the records from
- * record->seq on cannot be read (a read error, or more records claimed than
- * index slots); LOG_STREAM_CUT_SHORT: they all lie past the end of the file
- * (one diagnostic line says which). Later calls return LOG_STREAM_END. */
+ * record->seq on cannot be read (a read error, more records claimed than
+ * index slots, or a stream's index that cannot be read or held);
+ * LOG_STREAM_CUT_SHORT: they all lie past the end of the file (one
+ * diagnostic line says which). Later calls return LOG_STREAM_END. */
 #define LOG_STREAM_RECORD 1    /* *record holds the next record */
 #define LOG_STREAM_END 0       /* no more records; so is every later call */
 #define LOG_STREAM_FAILED (-1) /* record->seq cannot be read; the next call goes on */

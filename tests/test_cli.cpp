@@ -161,6 +161,37 @@ TEST_F(Cli, FifoWithoutWriterIsSaid) {
     EXPECT_NE(fed.out.find("records:         1"), std::string::npos) << fed.err;
 }
 
+// info prints the header alone and reads nothing more: from a pipe whose
+// header claims a large index it takes the 24 header bytes and leaves the
+// index where it is, whether the index is one a pipe may hold (48 MB) or one
+// refused as too large to hold (2^32-1 entries).
+TEST_F(Cli, InfoReadsTheHeaderAlone) {
+    for (uint32_t claimed : {6000000u, 0xFFFFFFFFu}) {
+        SCOPED_TRACE(claimed);
+        const std::string bytes =
+            logfile_writer::indexed_header(13, claimed) + std::string(16000, '\0');
+        int fds[2];
+        ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
+        ASSERT_EQ(write(fds[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+        close(fds[1]);
+        Outcome run = tool({"info", "-"}, Sink::kCapture, "/dev/fd/" + std::to_string(fds[0]));
+        int left = -1;
+        EXPECT_EQ(ioctl(fds[0], FIONREAD, &left), 0);
+        close(fds[0]);
+        EXPECT_EQ(left, static_cast<int>(bytes.size()) - 24) << run.err;
+        if (claimed == 6000000u) {
+            EXPECT_EQ(std::tie(run.status, run.err), std::tuple(0, "")) << run.err;
+            EXPECT_NE(run.out.find("records:         6000000\nindex capacity:  6000000\n"),
+                      std::string::npos)
+                << run.out;
+        } else {
+            EXPECT_EQ(std::tie(run.status, run.err),
+                      std::tuple(1, "logbase: standard input: out of memory, or an index too large "
+                                    "to hold for a stream\n"));
+        }
+    }
+}
+
 // Off a terminal output goes out in large writes (one here), a failed write
 // fails loudly, a closed pipe ends the run quietly; on a terminal each line
 // goes out as made. Progress shows only on a terminal that stdout is not.

@@ -64,7 +64,8 @@ int run_cat(int argc, char **argv, cli::Output &out);
 const cli::Command kInfo{"info", "info [FILE...]",
                          "Shows each log file's version, header fields, record count and content\n"
                          "offset, and the log type and file number its name gives (alog.3.log:\n"
-                         "attack, 3). FILE - (or no FILE) reads standard input.\n",
+                         "attack, 3). It reads the header alone. FILE - (or no FILE) reads\n"
+                         "standard input.\n",
                          run_info};
 const cli::Command kCat{
     "cat",

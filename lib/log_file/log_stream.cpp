@@ -1,9 +1,11 @@
-// Reading a log file of any version front to back. The header and index are
-// read once and the content passes through one large window, so a record
-// costs no system call of its own. A regular file is read with pread (the
-// caller's file position stays where it was, and records may lie in any
-// order); any other descriptor with read, where nothing can be read twice.
-// The checks and diagnostic lines are those of the record calls.
+// Reading a log file of any version front to back. Opening reads the version
+// and header alone; the index is read when the first record needs it (on a
+// pipe whole, at the first log_stream_next; on a regular file in chunks),
+// and the content passes through one large window, so a record costs no
+// system call of its own. A regular file is read with pread (the caller's
+// file position stays where it was, and records may lie in any order); any
+// other descriptor with read, where nothing can be read twice. The checks
+// and diagnostic lines are those of the record calls.
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -58,6 +60,8 @@ struct log_stream {
     log_index_entry *index;
     uint32_t index_base;
     uint32_t index_held;
+    // A pipe's index, not read yet: the first log_stream_next reads it.
+    bool index_pending;
     // Records from cut_from on lie past the end of the file (once cut_known).
     bool cut_known;
     uint32_t cut_from;
@@ -110,8 +114,10 @@ ssize_t read_some(log_stream *s, void *buf, size_t count, uint64_t at) {
 // Makes file bytes [at, at + length) (length <= LOG_MAX_RECORD_LENGTH)
 // available at s->window + (at - s->window_start). Returns how many of them
 // are there: fewer at the end of the file, -1 on a read error, kPassed when
-// a stream has already dropped them.
-ssize_t fetch(log_stream *s, uint64_t at, size_t length) {
+// a stream has already dropped them. A greedy fetch fills the window as far
+// as one read goes; otherwise no byte past at + length is read (the header
+// at open, so that a pipe gives up nothing more).
+ssize_t fetch(log_stream *s, uint64_t at, size_t length, bool greedy = true) {
     uint64_t end = s->window_start + s->window_fill;
     if (at >= s->window_start && at + length <= end) return static_cast<ssize_t>(length);
     if (s->positional) {
@@ -125,8 +131,9 @@ ssize_t fetch(log_stream *s, uint64_t at, size_t length) {
         }
         s->window_start = at;
         while (s->window_fill < length) {
-            ssize_t n = read_some(s, s->window + s->window_fill, s->window_size - s->window_fill,
-                                  s->window_start + s->window_fill);
+            size_t room = (greedy ? s->window_size : length) - s->window_fill;
+            ssize_t n =
+                read_some(s, s->window + s->window_fill, room, s->window_start + s->window_fill);
             if (n < 0) return -1;
             if (n == 0) break;
             s->window_fill += static_cast<size_t>(n);
@@ -143,7 +150,9 @@ ssize_t fetch(log_stream *s, uint64_t at, size_t length) {
             s->window_start = keep_from;
             s->window_fill -= drop;
         }
-        ssize_t n = read_some(s, s->window + s->window_fill, s->window_size - s->window_fill, end);
+        size_t room = s->window_size - s->window_fill;
+        if (!greedy) room = std::min<uint64_t>(room, at + length - end);
+        ssize_t n = read_some(s, s->window + s->window_fill, room, end);
         if (n < 0) return -1;
         if (n == 0) s->stream_ended = true;
         s->window_fill += static_cast<size_t>(n);
@@ -301,15 +310,11 @@ int next_indexed(log_stream *s, log_record *record) {
     return serve(s, record, at, entry.length);
 }
 
-// The index of a stream, read whole: the entries to serve are kept, the
-// free slots after them are read and dropped. 0, LOG_STREAM_ERR_HEADER or
-// LOG_STREAM_ERR_MEMORY.
+// The index of a stream, read whole at the first log_stream_next: the
+// entries to serve are kept, the free slots after them are read and
+// dropped. 0, or the code with whose words log_stream_open refuses a
+// regular file that fails so: LOG_STREAM_ERR_HEADER, LOG_STREAM_ERR_MEMORY.
 int read_stream_index(log_stream *s) {
-    if (s->records > kMaxStreamEntries) {
-        STREAM_REPORT(s, "log index of %u entries is too large to hold for a stream\n\n",
-                      s->records);
-        return LOG_STREAM_ERR_MEMORY;
-    }
     uint32_t room = 0;
     for (uint32_t seq = 0; seq < s->records; ++seq) {
         if (seq == room) {
@@ -341,10 +346,11 @@ int read_stream_index(log_stream *s) {
     return 0;
 }
 
-// Version, header and index; 0 or the failure result of log_stream_open.
+// Version and header, and the checks of the header's claims: 0 or the
+// failure result of log_stream_open. Reads no byte past the header.
 int read_head(log_stream *s) {
     char verstr[8];
-    if (fetch(s, 0, sizeof verstr) != sizeof verstr) {
+    if (fetch(s, 0, sizeof verstr, false) != sizeof verstr) {
         STREAM_REPORT(s, "read version info error\n\n");
         return LOG_STREAM_ERR_NOT_LOG;
     }
@@ -355,14 +361,24 @@ int read_head(log_stream *s) {
         synthesize_header(&s->header, s->version, static_cast<off_t>(s->file_size));
         return 0;
     }
-    ssize_t got = fetch(s, 0, kHeaderSize);
+    ssize_t got = fetch(s, 0, kHeaderSize, false);
     if (got != kHeaderSize) {
         STREAM_REPORT(s, "read file failed,rst = %d \n\n", static_cast<int>(got));
         return LOG_STREAM_ERR_HEADER;
     }
     std::memcpy(&s->header, s->window, kHeaderSize);
     s->records = searchable_entries(s->header);
-    if (!s->positional) return read_stream_index(s);
+    if (!s->positional) {
+        // A pipe holds its index whole; one that cannot stay within 64 MiB
+        // is refused now, the rest waits for the first record.
+        if (s->records > kMaxStreamEntries) {
+            STREAM_REPORT(s, "log index of %u entries is too large to hold for a stream\n\n",
+                          s->records);
+            return LOG_STREAM_ERR_MEMORY;
+        }
+        s->index_pending = true;
+        return 0;
+    }
     if (s->file_size < kHeaderSize + index_bytes(s->header)) {
         STREAM_REPORT(s, "read file failed \n\n");
         return LOG_STREAM_ERR_HEADER;
@@ -420,6 +436,13 @@ LOGBASE_API int log_stream_next(log_stream *stream, log_record *record) {
     if (stream->ended) return LOG_STREAM_END;
     stream->api = __func__;
     record->seq = stream->next_seq;
+    if (stream->index_pending) {
+        // What a regular file's open refuses, a pipe finds here: the
+        // reading stops at record 0 with the words of that refusal.
+        stream->index_pending = false;
+        if (int result = read_stream_index(stream); result != 0)
+            return stop(stream, log_stream_strerror(result));
+    }
     return stream->version < kFirstIndexedVersion ? next_block(stream, record)
                                                   : next_indexed(stream, record);
 }
@@ -446,7 +469,7 @@ LOGBASE_API const char *log_stream_strerror(int code) {
     case LOG_STREAM_ERR_HEADER:
         return "the log header or index is cut short or unreadable";
     case LOG_STREAM_ERR_MEMORY:
-        return "out of memory";
+        return "out of memory, or an index too large to hold for a stream";
     default:
         return "not a result of log_stream_open";
     }

@@ -231,7 +231,7 @@ std::string render_html(const ReportDocument &document) {
 std::string render_mht(const ReportDocument &document) {
     constexpr const char *kBoundary = "=_logbase_report_part";
     return std::string("MIME-Version: 1.0\r\n"
-                       "Content-Type: multipart/related; type=\"text/html\"; boundary=\"") +
+                       "Content-Type: multipart/related; type=\"text/html\";\r\n boundary=\"") +
            kBoundary + "\"\r\n\r\nA report as a MIME HTML (RFC 2557) document.\r\n\r\n--" +
            kBoundary +
            "\r\nContent-Type: text/html; charset=utf-8\r\n"

@@ -133,7 +133,7 @@ def main(args):
             return 77
         with tempfile.TemporaryDirectory() as folder:
             report = sample(args[2], folder)[0]
-            chromium("file://" + report, "--hide-scrollbars", "--window-size=880,1640", "--screenshot=" + args[1])
+            chromium("file://" + report, "--hide-scrollbars", "--window-size=880,2020", "--screenshot=" + args[1])
         return 0
     with tempfile.TemporaryDirectory() as folder:
         files = args[1:] if args[0] == "--page" else sample(args[0], folder, "--hostile")

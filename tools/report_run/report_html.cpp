@@ -34,6 +34,9 @@ th, td { padding: 5px 10px; border-bottom: 1px solid #e4e7eb; text-align: left;
   vertical-align: top; overflow-wrap: anywhere; }
 thead th { background: #eef2f6; font-size: 13px; color: #3e4c59; }
 table.facts th { width: 170px; color: #52606d; font-weight: 600; }
+/* Fixed columns: a very long value wraps in its own column, not the others. */
+table.rows { table-layout: fixed; }
+table.rows th.num { width: 13em; }
 td.num, th.num { text-align: right; font-variant-numeric: tabular-nums; white-space: nowrap; }
 code { font-family: "DejaVu Sans Mono", monospace; font-size: 13px; }
 nav h2 { margin-top: 24px; }

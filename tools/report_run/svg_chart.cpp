@@ -168,7 +168,7 @@ std::string open_svg(const Chart &chart, int height, std::string_view kind) {
 // Horizontal bars, one per value of the first variable, split by the second
 // when there is one; the total at the end of each bar.
 std::string bar_chart(const Chart &chart, const Grid &g) {
-    constexpr int kLabel = 200, kBar = 18, kPitch = 26, kCountRoom = 150;
+    constexpr int kLabel = 200, kBar = 18, kPitch = 26, kCountRoom = 182;
     const bool stacked = chart.vars.size() > 1;
     std::string body;
     int top = 8;
@@ -181,7 +181,7 @@ std::string bar_chart(const Chart &chart, const Grid &g) {
         body += "<g class=\"bar\"><title>" + html_text(g.xs[x]) + ": " + total +
                 "</title>\n<text x=\"" + std::to_string(kLabel) + "\" y=\"" +
                 std::to_string(y + 13) + "\" text-anchor=\"end\">" + svg_label(g.xs[x], 30) +
-                "</text>";
+                "</text>\n"; // apart from the count where SVG is read as text
         double at = kLabel + 8;
         for (size_t s = 0; s < g.series.size(); ++s) {
             const uint64_t count = g.counts[s][x];

@@ -3,11 +3,12 @@
 as the HTML part of its MHT, and as headless Chromium renders both (the DOM it
 builds, and nothing on its console). The page must hold one chart section per
 chart, a figure for each chart with rows, each table row equal to the chart's
-rows, and no script, event handler or external reference.
+rows, and only the renderer's elements: no script, event handler or
+external reference, no control character.
 
-usage: test_report_html.py SAMPLE_PROGRAM     a sample report with hostile values
+usage: test_report_html.py TEST_REPORT_HTML    its sample report, hostile values added
        test_report_html.py --page REPORT.html CHARTS.json [REPORT.mht]
-       test_report_html.py --screenshot PNG SAMPLE_PROGRAM
+       test_report_html.py --screenshot PNG TEST_REPORT_HTML
 
 CHARTS.json: {"charts": [{"id", "title", "unavailable", "rows": [{"x", "y",
 "count"}]}]}, values in the tool's text form. Exits 77 when Chromium is
@@ -15,6 +16,8 @@ missing, after the checks that need no browser."""
 import email, email.policy, html.parser, json, os, re, shutil, subprocess, sys, tempfile
 
 CHROMIUM = shutil.which("chromium")
+ELEMENTS = set("html head meta title style body header img span section h1 h2 p table thead tbody tr th td "
+               "code br nav ol li a main figure svg g rect text line polyline circle footer".split())
 failures = []
 
 
@@ -78,11 +81,12 @@ class Page(html.parser.HTMLParser):
 def check_page(text, charts, where):
     page = Page(text)
     for tag, attrs in page.elements:
-        check(tag not in ("script", "iframe", "object", "embed", "link", "base"), f"{where}: <{tag}>")
+        check(tag in ELEMENTS, f"{where}: <{tag}>")
         for name, value in attrs:
             check(not name.startswith("on"), f"{where}: <{tag} {name}>")
             check(name not in ("src", "href") or value.startswith(("#", "data:image/")),
                   f"{where}: <{tag} {name}={value[:60]}>")
+    check(not re.search(r"[\x00-\x08\x0b-\x1f\x7f]", text), f"{where}: control character")
     policy = [a for t, a in page.elements if t == "meta" and ("http-equiv", "Content-Security-Policy") in a]
     check(len(policy) == 1 and "default-src 'none'" in dict(policy[0])["content"], f"{where}: content policy")
     check(len(page.sections) == len(charts), f"{where}: {len(page.sections)} chart sections for {len(charts)} charts")
@@ -123,7 +127,7 @@ def chromium(url, *args):
 
 
 def sample(program, folder, *args):
-    subprocess.run([program, folder, *args], check=True)
+    subprocess.run([program, "--write-sample", folder, *args], check=True)
     return [os.path.join(folder, name) for name in ("report.html", "charts.json", "report.mht")]
 
 

@@ -99,7 +99,7 @@ def check_page(text, charts, where):
             check(page_text(chart["unavailable"]) in section["text"], f"{at}: no reason shown")
             continue
         check(section["figures"] == (1 if chart["rows"] else 0), f"{at}: {section['figures']} figures")
-        two = any(r["y"] for r in chart["rows"])
+        two = len(chart["vars"]) > 1 if "vars" in chart else any(r["y"] for r in chart["rows"])
         want = [[page_text(r["x"])] + ([page_text(r["y"])] if two else []) + [str(r["count"])]
                 for r in chart["rows"]]
         check(section["rows"] == want, f"{at}: table {str(section['rows'])[:300]} != {str(want)[:300]}")

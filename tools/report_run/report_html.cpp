@@ -164,10 +164,10 @@ void put_chart(std::string &out, const Chart &chart, size_t number) {
         return;
     }
     out += "<figure>" + svg_chart(chart) + "</figure>\n<table class=\"rows\"><thead><tr>";
-    for (const std::string &var : chart.vars)
-        out += "<th scope=\"col\">" + html_text(var) + "</th>";
-    out += "<th scope=\"col\" class=\"num\">count</th></tr></thead>\n<tbody>\n";
     const bool two = chart.vars.size() > 1;
+    out += "<th scope=\"col\">" + html_text(chart.vars.empty() ? "value" : chart.vars[0]) + "</th>";
+    if (two) out += "<th scope=\"col\">" + html_text(chart.vars[1]) + "</th>";
+    out += "<th scope=\"col\" class=\"num\">count</th></tr></thead>\n<tbody>\n";
     for (const ChartRow &row : chart.rows) {
         out += "<tr><td>" + html_text(row.x) + "</td>";
         if (two) out += "<td>" + html_text(row.y) + "</td>";

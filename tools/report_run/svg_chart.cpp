@@ -153,7 +153,7 @@ int put_legend(std::string &svg, const Grid &g, int top) {
                std::to_string(x) + "\" y=\"" + std::to_string(y) +
                "\" width=\"12\" height=\"12\" rx=\"2\" fill=\"" + g.colour(s) + "\"/><text x=\"" +
                std::to_string(x + 18) + "\" y=\"" + std::to_string(y + 10) + "\">" +
-               svg_label(g.series[s], 26) + "</text></g>\n";
+               svg_label(g.series[s], 24) + "</text></g>\n";
     }
     return top + static_cast<int>((g.series.size() + per_line - 1) / per_line) * kPitch + 6;
 }
@@ -256,16 +256,18 @@ std::string line_chart(const Chart &chart, const Grid &g) {
                 std::to_string(kWidth - kRight) + "\" y1=\"" + num(y_of(v)) + "\" y2=\"" +
                 num(y_of(v)) + "\"/><text x=\"" + std::to_string(kLeft - 8) + "\" y=\"" +
                 num(y_of(v) + 4) + "\" text-anchor=\"end\">" + tick_label(v) + "</text>\n";
-    // Labels at least 80 units apart: every k-th bucket.
-    const size_t every = std::max<size_t>(1, static_cast<size_t>(80 * (n - 1) / span) + 1);
+    // Labels at least 90 units apart: every k-th bucket.
+    const size_t every = std::max<size_t>(1, static_cast<size_t>(90 * (n - 1) / span) + 1);
     for (size_t i = 0; i < n; i += every)
         body += "<text class=\"x-label\" x=\"" + num(x_of(i)) + "\" y=\"" + num(base + 18) +
                 "\" text-anchor=\"middle\">" + svg_label(g.xs[i], 12) + "</text>\n";
     const bool dots = n <= 62;
     for (size_t s = 0; s < g.series.size(); ++s) {
         std::string points;
-        for (size_t i = 0; i < n; ++i)
-            points += (i ? " " : "") + num(x_of(i)) + "," + num(y_of(g.counts[s][i]));
+        for (size_t i = 0; i < n; ++i) {
+            if (i != 0) points += ' ';
+            points += num(x_of(i)) + "," + num(y_of(g.counts[s][i]));
+        }
         body += "<g class=\"series\"><polyline fill=\"none\" stroke-width=\"2\" stroke=\"" +
                 std::string(g.colour(s)) + "\" points=\"" + points + "\"/>";
         for (size_t i = 0; dots && i < n; ++i) {

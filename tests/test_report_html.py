@@ -10,7 +10,8 @@ usage: test_report_html.py TEST_REPORT_HTML    its sample report, hostile values
        test_report_html.py --page REPORT.html CHARTS.json [REPORT.mht]
        test_report_html.py --screenshot PNG TEST_REPORT_HTML
 
-CHARTS.json: {"charts": [{"id", "title", "unavailable", "rows": [{"x", "y",
+CHARTS.json: {"charts": [{"id", "title", "unavailable" (null or "" when it has
+numbers), "vars" (optional), "rows": [{"x", "y" (absent or null for none),
 "count"}]}]}, values in the tool's text form. Exits 77 when Chromium is
 missing, after the checks that need no browser."""
 import email, email.policy, html.parser, json, os, re, shutil, subprocess, sys, tempfile
@@ -99,8 +100,8 @@ def check_page(text, charts, where):
             check(page_text(chart["unavailable"]) in section["text"], f"{at}: no reason shown")
             continue
         check(section["figures"] == (1 if chart["rows"] else 0), f"{at}: {section['figures']} figures")
-        two = len(chart["vars"]) > 1 if "vars" in chart else any(r["y"] for r in chart["rows"])
-        want = [[page_text(r["x"])] + ([page_text(r["y"])] if two else []) + [str(r["count"])]
+        two = len(chart["vars"]) > 1 if "vars" in chart else any(r.get("y") for r in chart["rows"])
+        want = [[page_text(r["x"])] + ([page_text(r.get("y") or "")] if two else []) + [str(r["count"])]
                 for r in chart["rows"]]
         check(section["rows"] == want, f"{at}: table {str(section['rows'])[:300]} != {str(want)[:300]}")
 

@@ -190,7 +190,7 @@ std::string bar_chart(const Chart &chart, const Grid &g) {
                                                       static_cast<long double>(most) * span);
             body += "<rect x=\"" + num(at) + "\" y=\"" + std::to_string(y) + "\" width=\"" +
                     num(std::max(length, 1.0)) + "\" height=\"" + std::to_string(kBar) +
-                    "\" fill=\"" + g.colour(s) + "\">";
+                    "\" fill=\"" + g.colour(s) + (stacked ? "\" stroke=\"#fff" : "") + "\">";
             if (stacked)
                 body += "<title>" + html_text(g.xs[x]) + ", " + html_text(g.series[s]) + ": " +
                         decimal(count) + "</title>";

@@ -3,6 +3,7 @@
 // that forbids both, so a value that slipped through as markup still could
 // neither run nor load anything. Tables carry every number, so the page
 // reads in a text browser too.
+#include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
 #include <string_view>
@@ -88,10 +89,15 @@ std::string logo_uri(const std::string &path) {
     struct stat st;
     if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= (4 << 20)) {
         bytes.resize(static_cast<size_t>(st.st_size));
-        size_t got = 0;
-        for (ssize_t n; got < bytes.size() && (n = read(fd, &bytes[got], bytes.size() - got)) > 0;)
+        for (size_t got = 0; got < bytes.size();) {
+            const ssize_t n = read(fd, &bytes[got], bytes.size() - got);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) { // shrunk or unreadable: no half an image
+                bytes.clear();
+                break;
+            }
             got += static_cast<size_t>(n);
-        bytes.resize(got);
+        }
     }
     close(fd);
     const std::string_view b(bytes);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <numeric>
 #include <unordered_map>
 #include <vector>
 
@@ -105,21 +106,21 @@ Grid grid(const Chart &chart) {
     const bool two = chart.vars.size() > 1;
     Grid g;
     std::unordered_map<std::string_view, size_t> x_at, y_at;
+    std::vector<std::string_view> ys; // in order of first appearance
     std::vector<u128> y_totals;
     for (const ChartRow &row : chart.rows) {
         if (x_at.try_emplace(row.x, g.xs.size()).second) g.xs.push_back(row.x);
         // A bucket with nothing in it may come as a row with no second value.
         if (two && row.y.empty() && row.count == 0) continue;
         const std::string_view y = two ? std::string_view(row.y) : std::string_view();
-        if (y_at.try_emplace(y, y_totals.size()).second) y_totals.push_back(0);
+        if (y_at.try_emplace(y, ys.size()).second) {
+            ys.push_back(y);
+            y_totals.push_back(0);
+        }
         y_totals[y_at[y]] += row.count;
     }
-    std::vector<size_t> order(y_totals.size());
-    for (auto &[y, at] : y_at)
-        order[at] = at;
-    std::vector<std::string_view> ys(y_totals.size());
-    for (auto &[y, at] : y_at)
-        ys[at] = y;
+    std::vector<size_t> order(ys.size());
+    std::iota(order.begin(), order.end(), 0);
     std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
         if ((ys[a] == kOther) != (ys[b] == kOther)) return ys[b] == kOther;
         return y_totals[a] > y_totals[b];

@@ -14,9 +14,10 @@ endif()
 
 # Installs a Debian package at configure time when what the build or its
 # tests need is missing, so the documented set-up commands work on a fresh
-# machine. PROGRAM names a command, PATH a file that must exist.
+# machine. PROGRAM names a command, PATH a file that must exist. OPTIONAL:
+# a failed install only warns (the tests that need it then skip).
 function(logbase_require package)
-    cmake_parse_arguments(R "" "PROGRAM;PATH" "" ${ARGN})
+    cmake_parse_arguments(R "OPTIONAL" "PROGRAM;PATH" "" ${ARGN})
     if(R_PROGRAM)
         find_program(found ${R_PROGRAM} NO_CACHE)
     elseif(EXISTS ${R_PATH})
@@ -33,7 +34,9 @@ function(logbase_require package)
         execute_process(COMMAND apt-get update OUTPUT_QUIET)
         execute_process(COMMAND ${install} RESULT_VARIABLE rc OUTPUT_QUIET)
     endif()
-    if(NOT rc EQUAL 0)
+    if(NOT rc EQUAL 0 AND R_OPTIONAL)
+        message(WARNING "Debian package ${package} is missing and installing it failed")
+    elseif(NOT rc EQUAL 0)
         message(FATAL_ERROR "Debian package ${package} is missing and installing it failed")
     endif()
 endfunction()

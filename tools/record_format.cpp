@@ -247,6 +247,18 @@ std::string escaped(std::string_view bytes) {
     return text;
 }
 
+std::string page_text(std::string_view bytes) {
+    std::string text(escaped_room(bytes.size()) + kSlack, '\0');
+    char *w = put_transformed<listing_plain>(
+        text.data(), bytes, nullptr, [](char *&out, const char *p, size_t left) {
+            if (const size_t taken = put_undecodable(out, p, left, "\\")) return taken;
+            out = put_hex_escape(out, "\\x", static_cast<unsigned char>(*p));
+            return size_t{1};
+        });
+    text.resize(static_cast<size_t>(w - text.data()));
+    return text;
+}
+
 char *put_decimal(char *w, uint64_t value) {
     char digits[20];
     size_t n = 0;

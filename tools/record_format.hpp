@@ -93,6 +93,10 @@ char *put_escaped(char *w, std::string_view bytes, const char *readable = nullpt
 void put_escaped(Output &out, std::string_view bytes);
 std::string escaped(std::string_view bytes);
 
+// Text for pages a person reads (the HTML report): well-formed UTF-8 stays as
+// in CSV and JSON, and control bytes are \xHH as in the listing.
+std::string page_text(std::string_view bytes);
+
 // A number in decimal digits (20 bytes at most).
 char *put_decimal(char *w, uint64_t value);
 void put_decimal(Output &out, uint64_t value);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <unordered_map>
 #include <sys/random.h>
 
 #include "calendar.hpp"
@@ -270,8 +271,10 @@ ChartSet::ChartSet(const std::vector<uint32_t> &ids, time_t begin, time_t end)
             return nullptr;
         };
         for (const auto &[field, value] : query.conditions)
-            if (const VariableSource *source = resolve(field))
-                counter.terms.push_back({column(source->key), value});
+            if (const VariableSource *source = resolve(field)) {
+                const int at = column(source->key);
+                counter.terms.push_back({at, ids_[static_cast<size_t>(at)].id(value)});
+            }
         for (const std::string &name : query.vars)
             if (const VariableSource *source = resolve(name)) {
                 counter.vars.push_back({column(source->key), source->bucket, source->user});
@@ -284,18 +287,21 @@ ChartSet::ChartSet(const std::vector<uint32_t> &ids, time_t begin, time_t end)
     for (const Counter &counter : counters_)
         for (const Var &var : counter.vars)
             dated |= var.bucket != Bucket::kNone;
-    if (dated) column("date"), column("time");
+    if (dated) date_column_ = column("date"), time_column_ = column("time");
     std::string list;
     for (const std::string &key : keys_)
         list += (list.empty() ? "" : ",") + key;
     if (!list.empty()) columns_.select(list);
     cells_.resize(keys_.size());
+    stamps_.assign(keys_.size(), 0);
+    record_ids_.assign(keys_.size(), kNoId);
 }
 
 int ChartSet::column(const std::string &key) {
     auto found = std::find(keys_.begin(), keys_.end(), key);
     if (found != keys_.end()) return static_cast<int>(found - keys_.begin());
     keys_.push_back(key);
+    ids_.emplace_back();
     return static_cast<int>(keys_.size() - 1);
 }
 
@@ -306,51 +312,181 @@ bool ChartSet::start(int category) {
     return !active_.empty();
 }
 
-std::string_view ChartSet::value(const Var &var) {
-    if (var.bucket == Bucket::kNone) {
-        const kv_entry *cell = cells_[static_cast<size_t>(var.column)];
-        return cell ? std::string_view(cell->val, static_cast<size_t>(cell->val_len))
-                    : std::string_view();
+namespace {
+
+// Bucket numbers: days are counted from this bias so that every date of
+// years 0 to 9999 is a positive 32-bit number.
+constexpr int64_t kDayBias = int64_t{1} << 30;
+constexpr uint32_t kNoBucket = UINT32_MAX - 1; // no date or time of the right form
+
+uint64_t mix(uint64_t h) {
+    h ^= h >> 33;
+    h *= 0xff51afd7ed558ccdULL;
+    h ^= h >> 33;
+    return h;
+}
+
+// A fast hash of short values, eight bytes at a time.
+uint64_t hash_bytes(std::string_view text) {
+    uint64_t h = 0x9e3779b97f4a7c15ULL ^ text.size();
+    const char *p = text.data();
+    size_t n = text.size();
+    for (; n >= 8; p += 8, n -= 8) {
+        uint64_t word;
+        std::memcpy(&word, p, 8);
+        h = (h ^ word) * 0xbf58476d1ce4e5b9ULL;
+        h ^= h >> 31;
     }
-    const auto slot = static_cast<size_t>(var.bucket);
-    if (!bucket_made_[slot]) {
-        auto text = [&](const std::string &key) {
-            const kv_entry *cell = cells_[static_cast<size_t>(column(key))];
+    if (n > 0) {
+        uint64_t word = 0;
+        std::memcpy(&word, p, n);
+        h = (h ^ word) * 0x94d049bb133111ebULL;
+    }
+    return mix(h);
+}
+
+} // namespace
+
+uint32_t ChartSet::ValueIds::id(std::string_view value) {
+    const uint64_t hash = hash_bytes(value);
+    const size_t mask = slots_.size() - 1;
+    for (size_t at = hash & mask;; at = (at + 1) & mask) {
+        Slot &slot = slots_[at];
+        if (slot.id == kNoId) {
+            slot = {hash, static_cast<uint32_t>(values_.size())};
+            values_.emplace_back(value);
+            if (values_.size() * 2 > slots_.size()) grow();
+            return static_cast<uint32_t>(values_.size() - 1);
+        }
+        if (slot.hash == hash && values_[slot.id] == value) return slot.id;
+    }
+}
+
+void ChartSet::ValueIds::grow() {
+    std::vector<Slot> old(slots_.size() * 2);
+    old.swap(slots_);
+    const size_t mask = slots_.size() - 1;
+    for (const Slot &slot : old) {
+        if (slot.id == kNoId) continue;
+        size_t at = slot.hash & mask;
+        while (slots_[at].id != kNoId)
+            at = (at + 1) & mask;
+        slots_[at] = slot;
+    }
+}
+
+void ChartSet::Counts::add(uint64_t key) {
+    const size_t mask = slots_.size() - 1;
+    for (size_t at = mix(key) & mask;; at = (at + 1) & mask) {
+        Slot &slot = slots_[at];
+        if (slot.count == 0) {
+            slot = {key, 1};
+            if (++used_ * 2 > slots_.size()) grow();
+            return;
+        }
+        if (slot.key == key) {
+            ++slot.count;
+            return;
+        }
+    }
+}
+
+void ChartSet::Counts::grow() {
+    std::vector<Slot> old(slots_.size() * 2);
+    old.swap(slots_);
+    const size_t mask = slots_.size() - 1;
+    for (const Slot &slot : old) {
+        if (slot.count == 0) continue;
+        size_t at = mix(slot.key) & mask;
+        while (slots_[at].count != 0)
+            at = (at + 1) & mask;
+        slots_[at] = slot;
+    }
+}
+
+uint32_t ChartSet::column_id(int column) {
+    const auto c = static_cast<size_t>(column);
+    if (stamps_[c] == record_) return record_ids_[c];
+    stamps_[c] = record_;
+    const kv_entry *cell = cells_[c];
+    return record_ids_[c] =
+               cell ? ids_[c].id(std::string_view(cell->val, static_cast<size_t>(cell->val_len)))
+                    : kNoId;
+}
+
+uint32_t ChartSet::var_id(const Var &var) {
+    if (var.bucket == Bucket::kNone) {
+        const uint32_t id = column_id(var.column);
+        return id != kNoId ? id : ids_[static_cast<size_t>(var.column)].id({});
+    }
+    if (date_stamp_ != record_) { // the record's date and hour, once
+        date_stamp_ = record_;
+        auto text = [&](int at) {
+            const kv_entry *cell = cells_[static_cast<size_t>(at)];
             return cell ? std::string_view(cell->val, static_cast<size_t>(cell->val_len))
                         : std::string_view();
         };
-        buckets_[slot] = bucket_of(var.bucket, text("date"), text("time"));
-        bucket_made_[slot] = true;
+        const std::string_view date = text(date_column_), time = text(time_column_);
+        const bool dated = date.size() == 10 && date[4] == '-' && date[7] == '-';
+        year_ = dated ? digits(date, 0, 4) : -1;
+        month_ = dated ? digits(date, 5, 2) : -1;
+        mday_ = dated ? digits(date, 8, 2) : -1;
+        days_ = year_ < 0 || month_ < 1 || month_ > 12 || mday_ < 1 || mday_ > 31
+                    ? INT64_MIN
+                    : days_from_civil(year_, static_cast<unsigned>(month_),
+                                      static_cast<unsigned>(mday_));
+        hour_ = time.size() >= 2 && (time.size() == 2 || time[2] == ':') ? digits(time, 0, 2) : -1;
+        if (hour_ > 23) hour_ = -1;
     }
-    return buckets_[slot];
+    if (var.bucket == Bucket::kHour) return hour_ < 0 ? kNoBucket : static_cast<uint32_t>(hour_);
+    if (days_ == INT64_MIN) return kNoBucket;
+    const int64_t weekday = ((days_ % 7) + 11) % 7; // 1970-01-01 was a Thursday
+    switch (var.bucket) {
+    case Bucket::kWeekday:
+        return static_cast<uint32_t>(weekday);
+    case Bucket::kMonth:
+        return static_cast<uint32_t>(year_ * 12 + month_ - 1);
+    case Bucket::kMonthDay:
+        return static_cast<uint32_t>(mday_);
+    case Bucket::kWeek:
+        return static_cast<uint32_t>(days_ - weekday + kDayBias);
+    default:
+        return static_cast<uint32_t>(days_ + kDayBias);
+    }
+}
+
+std::string ChartSet::var_text(const Var &var, uint32_t id) const {
+    if (var.bucket == Bucket::kNone) return ids_[static_cast<size_t>(var.column)].value(id);
+    if (id == kNoBucket) return {};
+    char text[32];
+    switch (var.bucket) {
+    case Bucket::kWeekday:
+        std::snprintf(text, sizeof text, "%u", id);
+        return text;
+    case Bucket::kHour:
+    case Bucket::kMonthDay:
+        std::snprintf(text, sizeof text, "%02u", id);
+        return text;
+    case Bucket::kMonth:
+        std::snprintf(text, sizeof text, "%04u-%02u", id / 12, id % 12 + 1);
+        return text;
+    default:
+        return civil_text(static_cast<int64_t>(id) - kDayBias);
+    }
 }
 
 void ChartSet::add(int category, const kv_entries &items) {
     columns_.place(category, items, cells_.data());
-    std::fill(std::begin(bucket_made_), std::end(bucket_made_), false);
+    ++record_;
     for (size_t c : active_) {
         Counter &counter = counters_[c];
         bool holds = true;
-        for (const Term &term : counter.terms) {
-            const kv_entry *cell = cells_[static_cast<size_t>(term.column)];
-            holds = holds && cell != nullptr &&
-                    std::string_view(cell->val, static_cast<size_t>(cell->val_len)) == term.value;
-        }
+        for (const Term &term : counter.terms)
+            holds = holds && column_id(term.column) == term.id;
         if (!holds) continue;
-        const std::string_view x = value(counter.vars[0]);
-        std::string_view key = x;
-        if (counter.vars.size() == 2) {
-            const auto length = static_cast<uint32_t>(x.size());
-            pair_.assign(reinterpret_cast<const char *>(&length), sizeof length);
-            pair_.append(x).append(value(counter.vars[1]));
-            key = pair_;
-        }
-        // Looked up by view: a known value costs no allocation.
-        auto found = counter.counts.find(key);
-        if (found != counter.counts.end())
-            ++found->second;
-        else
-            counter.counts.emplace(key, 1);
+        uint64_t key = var_id(counter.vars[0]);
+        if (counter.vars.size() == 2) key = key << 32 | var_id(counter.vars[1]);
+        counter.counts.add(key);
     }
 }
 
@@ -410,18 +546,13 @@ void ChartSet::finish_one(Counter &counter, bool obfuscate, uint64_t key) {
     const bool two = counter.vars.size() == 2;
     // Split the keys back into x and y, hiding user names first.
     std::map<std::pair<std::string, std::string>, uint64_t> pairs;
-    for (const auto &[value, count] : counter.counts) {
-        std::string x = value, y;
-        if (two) {
-            uint32_t length = 0;
-            std::memcpy(&length, value.data(), sizeof length);
-            x = value.substr(sizeof length, length);
-            y = value.substr(sizeof length + length);
-        }
+    counter.counts.each([&](uint64_t ids, uint64_t count) {
+        std::string x = var_text(counter.vars[0], static_cast<uint32_t>(two ? ids >> 32 : ids));
+        std::string y = two ? var_text(counter.vars[1], static_cast<uint32_t>(ids)) : std::string();
         if (obfuscate && counter.vars[0].user) x = pseudonym(x, key);
         if (obfuscate && two && counter.vars[1].user) y = pseudonym(y, key);
         pairs[{x, y}] += count;
-    }
+    });
     counter.counts.clear();
 
     std::unordered_map<std::string, uint64_t> x_totals, y_totals;

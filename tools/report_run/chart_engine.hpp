@@ -8,7 +8,6 @@
 #include <ctime>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "log_inputs.hpp"
@@ -62,18 +61,50 @@ class ChartSet {
     std::vector<Chart> finish(bool obfuscate);
 
   private:
-    struct ViewHash {
-        using is_transparent = void;
-        size_t operator()(std::string_view text) const {
-            return std::hash<std::string_view>{}(text);
-        }
+    // Ids of the distinct values of one record key, in order of first sight:
+    // a record's value is hashed and compared once per key, however many
+    // charts read it.
+    class ValueIds {
+      public:
+        uint32_t id(std::string_view value);
+        const std::string &value(uint32_t id) const { return values_[id]; }
+
+      private:
+        struct Slot {
+            uint64_t hash = 0;
+            uint32_t id = kNoId;
+        };
+        void grow();
+        std::vector<Slot> slots_ = std::vector<Slot>(64);
+        std::vector<std::string> values_;
     };
+    // Counts by a 64-bit key (the x id, or x and y ids), open addressing.
+    class Counts {
+      public:
+        void add(uint64_t key);
+        template <class Each> void each(Each &&each) const {
+            for (const Slot &slot : slots_)
+                if (slot.count != 0) each(slot.key, slot.count);
+        }
+        void clear() { slots_.assign(64, {}); }
+
+      private:
+        struct Slot {
+            uint64_t key = 0;
+            uint64_t count = 0; // 0: empty
+        };
+        void grow();
+        std::vector<Slot> slots_ = std::vector<Slot>(64);
+        size_t used_ = 0;
+    };
+    static constexpr uint32_t kNoId = UINT32_MAX;
+
     struct Term {
         int column;
-        std::string value;
+        uint32_t id; // of the value the record's must equal
     };
     struct Var {
-        int column = -1; // of the key read, -1 for none
+        int column = -1; // of the key read
         Bucket bucket = Bucket::kNone;
         bool user = false;
     };
@@ -83,25 +114,34 @@ class ChartSet {
         std::vector<Term> terms;
         std::vector<Var> vars;
         long keep_x = 0, keep_y = 0;
-        // The value (one variable) or the pair as length of x, x, y.
-        std::unordered_map<std::string, uint64_t, ViewHash, std::equal_to<>> counts;
+        Counts counts;
     };
 
     int column(const std::string &key);
-    std::string_view value(const Var &var);
+    // The id of the record's value of a column (kNoId when it lacks the key),
+    // or of a variable (a missing key counts as the empty value; a bucket's
+    // id is its number).
+    uint32_t column_id(int column);
+    uint32_t var_id(const Var &var);
+    std::string var_text(const Var &var, uint32_t id) const;
     void finish_one(Counter &counter, bool obfuscate, uint64_t key);
     std::vector<std::string> all_buckets(Bucket bucket, const std::vector<std::string> &seen) const;
 
     std::vector<Counter> counters_;
     std::vector<std::string> keys_; // the record keys read, one column each
+    std::vector<ValueIds> ids_;     // per column
     cli::Columns columns_;
     std::vector<const kv_entry *> cells_;
     std::vector<size_t> active_; // counters of the current file's category
     time_t begin_, end_;
-    // The current record's date-derived buckets, made when first asked for.
-    std::string buckets_[7];
-    bool bucket_made_[7] = {};
-    std::string pair_;
+    // The current record's ids, made when first asked for (stamp == record).
+    uint64_t record_ = 0;
+    std::vector<uint64_t> stamps_;
+    std::vector<uint32_t> record_ids_;
+    uint64_t date_stamp_ = 0;
+    int date_column_ = -1, time_column_ = -1;
+    int64_t days_ = 0; // since 1970-01-01 of the record's date; INT64_MIN: none of the form
+    int year_ = 0, month_ = 0, mday_ = 0, hour_ = -1;
 };
 
 // The bucket value of a record's "YYYY-MM-DD" date and "HH:MM:SS" time, as

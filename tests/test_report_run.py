@@ -186,7 +186,8 @@ def report_of(name, *args):
     result = run("report", "run", name, *every, "--out", out, *args)
     check(result.returncode == 0, f"run {name}: {result.stderr}")
     folder = re.search(rb"^output +(.*)$", result.stdout, re.M)[1].decode()
-    return result.stdout.decode(), folder, json.loads(open(os.path.join(folder, "charts.json"), "rb").read().decode())
+    return (result.stdout.decode() + result.stderr.decode(), folder,
+            json.loads(open(os.path.join(folder, "charts.json"), "rb").read().decode()))
 
 
 # Every chart of every set, each checked against count --by.
@@ -211,10 +212,19 @@ check(sum(1 for c in document["charts"] if c["unavailable"]) == 6, "unavailable 
 second = report_of("all")[1]
 check(second != folder and os.path.isdir(folder), f"second run: {second}")
 
-# Users hidden: the same numbers, no user's name.
+# Users hidden: the same numbers, no user's name. Its logos: the title logo
+# copied, the header logo's name leads out of the logo folder and is left out.
 define("hidden", "--charts", "net-username,ev-user-login,attacks-username,attacks-ts", "--formats", "txt",
        "--obfuscate-users")
-_, hidden_folder, hidden = report_of("hidden")
+os.makedirs("/migadmin/reportlogo/thumbs")
+open("/migadmin/reportlogo/thumbs/logo.png", "wb").write(b"\x89PNG logo")
+record = bytearray(open(os.path.join(work, "store", "reports", "hidden"), "rb").read())
+record[396:405], record[780:800] = b"logo.png\0", b"../../../etc/passwd\0"
+open(os.path.join(work, "store", "reports", "hidden"), "wb").write(record)
+said, hidden_folder, hidden = report_of("hidden")
+logos = [f for f in os.listdir(hidden_folder) if f.startswith("_rpt")]
+check(logos == ["_rpt_title_logo.png"] and "logos left out" in said and "../../../etc/passwd" in said and
+      open(os.path.join(hidden_folder, logos[0]), "rb").read() == b"\x89PNG logo", f"logos {logos}: {said}")
 shown = {c["id"]: c for c in document["charts"]}
 for chart in hidden["charts"]:
     check(sorted(r["count"] for r in chart["rows"]) == sorted(r["count"] for r in shown[chart["id"]]["rows"]),

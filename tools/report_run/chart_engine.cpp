@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
-#include <unordered_map>
 #include <sys/random.h>
+#include <unordered_map>
 
 #include "calendar.hpp"
 #include "log_reader.hpp"

@@ -305,6 +305,8 @@ status_file = "/var/log/tmprpts_adom/root/slow/.status"
 progress = open(status_file).read().splitlines()
 check(len(progress) == 2 and abs(int(progress[0]) - time.time()) < 60 and
       re.fullmatch(r"secs: \d+, 0% done", progress[1]), f"progress of a running report: {progress}")
+again = run("report", "run", "slow", files["attack"][0], "--out", stopped_out)
+check(again.returncode == 1 and b"going on already" in again.stderr, f"a second run at once: {again.stderr}")
 stop = run("report", "stop", "slow")
 check(stop.returncode == 0, f"stop: {stop.stderr}")
 try:  # a run that stopped at once reads no further

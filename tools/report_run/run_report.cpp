@@ -181,7 +181,7 @@ class RunRecords : public cli::SelectedRecords {
     bool record(const cli::InputFile &file, const cli::LogReader::Record &record) override {
         if (g_stop) throw Stopped{};
         ++read_;
-        if (size_ > 0) status_.at(base_ + record.offset);
+        status_.at(base_ + (size_ > 0 ? record.offset : 0)); // a pipe's share is unknown
         const Take taken = take(file, record);
         if (taken != Take::kSelected) return taken == Take::kPassed;
         ++selected_;

@@ -208,6 +208,8 @@ check(document["records_selected"] == selected and document["records_read"] == 1
 for chart in document["charts"]:
     check_chart(chart, where, files, category_keys)
 check(sum(1 for c in document["charts"] if c["unavailable"]) == 6, "unavailable charts")
+refused = run("report", "run", "all", every[0], "--out", every[0])
+check(refused.returncode == 1 and b"is no folder" in refused.stderr, f"--out a file: {refused.stderr}")
 # A second run of the same minute gets a name of its own.
 second = report_of("all")[1]
 check(second != folder and os.path.isdir(folder), f"second run: {second}")

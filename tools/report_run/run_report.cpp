@@ -288,7 +288,7 @@ std::vector<unsigned char> checked_logos(const void *report, std::string &refuse
         if (name[0] == '\0') continue;
         struct stat st {};
         const std::string source = std::string("/migadmin/reportlogo/thumbs/") + name;
-        if (lb::plain_component(name) && ::stat(source.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        if (lb::plain_component(name) && ::lstat(source.c_str(), &st) == 0 && S_ISREG(st.st_mode))
             continue;
         refused += (refused.empty() ? "" : ", ") + cli::escaped(name);
         name[0] = '\0';

@@ -298,10 +298,16 @@ child = subprocess.Popen([LOGBASE, "report", "run", "slow", "-", "--out", stoppe
 child.stdin.write(log[:len(log) // 2])
 child.stdin.flush()
 pid_file = "/var/log/tmprpts_adom/root/slow/pid"
-for _ in range(200):
-    if os.path.exists(pid_file):
-        break
-    time.sleep(0.05)
+
+
+def wait_for(path):
+    for _ in range(400):
+        if os.path.exists(path):
+            return
+        time.sleep(0.05)
+
+
+wait_for(pid_file)
 check(open(pid_file).read().split()[0] == str(child.pid), "pid file")
 status_file = "/var/log/tmprpts_adom/root/slow/.status"
 progress = open(status_file).read().splitlines()
@@ -323,6 +329,21 @@ check(os.listdir(stopped_out) == [] and not os.path.exists(pid_file), f"after a 
 check(run("report", "stop", "slow").returncode == 1, "stop without a run")
 progress = open(status_file).read().splitlines()
 check(len(progress) == 2 and int(progress[1]) >= int(progress[0]), f"progress of an ended report: {progress}")
+# SIGTERM stops it the same way.
+child = subprocess.Popen([LOGBASE, "report", "run", "slow", "-", "--out", stopped_out], stdin=subprocess.PIPE,
+                         stderr=subprocess.PIPE)
+child.stdin.write(log[:len(log) // 2])
+child.stdin.flush()
+wait_for(pid_file)
+child.terminate()
+try:
+    child.stdin.write(log[len(log) // 2:])
+    child.stdin.close()
+except BrokenPipeError:
+    pass
+child.wait(timeout=60)
+check(child.returncode == 1 and b"was stopped" in child.stderr.read() and os.listdir(stopped_out) == [],
+      "a run stopped by SIGTERM")
 
 for failure in failures:
     print("FAIL:", failure[:2000])

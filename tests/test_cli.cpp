@@ -114,6 +114,8 @@ TEST_F(Cli, UsageErrorsNameTheOptionAndOptionsEndAtDoubleDash) {
         {{"report", "define", "r", "--period", "today", "--filter", "src=1.2.3.4"},
          "clauses the report engine does not read:\nbyte 0: src=1.2.3.4: not read"},
         {{"report", "settings", "r", "--csv"}, "option --csv does not apply to report settings"},
+        {{"report", "show", "r", "--out", "x"}, "option --out does not apply to report show"},
+        {{"report", "stop", "r", "x"}, "expected a subcommand and a report NAME"},
     };
     for (const auto &[args, err] : cases) {
         Outcome run = tool(args);

@@ -21,6 +21,7 @@
 #include "report_record.hpp"
 #include "report_views.hpp"
 #include "report_vocabulary.hpp"
+#include "run_report.hpp"
 
 namespace {
 
@@ -55,6 +56,16 @@ constexpr char kReportHelp[] =
                                  with --csv those records as csv writes them
   report schedule NAME [--domain D]    install its crontab entry
   report unschedule NAME [--domain D]  remove its crontab entry
+  report run NAME [FILE...] [--out DIR] [--domain D]
+                                 compute every chart of NAME over the
+                                 records of the FILEs its log filter selects,
+                                 in one pass, and write the report: a folder
+                                 named by the report's name and the time
+                                 (NAME-YYYY-MM-DD-HHMM) in DIR (default
+                                 /var/log/Reports_adom/D) holding its formats
+                                 (html, txt, mht) and charts.json; progress in
+                                 /var/log/tmprpts_adom/D/NAME/.status
+  report stop NAME [--domain D]  stop a run of NAME: it leaves no report
   report charts                  the chart sets and chart keys
 
 define options:
@@ -79,7 +90,8 @@ report's domain in the scheduled command "/bin/run_sch_rpt add NAME D".
 
 const cli::Command kReport{
     "report",
-    "report define|show|settings|preview|schedule|unschedule NAME [options] | report charts",
+    "report define|show|settings|preview|schedule|unschedule|run|stop NAME [options] | report "
+    "charts",
     kReportHelp, run};
 
 std::vector<std::string> split_list(std::string_view text) {
@@ -470,8 +482,8 @@ constexpr std::string_view kDefineOptions[] = {
     "--formats", "--schedule", "--days",  "--time", "--obfuscate-users"};
 
 bool known_action(const std::string &action) {
-    for (const char *known :
-         {"define", "show", "settings", "preview", "schedule", "unschedule", "charts"})
+    for (const char *known : {"define", "show", "settings", "preview", "schedule", "unschedule",
+                              "run", "stop", "charts"})
         if (action == known) return true;
     return false;
 }
@@ -479,7 +491,9 @@ bool known_action(const std::string &action) {
 std::optional<std::string> misplaced_option(const cli::Args &args, const std::string &action) {
     bool define = action == "define";
     bool scheduling = action == "schedule" || action == "unschedule";
-    if (!scheduling && args.value("--domain")) return "--domain";
+    bool running = action == "run" || action == "stop";
+    if (!scheduling && !running && args.value("--domain")) return "--domain";
+    if (action != "run" && args.value("--out")) return "--out";
     if (action != "preview")
         for (std::string_view option : {"--csv", "--category", "--fields", "--spreadsheet"})
             if (args.value(option) || args.flag(option)) return std::string(option);
@@ -492,7 +506,8 @@ std::optional<std::string> misplaced_option(const cli::Args &args, const std::st
 int run(int argc, char **argv, cli::Output &out) {
     cli::Args args(argc, argv,
                    {"--period", "--n", "--start", "--end", "--filter", "--charts", "--formats",
-                    "--schedule", "--days", "--time", "--domain", "--category", "--fields"},
+                    "--schedule", "--days", "--time", "--domain", "--category", "--fields",
+                    "--out"},
                    {"--obfuscate-users", "--csv", "--spreadsheet"});
     if (int usage = args.check(kReport, 1, cli::Args::kAny, "expected a subcommand")) return usage;
     const std::vector<std::string> &words = args.positional();
@@ -505,7 +520,7 @@ int run(int argc, char **argv, cli::Output &out) {
     if (action == "charts")
         return words.size() == 1 ? list_charts(out)
                                  : cli::usage_error(kReport, "report charts takes no NAME");
-    if (words.size() < 2 || (words.size() > 2 && action != "preview"))
+    if (words.size() < 2 || (words.size() > 2 && action != "preview" && action != "run"))
         return cli::usage_error(kReport, "expected a subcommand and a report NAME");
     const std::string &name = words[1];
     if (!host_report_name_valid(name.c_str()))
@@ -519,6 +534,11 @@ int run(int argc, char **argv, cli::Output &out) {
     if (action == "settings") return cli::print_report_settings(out, name.c_str());
     if (action == "preview") return preview(out, args, name, {words.begin() + 2, words.end()});
     if (action == "schedule") return schedule(out, name, domain);
+    if (action == "run")
+        return report_run::run_report(
+            out,
+            {name, domain, {words.begin() + 2, words.end()}, args.value("--out").value_or("")});
+    if (action == "stop") return report_run::stop_report(out, name, domain);
     return unschedule(out, name, domain);
 }
 

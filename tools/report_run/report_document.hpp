@@ -18,19 +18,24 @@ struct ChartRow {
     std::string x;
     std::string y;
     uint64_t count = 0;
+    // x (y) is the sum of the values keepTopX (keepTopY) left out: x (y) == kOther.
+    bool other_x = false;
+    bool other_y = false;
 };
 
 inline constexpr const char *kOther = "Other";
 
 struct Chart {
-    int id = 0;                     // the chart row's query id
-    std::string key;                // e.g. "attacks-ts"
-    std::string title;              // e.g. "Top_Sources_Of_Attacks"
-    std::string query;              // the chart row's query text, as it stands
-    std::vector<std::string> vars;  // one or two variable names
-    bool by_time = false;           // the first variable is a time bucket: rows in time order
-    std::string unavailable;        // non-empty: why the chart has no numbers (nothing invented)
-    std::vector<ChartRow> rows;     // in display order: by count (ties by value) or by time
+    int id = 0;                    // the chart row's query id
+    std::string key;               // e.g. "attacks-ts"
+    std::string title;             // e.g. "Top_Sources_Of_Attacks"
+    std::string query;             // the chart row's query text, as it stands
+    std::vector<std::string> vars; // one or two variable names
+    // The record key each variable reads ("date", "time" for a time bucket).
+    std::vector<std::string> fields;
+    bool by_time = false;       // the first variable is a time bucket: rows in time order
+    std::string unavailable;    // non-empty: why the chart has no numbers (nothing invented)
+    std::vector<ChartRow> rows; // in display order: by count (ties by value) or by time
 };
 
 struct ReportDocument {
@@ -44,8 +49,8 @@ struct ReportDocument {
     uint64_t records_read = 0;
     uint64_t records_selected = 0;
     std::vector<std::string> inputs; // the files read ("-" for standard input)
-    std::string title_logo;  // path of the title-page logo file, or empty
-    std::string header_logo; // path of the header logo file, or empty
+    std::string title_logo;          // path of the title-page logo file, or empty
+    std::string header_logo;         // path of the header logo file, or empty
     std::vector<Chart> charts;
 };
 

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 #include <numeric>
-#include <unordered_map>
 #include <vector>
 
 #include "record_format.hpp"
@@ -94,48 +94,56 @@ std::string svg_label(std::string_view value, size_t max_chars) {
 // by total, largest first, "Other" last. A cell no row names counts zero.
 struct Grid {
     std::vector<std::string_view> xs, series;
+    std::vector<bool> series_other;            // the series sums the values the top-N left out
     std::vector<std::vector<uint64_t>> counts; // [series][x]
     std::vector<u128> x_totals;
 
     const char *colour(size_t s) const {
-        return series[s] == kOther ? kOtherColour : kPalette[s % std::size(kPalette)];
+        return series_other[s] ? kOtherColour : kPalette[s % std::size(kPalette)];
     }
 };
+
+// A value of a variable, told apart from the sum of the values left out even
+// when a record's value is itself "Other".
+using Slot = std::pair<bool, std::string_view>;
 
 Grid grid(const Chart &chart) {
     const bool two = chart.vars.size() > 1;
     Grid g;
-    std::unordered_map<std::string_view, size_t> x_at, y_at;
-    std::vector<std::string_view> ys; // in order of first appearance
+    std::map<Slot, size_t> x_at, y_at;
+    std::vector<Slot> ys; // in order of first appearance
     std::vector<u128> y_totals;
+    auto y_slot = [two](const ChartRow &row) {
+        return two ? Slot{row.other_y, row.y} : Slot{false, {}};
+    };
     for (const ChartRow &row : chart.rows) {
-        if (x_at.try_emplace(row.x, g.xs.size()).second) g.xs.push_back(row.x);
+        if (x_at.try_emplace(Slot{row.other_x, row.x}, g.xs.size()).second) g.xs.push_back(row.x);
         // A bucket with nothing in it may come as a row with no second value.
         if (two && row.y.empty() && row.count == 0) continue;
-        const std::string_view y = two ? std::string_view(row.y) : std::string_view();
-        if (y_at.try_emplace(y, ys.size()).second) {
-            ys.push_back(y);
+        if (y_at.try_emplace(y_slot(row), ys.size()).second) {
+            ys.push_back(y_slot(row));
             y_totals.push_back(0);
         }
-        y_totals[y_at[y]] += row.count;
+        y_totals[y_at[y_slot(row)]] += row.count;
     }
     std::vector<size_t> order(ys.size());
     std::iota(order.begin(), order.end(), 0);
     std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-        if ((ys[a] == kOther) != (ys[b] == kOther)) return ys[b] == kOther;
+        if (ys[a].first != ys[b].first) return ys[b].first;
         return y_totals[a] > y_totals[b];
     });
     std::vector<size_t> rank(order.size());
     for (size_t i = 0; i < order.size(); ++i) {
         rank[order[i]] = i;
-        g.series.push_back(ys[order[i]]);
+        g.series.push_back(ys[order[i]].second);
+        g.series_other.push_back(ys[order[i]].first);
     }
     g.counts.assign(g.series.size(), std::vector<uint64_t>(g.xs.size(), 0));
     g.x_totals.assign(g.xs.size(), 0);
     for (const ChartRow &row : chart.rows) {
-        const auto y = y_at.find(two ? std::string_view(row.y) : std::string_view());
+        const auto y = y_at.find(y_slot(row));
         if (y == y_at.end()) continue;
-        const size_t x = x_at[row.x];
+        const size_t x = x_at[Slot{row.other_x, row.x}];
         g.counts[rank[y->second]][x] += row.count;
         g.x_totals[x] += row.count;
     }

@@ -95,7 +95,47 @@ TEST_F(Cli, UsageErrorsNameTheOptionAndOptionsEndAtDoubleDash) {
         {{"lang", "-q", "f", "s"}, "unknown option -q"},
         {{"pack", "--version", "13x"}, "needs a whole number from 0 to 999, not '13x'"},
         {{"pack", "lines.txt"}, "option --version is required"},
-        {{"report", "define", "r", "--period", "today", "--formats", "gif"}, "format 'gif'"},
+        {{"report", "define", "r", "--period", "today", "--formats", "pdf ,  gif "},
+         "format 'gif'"},
+        {{"report"}, "expected a subcommand"},
+        {{"report", "frobnicate", "r"}, "unknown subcommand 'frobnicate'"},
+        {{"report", "charts", "r"}, "report charts takes no NAME"},
+        {{"report", "show"}, "expected a subcommand and a report NAME"},
+        {{"report", "show", "a/b"}, "bad report name 'a/b'"},
+        {{"report", "schedule", "r", "--domain", "a b"}, "option --domain: bad domain 'a b'"},
+        {{"report", "define", "r"}, "--period is required"},
+        {{"report", "define", "r", "--period", "fortnight"}, "unknown period 'fortnight'"},
+        {{"report", "define", "r", "--period", "last-n-days"}, "period last-n-days needs --n N"},
+        {{"report", "define", "r", "--period", "today", "--n", "2"}, "--n applies only to the"},
+        {{"report", "define", "r", "--period", "last-n-days", "--n", "-1"}, "--n takes a whole"},
+        {{"report", "define", "r", "--period", "today", "--end", "2026-01-01 00:00"},
+         "--start and --end go together with the custom period"},
+        {{"report", "define", "r", "--period", "today", "--charts", "nosuch"},
+         "unknown chart 'nosuch'"},
+        {{"report", "define", "r", "--period", "today", "--schedule", "hourly"},
+         "unknown schedule 'hourly'"},
+        {{"report", "define", "r", "--period", "today", "--time", "07:00"},
+         "--days and --time need --schedule"},
+        {{"report", "define", "r", "--period", "today", "--schedule", "daily", "--days", "1"},
+         "--days goes with the weekdays and monthdays schedules"},
+        {{"report", "define", "r", "--period", "today", "--schedule", "weekdays", "--days", "Mon"},
+         "a schedule needs --time HH:MM"},
+        {{"report", "define", "r", "--period", "today", "--schedule", "daily", "--time", "7"},
+         "--time takes HH:MM"},
+        {{"report", "define", "r", "--period", "today", "--schedule", "daily", "--time", "7:60"},
+         "--time takes HH:MM"},
+        {{"report", "define", "r", "--period", "today", "--schedule", "weekdays", "--days",
+          "Mon,Funday", "--time", "1:00"},
+         "--days of weekdays: bad day 'Funday'"},
+        {{"report", "define", "r", "--period", "today", "--schedule", "monthdays", "--days", "0",
+          "--time", "1:00"},
+         "--days of monthdays: bad day '0'"},
+        {{"report", "define", "r", "--period", "today", "--filter", std::string(2000, 'x')},
+         "--filter holds at most"},
+        {{"report", "preview", "r", "--category", "z"}, "--category takes a, t or e, not 'z'"},
+        {{"report", "preview", "r", "--spreadsheet"}, "option --spreadsheet needs --csv"},
+        {{"report", "preview", "r", "--fields", "date"}, "option --fields needs --csv"},
+        {{"report", "preview", "r", "--csv", "--fields", "nosuch"}, "option --fields "},
         {{"report", "show", "r", "--period", "today"}, "--period does not apply to report show"},
         {{"cat", "--seq", "1", "--offset", "0"}, "option --offset does not go with --seq"},
         {{"parse", "--category", "z"}, "option --category takes a, t or e, not 'z'"},
@@ -139,6 +179,74 @@ TEST_F(Cli, UsageErrorsNameTheOptionAndOptionsEndAtDoubleDash) {
                     std::tuple(run.status, run.err.find("window is empty") != std::string::npos),
                     std::tuple(status, status == 0 && end <= bound))
                     << bound << " " << end << ": " << run.err;
+}
+
+// A report definition reads back as given, its schedule becomes one crontab
+// entry and goes again; what is missing is named, with status 1.
+TEST_F(Cli, ReportsReadBackAsDefinedAndMissingThingsAreNamed) {
+    const std::string crontab = dir_.file("crontab");
+    setenv("LOGBASE_CRONTAB", crontab.c_str(), 1);
+    const struct {
+        std::vector<std::string> define;
+        std::vector<std::string> shown;
+        std::string entry; // the crontab line, or none
+    } reports[] = {
+        {{"--period", "last-n-days", "--n", "3", "--schedule", "weekdays", "--days", "Fri, Mon",
+          "--time", "7:30", "--formats", "pdf,html", "--charts", "pci-attacks-date-type",
+          "--obfuscate-users"},
+         {"period:    last-n-days, N = 3\n", "charts:    pci-attacks-date-type\n",
+          "formats:   html,pdf\n", "schedule:  weekdays Mon,Fri at 07:30\n",
+          "users:     obfuscated\n"},
+         "30 7 * * 1,5 /bin/run_sch_rpt add r root"},
+        {{"--period", "this-week", "--schedule", "monthdays", "--days", "31,1,15", "--time",
+          "23:05"},
+         {"period:    this-week\n", "charts:    (none)\n", "formats:   (none)\n",
+          "schedule:  monthdays 1,15,31 at 23:05\n", "users:     shown\n"},
+         "5 23 1,15,31 * * /bin/run_sch_rpt add r root"},
+        {{"--period", "today", "--schedule", "daily", "--time", "00:00"},
+         {"schedule:  daily at 00:00\n"},
+         "0 0 * * * /bin/run_sch_rpt add r root"},
+        {{"--period", "yesterday"}, {"period:    yesterday\n", "schedule:  none\n"}, ""},
+    };
+    for (const auto &r : reports) {
+        std::vector<std::string> define = {"report", "define", "r"};
+        define.insert(define.end(), r.define.begin(), r.define.end());
+        ASSERT_EQ(tool(define).status, 0) << r.define[1];
+        const std::string shown = tool({"report", "show", "r"}).out;
+        for (const std::string &line : r.shown)
+            EXPECT_NE(shown.find(line), std::string::npos) << line << shown;
+        EXPECT_EQ(tool({"report", "schedule", "r"}).out,
+                  r.entry.empty() ? "r has no schedule; no entry in " + crontab + "\n"
+                                  : crontab + ": " + r.entry + "\n");
+        EXPECT_EQ(testkit::read_file(crontab), r.entry.empty() ? "" : r.entry + "\n");
+        if (!r.entry.empty())
+            EXPECT_EQ(tool({"report", "unschedule", "r"}).out,
+                      "removed the entry of r from " + crontab + "\n");
+        EXPECT_EQ(tool({"report", "unschedule", "r"}).out, "r had no entry in " + crontab + "\n");
+        EXPECT_EQ(testkit::read_file(crontab), "");
+    }
+
+    const std::string log = dir_.file("alog.log");
+    ASSERT_TRUE(testkit::write_file(log, logfile_writer::log_file(13, {"date=1 \n", "date=2 \n"})));
+    const std::string longest(100, 'n'); // its command with the domain "domain" is 128 long
+    ASSERT_EQ(tool({"report", "define", longest, "--period", "today"}).status, 0);
+    const std::pair<std::vector<std::string>, std::string> failures[] = {
+        {{"report", "show", "nosuch"}, "no report nosuch in " + dir_.path()},
+        {{"report", "schedule", "nosuch"}, "no report nosuch in " + dir_.path()},
+        {{"report", "schedule", longest, "--domain", "domain"},
+         "is longer than 127 characters; " + crontab + " is unchanged"},
+        {{"cat", "--seq", "2", log}, log + ": no record 2 (the file holds 2)"},
+        {{"cat", "--offset", "3", log}, log + ": no record starts at offset 3"},
+        {{"info", dir_.file("gone.log"), log}, "cannot open " + dir_.file("gone.log")},
+    };
+    for (const auto &[args, err] : failures) {
+        Outcome run = tool(args);
+        EXPECT_EQ(run.status, 1) << args[1];
+        EXPECT_NE(run.err.find(err), std::string::npos) << run.err;
+    }
+    // Several files each get a heading.
+    const std::string body = tool({"cat", log}).out, heading = "==> " + log + " <==\n";
+    EXPECT_EQ(tool({"cat", log, log}).out, heading + body + "\n" + heading + body);
 }
 
 // A named FIFO that nobody writes to is said to be one; with a writer it is

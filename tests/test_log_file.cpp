@@ -231,6 +231,32 @@ TEST_F(LogFile, UnreadableFilesAndHostileHeaders) {
                           dir_.file("missing.log") + "'\n" + no_seek + no_seek +
                           "get_log_file_header: read file failed,rst = 0 \n\n");
 
+    // Bad arguments are refused and a descriptor that cannot seek fails at
+    // its first seek, each with its line.
+    ASSERT_EQ(get_log_file_header(fd, &header), 0);
+    log_index_entry entries[3];
+    EXPECT_EQ(get_log_file_header(-1, &header), -1);
+    EXPECT_EQ(get_log_file_header(pipe_fds[0], &header), -1);
+    EXPECT_EQ(get_file_index(pipe_fds[0], entries, 0, &header), -1);
+    EXPECT_EQ(get_all_file_index(pipe_fds[0], entries, &header), -1);
+    EXPECT_EQ(get_all_file_index(fd, nullptr, &header), -1);
+    EXPECT_EQ(get_log_data(fd, 0, nullptr, &header, &len_, &off_), -1);
+    EXPECT_EQ(get_log_line(pipe_fds[0], 0, 0, buf_), LOG_LINE_ERR_BLOCK0);
+    EXPECT_EQ(get_log_line(fd, 1, -1, buf_), LOG_LINE_ERR_BLOCK1);
+    EXPECT_EQ(get_log_version_by_path(nullptr), LOG_PATH_ERR_OPEN);
+    open_bytes("v01");
+    EXPECT_EQ(get_log_version_by_path(path_.c_str()), LOG_PATH_ERR_READ);
+    EXPECT_EQ(diag(), "get_log_file_header: Invalid parameter \n\n"
+                      "get_log_file_header: lseek failed errno " +
+                          std::to_string(ESPIPE) +
+                          "\n\n"
+                          "get_file_index: lseek failed \n\n"
+                          "get_all_file_index: lseek failed \n\n"
+                          "get_all_file_index: Invalid parameter \n\n"
+                          "get_log_data: Invalid parameter \n\n"
+                          "get_log_version_by_path: cannot open the log file '(null)'\n"
+                          "get_log_version_by_path: read version info error\n\n");
+
     // More records claimed than index slots: nothing past the index is read.
     // 8 x capacity wrapping to 8 in 32 bits: the index is still read whole.
     fd = open_bytes(indexed_file(3, kThree, {.record_count = 1000}));

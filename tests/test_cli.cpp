@@ -143,6 +143,10 @@ TEST_F(Cli, UsageErrorsNameTheOptionAndOptionsEndAtDoubleDash) {
         {{"--bogus"}, "unknown option '--bogus'"},
         {{"--version", "--bogus"}, "--version takes nothing after it, not '--bogus'"},
         {{"--version", "extra"}, "--version takes nothing after it, not 'extra'"},
+        {{"--diagnostics", "loud", "info"}, "--diagnostics takes file, stderr or off, then a"},
+        {{"--diagnostics", "off"}, "--diagnostics takes file, stderr or off, then a"},
+        {{"csv", "--raw=yes"}, "option --raw takes no value"},
+        {{"cat", "--bogus", "--worse"}, "unknown option --bogus\nusage:"},
         {{"count", "--where", "user!=bob"},
          "byte 4: '!' is no operator: negate with a leading "
          "'-'\n  user!=bob\n      ^\nusage: logbase count"},
@@ -160,6 +164,11 @@ TEST_F(Cli, UsageErrorsNameTheOptionAndOptionsEndAtDoubleDash) {
         EXPECT_EQ(std::tie(run.status, run.out), std::tuple(2, "")) << args[0] << " " << err;
         EXPECT_NE(run.err.find(err), std::string::npos) << args[0] << ": " << run.err;
     }
+    // Without a command the overview goes to stderr; asked for, to stdout.
+    Outcome none = tool({}), help = tool({"help"});
+    EXPECT_NE(help.out, "");
+    EXPECT_EQ(std::tie(none.status, none.err), std::tuple(2, help.out));
+    EXPECT_EQ(tool({"--version"}).out, "logbase " LOGBASE_VERSION "\n");
     char line[32]; // after "--" every word is TEXT
     std::snprintf(line, sizeof line, "0x%016" PRIx64 "\n", lum_hash("--help", 6, 0));
     EXPECT_EQ(tool({"hash", "--init=0", "--", "--help"}).out, line);

@@ -191,8 +191,8 @@ TEST_F(Cli, UsageErrorsNameTheOptionAndOptionsEndAtDoubleDash) {
 }
 
 // A report definition reads back as given, its schedule becomes one crontab
-// entry and goes again; what is missing is named, with status 1.
-TEST_F(Cli, ReportsReadBackAsDefinedAndMissingThingsAreNamed) {
+// entry and goes again; what is missing or unreadable is named, with status 1.
+TEST_F(Cli, ReportsReadBackAsDefinedAndFailuresNameTheirCause) {
     const std::string crontab = dir_.file("crontab");
     setenv("LOGBASE_CRONTAB", crontab.c_str(), 1);
     const struct {
@@ -237,6 +237,11 @@ TEST_F(Cli, ReportsReadBackAsDefinedAndMissingThingsAreNamed) {
 
     const std::string log = dir_.file("alog.log");
     ASSERT_TRUE(testkit::write_file(log, logfile_writer::log_file(13, {"date=1 \n", "date=2 \n"})));
+    const std::string nameless = dir_.file("vlog.log"), no_equals = dir_.file("tlog.log"),
+                      no_key = dir_.file("elog.log");
+    ASSERT_TRUE(testkit::write_file(nameless, logfile_writer::log_file(13, {"date=1 \n"})) &&
+                testkit::write_file(no_equals, logfile_writer::log_file(13, {"date \n"})) &&
+                testkit::write_file(no_key, logfile_writer::log_file(13, {"=1 \n"})));
     const std::string longest(100, 'n'); // its command with the domain "domain" is 128 long
     ASSERT_EQ(tool({"report", "define", longest, "--period", "today"}).status, 0);
     const std::pair<std::vector<std::string>, std::string> failures[] = {
@@ -247,6 +252,9 @@ TEST_F(Cli, ReportsReadBackAsDefinedAndMissingThingsAreNamed) {
         {{"cat", "--seq", "2", log}, log + ": no record 2 (the file holds 2)"},
         {{"cat", "--offset", "3", log}, log + ": no record starts at offset 3"},
         {{"info", dir_.file("gone.log"), log}, "cannot open " + dir_.file("gone.log")},
+        {{"parse", nameless}, "the log file name 'vlog.log' is of no category's letter"},
+        {{"parse", no_equals}, "record 0 does not parse: code -5 (no '=' after a key)"},
+        {{"parse", no_key}, "code -3 (a key is not where the layout wants it)"},
     };
     for (const auto &[args, err] : failures) {
         Outcome run = tool(args);
@@ -323,6 +331,10 @@ TEST_F(Cli, OutputFollowsWhereItGoes) {
     Outcome cat =
         tool({"cat", "-"}, Sink::kCapture, "/dev/fd/" + std::to_string(input[0]), pts, feed);
     EXPECT_TRUE(cat.status == 0 && shown.ends_with(": date=1 x=y \r\n")) << shown;
+    // A packed file is no text for a terminal.
+    Outcome packed = tool({"pack", "--version", "13", lines}, Sink::kCapture, "/dev/null", pts);
+    EXPECT_EQ(packed.status, 2);
+    EXPECT_NE(packed.err.find("give --out FILE or redirect standard output"), std::string::npos);
     for (int fd : {terminal, pts, input[0]})
         close(fd);
 }

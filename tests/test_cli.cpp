@@ -253,6 +253,10 @@ TEST_F(Cli, ReportsReadBackAsDefinedAndFailuresNameTheirCause) {
         {{"cat", "--offset", "3", log}, log + ": no record starts at offset 3"},
         {{"info", dir_.file("gone.log"), log}, "cannot open " + dir_.file("gone.log")},
         {{"parse", nameless}, "the log file name 'vlog.log' is of no category's letter"},
+        {{"pack", "--version", "13", "--out", log, dir_.file("gone.txt")},
+         "cannot pack " + dir_.file("gone.txt") + ": cannot open it: No such file or directory"},
+        {{"pack", "--version", "13", "--out", dir_.file("no/x.log"), "-"},
+         "cannot pack standard input: cannot make a temporary file in " + dir_.file("no")},
         {{"parse", no_equals}, "record 0 does not parse: code -5 (no '=' after a key)"},
         {{"parse", no_key}, "code -3 (a key is not where the layout wants it)"},
     };

@@ -514,7 +514,7 @@ TEST_F(LogStream, ToolRecordSourceGivesReasonsInWords) {
 
 // A cut-short file: one message and the summary; its diagnostic line where --diagnostics says.
 // A file too short for its header is refused.
-TEST_F(LogFile, ToolSaysOnceThatAFileIsCutShortAndRefusesAShortHeader) {
+TEST_F(LogFile, ToolSaysOnceThatAFileIsCutShortSkipsABadRecordAndRefusesAShortHeader) {
     std::string three = indexed_file(13, kThree);
     ASSERT_TRUE(logfile_writer::save(dir_.file("cut.log"), three.substr(0, 200)));
     for (std::string mode : {"stderr", "off"}) {
@@ -534,6 +534,23 @@ TEST_F(LogFile, ToolSaysOnceThatAFileIsCutShortAndRefusesAShortHeader) {
             << said;
         EXPECT_FALSE(testkit::exists(kDiag)) << mode;
     }
+    // An unreadable record is named and the records after it still come.
+    ASSERT_TRUE(logfile_writer::save(
+        dir_.file("bad.log"),
+        indexed_file(13, kThree, {.entries = {{{0, 120}, {120, 4097}, {300, 40}}}})));
+    FILE *run = popen((std::string(LOGBASE_CLI) + " --diagnostics off cat " + dir_.file("bad.log") +
+                       " 2>&1 >" + dir_.file("out"))
+                          .c_str(),
+                      "r");
+    char text[1000] = {};
+    std::string said(text, fread(text, 1, sizeof text, run));
+    EXPECT_NE(pclose(run), 0);
+    EXPECT_TRUE(said.starts_with("logbase: " + dir_.file("bad.log") +
+                                 ": record 1 unreadable: its index entry gives a length above "
+                                 "4096\n"))
+        << said;
+    const std::string out = testkit::read_file(dir_.file("out"));
+    EXPECT_TRUE(out.starts_with("#0 ") && out.find("\n#2 ") != std::string::npos) << out;
     ASSERT_TRUE(logfile_writer::save(dir_.file("short.log"), "v013xx"));
     int status =
         system((std::string(LOGBASE_CLI) + " info " + dir_.file("short.log") + " >/dev/null 2>&1")

@@ -1,5 +1,6 @@
-// The logbase tool's conventions: usage errors, --version, "--", write
-// errors, closed pipes, the terminal rules, pack, and the manual page.
+// The logbase tool's conventions: usage errors, --version, "--", failures
+// naming their cause, write errors, closed pipes, the terminal rules and the
+// progress line, report definitions, pack, and the manual page.
 #include <cinttypes>
 #include <csignal>
 #include <fcntl.h>
@@ -339,6 +340,41 @@ TEST_F(Cli, OutputFollowsWhereItGoes) {
     Outcome packed = tool({"pack", "--version", "13", lines}, Sink::kCapture, "/dev/null", pts);
     EXPECT_EQ(packed.status, 2);
     EXPECT_NE(packed.err.find("give --out FILE or redirect standard output"), std::string::npos);
+
+    // Records that come after half a second show how many were read, on the
+    // terminal that is not the output; the line goes at the end.
+    char part[256];
+    for (pollfd ready{terminal, POLLIN, 0}; poll(&ready, 1, 0) == 1;) // what cat left
+        if (read(terminal, part, sizeof part) <= 0) break;
+    int slow[2];
+    ASSERT_EQ(pipe2(slow, O_CLOEXEC), 0);
+    pid_t catting = fork();
+    if (catting == 0) {
+        dup2(slow[0], 0);
+        dup2(open("/dev/null", O_WRONLY), 1);
+        dup2(pts, 2);
+        execl(LOGBASE_CLI, LOGBASE_CLI, "cat", "-", nullptr);
+        _exit(127);
+    }
+    const size_t head = 24 + 2 * 8; // the header and the index of two records
+    EXPECT_EQ(write(slow[1], records.data(), head), static_cast<ssize_t>(head));
+    for (int left = 1, tries = 0; left > 0 && tries < 1000; ++tries) // until the tool has them
+        if (ioctl(slow[0], FIONREAD, &left) != 0 || left > 0) usleep(10000);
+    close(slow[0]);
+    usleep(700000);
+    EXPECT_EQ(write(slow[1], records.data() + head, records.size() - head),
+              static_cast<ssize_t>(records.size() - head));
+    close(slow[1]);
+    int status = -1;
+    waitpid(catting, &status, 0);
+    std::string drawn;
+    for (pollfd ready{terminal, POLLIN, 0}; poll(&ready, 1, 100) == 1;) {
+        ssize_t n = read(terminal, part, sizeof part);
+        if (n <= 0) break;
+        drawn.append(part, static_cast<size_t>(n));
+    }
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(drawn, "\rcat standard input (records): 1\x1b[K\r\x1b[K");
     for (int fd : {terminal, pts, input[0]})
         close(fd);
 }

@@ -229,9 +229,10 @@ TEST_F(Cli, ReportsReadBackAsDefinedAndFailuresNameTheirCause) {
                   r.entry.empty() ? "r has no schedule; no entry in " + crontab + "\n"
                                   : crontab + ": " + r.entry + "\n");
         EXPECT_EQ(testkit::read_file(crontab), r.entry.empty() ? "" : r.entry + "\n");
-        if (!r.entry.empty())
+        if (!r.entry.empty()) {
             EXPECT_EQ(tool({"report", "unschedule", "r"}).out,
                       "removed the entry of r from " + crontab + "\n");
+        }
         EXPECT_EQ(tool({"report", "unschedule", "r"}).out, "r had no entry in " + crontab + "\n");
         EXPECT_EQ(testkit::read_file(crontab), "");
     }

@@ -262,14 +262,35 @@ TEST_F(Cli, ReportsReadBackAsDefinedAndFailuresNameTheirCause) {
         {{"parse", no_equals}, "record 0 does not parse: code -5 (no '=' after a key)"},
         {{"parse", no_key}, "code -3 (a key is not where the layout wants it)"},
     };
-    for (const auto &[args, err] : failures) {
+    auto fail = [](const std::vector<std::string> &args, const std::string &err) {
         Outcome run = tool(args);
         EXPECT_EQ(run.status, 1) << args[1];
         EXPECT_NE(run.err.find(err), std::string::npos) << run.err;
-    }
+    };
+    for (const auto &[args, err] : failures)
+        fail(args, err);
     // Several files each get a heading.
     const std::string body = tool({"cat", log}).out, heading = "==> " + log + " <==\n";
     EXPECT_EQ(tool({"cat", log, log}).out, heading + body + "\n" + heading + body);
+
+    // A store and crontab on a file system that turned read-only.
+    const std::string ro = dir_.file("ro");
+    ASSERT_TRUE(std::filesystem::create_directory(ro));
+    ASSERT_EQ(mount("tmpfs", ro.c_str(), "tmpfs", 0, "size=64k"), 0);
+    setenv("LOGBASE_HOST_DIR", ro.c_str(), 1);
+    setenv("LOGBASE_CRONTAB", (ro + "/crontab").c_str(), 1);
+    for (const char *name : {"r", "q"})
+        ASSERT_EQ(tool({"report", "define", name, "--period", "today", "--schedule", "daily",
+                        "--time", "1:00"})
+                      .status,
+                  0);
+    ASSERT_EQ(tool({"report", "schedule", "r"}).status, 0);
+    ASSERT_EQ(mount(nullptr, ro.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+    fail({"report", "define", "s", "--period", "today"}, "cannot write the definition of s into ");
+    fail({"report", "schedule", "q"},
+         "the schedule of q (daily at 01:00) cannot be written as a crontab entry");
+    fail({"report", "unschedule", "r"}, "cannot update " + ro + "/crontab");
+    umount2(ro.c_str(), MNT_DETACH);
 }
 
 // A named FIFO that nobody writes to is said to be one; with a writer it is

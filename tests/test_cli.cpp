@@ -141,6 +141,8 @@ TEST_F(Cli, UsageErrorsNameTheOptionAndOptionsEndAtDoubleDash) {
         {{"cat", "--seq", "1", "--offset", "0"}, "option --offset does not go with --seq"},
         {{"parse", "--category", "z"}, "option --category takes a, t or e, not 'z'"},
         {{"csv", "--raw", "--fields", "date"}, "option --fields does not apply to csv --raw"},
+        {{"csv", "--fields", "date,"}, "option --fields has an empty key"},
+        {{"parse", "--fields", "date,src,date"}, "option --fields names key 'date' twice"},
         {{"--bogus"}, "unknown option '--bogus'"},
         {{"--version", "--bogus"}, "--version takes nothing after it, not '--bogus'"},
         {{"--version", "extra"}, "--version takes nothing after it, not 'extra'"},

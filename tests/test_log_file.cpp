@@ -592,6 +592,19 @@ TEST(LogNames, NamesFileSizeAndTagRewriting) {
     EXPECT_STREQ(line, "vd=abcd msg=");
     EXPECT_EQ(log_line_replace_tag(line, 16, end, "vd=", 3, "abcdefg", 7, &end), LOG_TAG_REPLACED);
     EXPECT_STREQ(line, "vd=abcdefg msg=");
+
+    // Missing or inconsistent arguments change nothing.
+    EXPECT_EQ(log_line_replace_tag(nullptr, 16, end, "vd=", 3, "a", 1, &end), LOG_TAG_ERR_FIT);
+    EXPECT_EQ(log_line_replace_tag(line, 0, end, "vd=", 3, "a", 1, &end), LOG_TAG_ERR_FIT);
+    EXPECT_EQ(log_line_replace_tag(line, 16, end, "vd=", 3, "a", -1, &end), LOG_TAG_ERR_FIT);
+    EXPECT_EQ(log_line_replace_tag(line, 16, end, "vd=", 4, "a", 1, &end), LOG_TAG_ERR_FIT);
+    EXPECT_EQ(log_line_replace_tag(line, 16, end, "vd=", 3, "a", 1, nullptr), LOG_TAG_ERR_FIT);
+    EXPECT_STREQ(line, "vd=abcdefg msg=");
+    EXPECT_EQ(match_logfname(nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(get_log_type_by_filename(nullptr), LOG_CAT_NONE);
+    EXPECT_EQ(get_log_type_by_filename("alog"), LOG_CAT_NONE);
+    EXPECT_EQ(file_size(nullptr), -1);
+    EXPECT_EQ(file_size(dir.file("none").c_str()), -1);
 }
 
 } // namespace

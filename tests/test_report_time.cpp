@@ -387,9 +387,17 @@ TEST_F(ReportTime, ReportNamesPickTheFirstFreeNameOrNull) {
     // The configured zone's wall clock, and no suffix when free.
     ASSERT_EQ(host_time_settings_store("Australia/Sydney", "Australia/Sydney", 0), 0);
     EXPECT_EQ(name("x"), "x-2025-05-14-1830");
-    // Names stay below the domain's folder; a prefix's folder stays on a suffixed name.
-    for (auto [prefix, domain] :
-         {std::pair{"x", ".."}, {"x", "a/b"}, {"../x", "dom"}, {"a/../../x", "dom"}, {"/x", "dom"}})
+    // Names stay below the domain's folder; a prefix's folder stays on a suffixed name. A path
+    // too long to hold, with or without a suffix, is no name.
+    const std::string long_domain(4060, 'd'), longer_with_suffix(4053, 'd');
+    for (auto [prefix, domain] : {std::pair{"x", ".."},
+                                  {"x", "a/b"},
+                                  {"../x", "dom"},
+                                  {"a/../../x", "dom"},
+                                  {"/x", "dom"},
+                                  {"x", ""},
+                                  {"x", long_domain.c_str()},
+                                  {"x", longer_with_suffix.c_str()}})
         EXPECT_EQ(name(prefix, domain), "(null)") << prefix << " " << domain;
     fs::create_directories(dir + "/sub/x-2025-05-14-1830");
     EXPECT_EQ(name("sub/x"), "sub/x-2025-05-14-1830_001");

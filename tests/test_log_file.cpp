@@ -241,6 +241,10 @@ TEST_F(LogFile, UnreadableFilesAndHostileHeaders) {
     EXPECT_EQ(get_all_file_index(pipe_fds[0], entries, &header), -1);
     EXPECT_EQ(get_all_file_index(fd, nullptr, &header), -1);
     EXPECT_EQ(get_log_data(fd, 0, nullptr, &header, &len_, &off_), -1);
+    EXPECT_EQ(get_log_file_header_global(-1, &header), -1);
+    EXPECT_EQ(get_log_data_global(fd, 0, nullptr, &header, &len_, &off_), -1);
+    EXPECT_EQ(get_log_index_global(fd, 0, nullptr), -1);
+    EXPECT_EQ(get_log_index_global(-1, 0, &header), -1);
     EXPECT_EQ(get_log_line(pipe_fds[0], 0, 0, buf_), LOG_LINE_ERR_BLOCK0);
     EXPECT_EQ(get_log_line(fd, 1, -1, buf_), LOG_LINE_ERR_BLOCK1);
     EXPECT_EQ(get_log_version_by_path(nullptr), LOG_PATH_ERR_OPEN);
@@ -254,6 +258,10 @@ TEST_F(LogFile, UnreadableFilesAndHostileHeaders) {
                           "get_all_file_index: lseek failed \n\n"
                           "get_all_file_index: Invalid parameter \n\n"
                           "get_log_data: Invalid parameter \n\n"
+                          "get_log_file_header_global: Invalid parameter \n\n"
+                          "get_log_data_global: Invalid parameter \n\n"
+                          "get_log_index_global: Invalid parameter \n\n"
+                          "get_log_index_global: Invalid parameter \n\n"
                           "get_log_version_by_path: cannot open the log file '(null)'\n"
                           "get_log_version_by_path: read version info error\n\n");
 

@@ -1,5 +1,6 @@
-// The logbase tool's conventions: usage errors, --version, "--", write
-// errors, closed pipes, the terminal rules, pack, and the manual page.
+// The logbase tool's conventions: usage errors, --version, "--", failures
+// naming their cause, write errors, closed pipes, the terminal rules and the
+// progress line, report definitions, pack, and the manual page.
 #include <cinttypes>
 #include <csignal>
 #include <fcntl.h>
@@ -95,18 +96,69 @@ TEST_F(Cli, UsageErrorsNameTheOptionAndOptionsEndAtDoubleDash) {
         {{"lang", "-q", "f", "s"}, "unknown option -q"},
         {{"pack", "--version", "13x"}, "needs a whole number from 0 to 999, not '13x'"},
         {{"pack", "lines.txt"}, "option --version is required"},
-        {{"report", "define", "r", "--period", "today", "--formats", "gif"}, "format 'gif'"},
+        {{"report", "define", "r", "--period", "today", "--formats", "pdf ,  gif "},
+         "format 'gif'"},
+        {{"report"}, "expected a subcommand"},
+        {{"report", "frobnicate", "r"}, "unknown subcommand 'frobnicate'"},
+        {{"report", "charts", "r"}, "report charts takes no NAME"},
+        {{"report", "show"}, "expected a subcommand and a report NAME"},
+        {{"report", "show", "a/b"}, "bad report name 'a/b'"},
+        {{"report", "schedule", "r", "--domain", "a b"}, "option --domain: bad domain 'a b'"},
+        {{"report", "define", "r"}, "--period is required"},
+        {{"report", "define", "r", "--period", "fortnight"}, "unknown period 'fortnight'"},
+        {{"report", "define", "r", "--period", "last-n-days"}, "period last-n-days needs --n N"},
+        {{"report", "define", "r", "--period", "today", "--n", "2"}, "--n applies only to the"},
+        {{"report", "define", "r", "--period", "last-n-days", "--n", "-1"}, "--n takes a whole"},
+        {{"report", "define", "r", "--period", "today", "--end", "2026-01-01 00:00"},
+         "--start and --end go together with the custom period"},
+        {{"report", "define", "r", "--period", "today", "--charts", "nosuch"},
+         "unknown chart 'nosuch'"},
+        {{"report", "define", "r", "--period", "today", "--schedule", "hourly"},
+         "unknown schedule 'hourly'"},
+        {{"report", "define", "r", "--period", "today", "--time", "07:00"},
+         "--days and --time need --schedule"},
+        {{"report", "define", "r", "--period", "today", "--schedule", "daily", "--days", "1"},
+         "--days goes with the weekdays and monthdays schedules"},
+        {{"report", "define", "r", "--period", "today", "--schedule", "weekdays", "--days", "Mon"},
+         "a schedule needs --time HH:MM"},
+        {{"report", "define", "r", "--period", "today", "--schedule", "daily", "--time", "7"},
+         "--time takes HH:MM"},
+        {{"report", "define", "r", "--period", "today", "--schedule", "daily", "--time", "7:60"},
+         "--time takes HH:MM"},
+        {{"report", "define", "r", "--period", "today", "--schedule", "weekdays", "--days",
+          "Mon,Funday", "--time", "1:00"},
+         "--days of weekdays: bad day 'Funday'"},
+        {{"report", "define", "r", "--period", "today", "--schedule", "monthdays", "--days", "0",
+          "--time", "1:00"},
+         "--days of monthdays: bad day '0'"},
+        {{"report", "define", "r", "--period", "today", "--filter", std::string(2000, 'x')},
+         "--filter holds at most"},
+        {{"report", "preview", "r", "--category", "z"}, "--category takes a, t or e, not 'z'"},
+        {{"report", "preview", "r", "--spreadsheet"}, "option --spreadsheet needs --csv"},
+        {{"report", "preview", "r", "--fields", "date"}, "option --fields needs --csv"},
+        {{"report", "preview", "r", "--csv", "--fields", "nosuch"}, "option --fields "},
         {{"report", "show", "r", "--period", "today"}, "--period does not apply to report show"},
         {{"cat", "--seq", "1", "--offset", "0"}, "option --offset does not go with --seq"},
         {{"parse", "--category", "z"}, "option --category takes a, t or e, not 'z'"},
         {{"csv", "--raw", "--fields", "date"}, "option --fields does not apply to csv --raw"},
+        {{"csv", "--fields", "date,"}, "option --fields has an empty key"},
+        {{"parse", "--fields", "date,src,date"}, "option --fields names key 'date' twice"},
         {{"--bogus"}, "unknown option '--bogus'"},
         {{"--version", "--bogus"}, "--version takes nothing after it, not '--bogus'"},
         {{"--version", "extra"}, "--version takes nothing after it, not 'extra'"},
+        {{"--diagnostics", "loud", "info"}, "--diagnostics takes file, stderr or off, then a"},
+        {{"--diagnostics", "off"}, "--diagnostics takes file, stderr or off, then a"},
+        {{"csv", "--raw=yes"}, "option --raw takes no value"},
+        {{"cat", "--bogus", "--worse"}, "unknown option --bogus\nusage:"},
         {{"count", "--where", "user!=bob"},
          "byte 4: '!' is no operator: negate with a leading "
          "'-'\n  user!=bob\n      ^\nusage: logbase count"},
         {{"csv", "--since", "2026-02-29"}, "option --since takes YYYY-MM-DD[ HH:MM[:SS]]"},
+        {{"csv", "--since", "2024-02-29 23:59:60"}, "option --since takes YYYY-MM-DD"},
+        {{"csv", "--until", "2026/11/20"}, "option --until takes YYYY-MM-DD"},
+        {{"csv", "--until", "2026-11-20x08:00"}, "option --until takes YYYY-MM-DD"},
+        {{"count", "--where", "user!=bob " + std::string(120, 'x')},
+         "byte 4: '!' is no operator: negate with a leading '-'\nusage: logbase count"},
         {{"cat", "--since", "2026-11-20-08:00", "--until=2026-11-20T08:00"}, "--until must come"},
         {{"count", "--top", "3"}, "option --top needs --by"},
         {{"count", "--by", "src,nosuch"}, "option --by names an unknown key 'nosuch'"},
@@ -122,6 +174,11 @@ TEST_F(Cli, UsageErrorsNameTheOptionAndOptionsEndAtDoubleDash) {
         EXPECT_EQ(std::tie(run.status, run.out), std::tuple(2, "")) << args[0] << " " << err;
         EXPECT_NE(run.err.find(err), std::string::npos) << args[0] << ": " << run.err;
     }
+    // Without a command the overview goes to stderr; asked for, to stdout.
+    Outcome none = tool({}), help = tool({"help"});
+    EXPECT_NE(help.out, "");
+    EXPECT_EQ(std::tie(none.status, none.err), std::tuple(2, help.out));
+    EXPECT_EQ(tool({"--version"}).out, "logbase " LOGBASE_VERSION "\n");
     char line[32]; // after "--" every word is TEXT
     std::snprintf(line, sizeof line, "0x%016" PRIx64 "\n", lum_hash("--help", 6, 0));
     EXPECT_EQ(tool({"hash", "--init=0", "--", "--help"}).out, line);
@@ -141,6 +198,110 @@ TEST_F(Cli, UsageErrorsNameTheOptionAndOptionsEndAtDoubleDash) {
                     std::tuple(run.status, run.err.find("window is empty") != std::string::npos),
                     std::tuple(status, status == 0 && end <= bound))
                     << bound << " " << end << ": " << run.err;
+}
+
+// A report definition reads back as given, its schedule becomes one crontab
+// entry and goes again; what is missing or unreadable is named, with status 1.
+TEST_F(Cli, ReportsReadBackAsDefinedAndFailuresNameTheirCause) {
+    const std::string crontab = dir_.file("crontab");
+    setenv("LOGBASE_CRONTAB", crontab.c_str(), 1);
+    const struct {
+        std::vector<std::string> define;
+        std::vector<std::string> shown;
+        std::string entry; // the crontab line, or none
+    } reports[] = {
+        {{"--period", "last-n-days", "--n", "3", "--schedule", "weekdays", "--days", "Fri, Mon",
+          "--time", "7:30", "--formats", "pdf,html", "--charts", "pci-attacks-date-type",
+          "--obfuscate-users"},
+         {"period:    last-n-days, N = 3\n", "charts:    pci-attacks-date-type\n",
+          "formats:   html,pdf\n", "schedule:  weekdays Mon,Fri at 07:30\n",
+          "users:     obfuscated\n"},
+         "30 7 * * 1,5 /bin/run_sch_rpt add r root"},
+        {{"--period", "this-week", "--schedule", "monthdays", "--days", "31,1,15", "--time",
+          "23:05"},
+         {"period:    this-week\n", "charts:    (none)\n", "formats:   (none)\n",
+          "schedule:  monthdays 1,15,31 at 23:05\n", "users:     shown\n"},
+         "5 23 1,15,31 * * /bin/run_sch_rpt add r root"},
+        {{"--period", "today", "--schedule", "daily", "--time", "00:00"},
+         {"schedule:  daily at 00:00\n"},
+         "0 0 * * * /bin/run_sch_rpt add r root"},
+        {{"--period", "yesterday"}, {"period:    yesterday\n", "schedule:  none\n"}, ""},
+    };
+    for (const auto &r : reports) {
+        std::vector<std::string> define = {"report", "define", "r"};
+        define.insert(define.end(), r.define.begin(), r.define.end());
+        ASSERT_EQ(tool(define).status, 0) << r.define[1];
+        const std::string shown = tool({"report", "show", "r"}).out;
+        for (const std::string &line : r.shown)
+            EXPECT_NE(shown.find(line), std::string::npos) << line << shown;
+        EXPECT_EQ(tool({"report", "schedule", "r"}).out,
+                  r.entry.empty() ? "r has no schedule; no entry in " + crontab + "\n"
+                                  : crontab + ": " + r.entry + "\n");
+        EXPECT_EQ(testkit::read_file(crontab), r.entry.empty() ? "" : r.entry + "\n");
+        if (!r.entry.empty()) {
+            EXPECT_EQ(tool({"report", "unschedule", "r"}).out,
+                      "removed the entry of r from " + crontab + "\n");
+        }
+        EXPECT_EQ(tool({"report", "unschedule", "r"}).out, "r had no entry in " + crontab + "\n");
+        EXPECT_EQ(testkit::read_file(crontab), "");
+    }
+
+    const std::string log = dir_.file("alog.log");
+    ASSERT_TRUE(testkit::write_file(log, logfile_writer::log_file(13, {"date=1 \n", "date=2 \n"})));
+    const std::string nameless = dir_.file("vlog.log"), no_equals = dir_.file("tlog.log"),
+                      no_key = dir_.file("elog.log");
+    ASSERT_TRUE(testkit::write_file(nameless, logfile_writer::log_file(13, {"date=1 \n"})) &&
+                testkit::write_file(no_equals, logfile_writer::log_file(13, {"date \n"})) &&
+                testkit::write_file(no_key, logfile_writer::log_file(13, {"=1 \n"})));
+    const std::string longest(100, 'n'); // its command with the domain "domain" is 128 long
+    ASSERT_EQ(tool({"report", "define", longest, "--period", "today"}).status, 0);
+    const std::pair<std::vector<std::string>, std::string> failures[] = {
+        {{"report", "show", "nosuch"}, "no report nosuch in " + dir_.path()},
+        {{"report", "schedule", "nosuch"}, "no report nosuch in " + dir_.path()},
+        {{"report", "schedule", longest, "--domain", "domain"},
+         "is longer than 127 characters; " + crontab + " is unchanged"},
+        {{"cat", "--seq", "2", log}, log + ": no record 2 (the file holds 2)"},
+        {{"cat", "--offset", "3", log}, log + ": no record starts at offset 3"},
+        {{"info", dir_.file("gone.log"), log}, "cannot open " + dir_.file("gone.log")},
+        {{"parse", nameless}, "the log file name 'vlog.log' is of no category's letter"},
+        {{"csv", log, no_equals},
+         no_equals + ": its traffic records do not fit the attack columns of this output"},
+        {{"pack", "--version", "13", "--out", log, dir_.file("gone.txt")},
+         "cannot pack " + dir_.file("gone.txt") + ": cannot open it: No such file or directory"},
+        {{"pack", "--version", "13", "--out", dir_.file("no/x.log"), "-"},
+         "cannot pack standard input: cannot make a temporary file in " + dir_.file("no")},
+        {{"parse", no_equals}, "record 0 does not parse: code -5 (no '=' after a key)"},
+        {{"parse", no_key}, "code -3 (a key is not where the layout wants it)"},
+    };
+    auto fail = [](const std::vector<std::string> &args, const std::string &err) {
+        Outcome run = tool(args);
+        EXPECT_EQ(run.status, 1) << args[1];
+        EXPECT_NE(run.err.find(err), std::string::npos) << run.err;
+    };
+    for (const auto &[args, err] : failures)
+        fail(args, err);
+    // Several files each get a heading.
+    const std::string body = tool({"cat", log}).out, heading = "==> " + log + " <==\n";
+    EXPECT_EQ(tool({"cat", log, log}).out, heading + body + "\n" + heading + body);
+
+    // A store and crontab on a file system that turned read-only.
+    const std::string ro = dir_.file("ro");
+    ASSERT_TRUE(std::filesystem::create_directory(ro));
+    ASSERT_EQ(mount("tmpfs", ro.c_str(), "tmpfs", 0, "size=64k"), 0);
+    setenv("LOGBASE_HOST_DIR", ro.c_str(), 1);
+    setenv("LOGBASE_CRONTAB", (ro + "/crontab").c_str(), 1);
+    for (const char *name : {"r", "q"})
+        ASSERT_EQ(tool({"report", "define", name, "--period", "today", "--schedule", "daily",
+                        "--time", "1:00"})
+                      .status,
+                  0);
+    ASSERT_EQ(tool({"report", "schedule", "r"}).status, 0);
+    ASSERT_EQ(mount(nullptr, ro.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+    fail({"report", "define", "s", "--period", "today"}, "cannot write the definition of s into ");
+    fail({"report", "schedule", "q"},
+         "the schedule of q (daily at 01:00) cannot be written as a crontab entry");
+    fail({"report", "unschedule", "r"}, "cannot update " + ro + "/crontab");
+    umount2(ro.c_str(), MNT_DETACH);
 }
 
 // A named FIFO that nobody writes to is said to be one; with a writer it is
@@ -239,6 +400,45 @@ TEST_F(Cli, OutputFollowsWhereItGoes) {
     Outcome cat =
         tool({"cat", "-"}, Sink::kCapture, "/dev/fd/" + std::to_string(input[0]), pts, feed);
     EXPECT_TRUE(cat.status == 0 && shown.ends_with(": date=1 x=y \r\n")) << shown;
+    // A packed file is no text for a terminal.
+    Outcome packed = tool({"pack", "--version", "13", lines}, Sink::kCapture, "/dev/null", pts);
+    EXPECT_EQ(packed.status, 2);
+    EXPECT_NE(packed.err.find("give --out FILE or redirect standard output"), std::string::npos);
+
+    // Records that come after half a second show how many were read, on the
+    // terminal that is not the output; the line goes at the end.
+    char part[256];
+    for (pollfd ready{terminal, POLLIN, 0}; poll(&ready, 1, 0) == 1;) // what cat left
+        if (read(terminal, part, sizeof part) <= 0) break;
+    int slow[2];
+    ASSERT_EQ(pipe2(slow, O_CLOEXEC), 0);
+    pid_t catting = fork();
+    if (catting == 0) {
+        dup2(slow[0], 0);
+        dup2(open("/dev/null", O_WRONLY), 1);
+        dup2(pts, 2);
+        execl(LOGBASE_CLI, LOGBASE_CLI, "cat", "-", nullptr);
+        _exit(127);
+    }
+    const size_t head = 24 + 2 * 8; // the header and the index of two records
+    EXPECT_EQ(write(slow[1], records.data(), head), static_cast<ssize_t>(head));
+    for (int left = 1, tries = 0; left > 0 && tries < 1000; ++tries) // until the tool has them
+        if (ioctl(slow[0], FIONREAD, &left) != 0 || left > 0) usleep(10000);
+    close(slow[0]);
+    usleep(700000);
+    EXPECT_EQ(write(slow[1], records.data() + head, records.size() - head),
+              static_cast<ssize_t>(records.size() - head));
+    close(slow[1]);
+    int status = -1;
+    waitpid(catting, &status, 0);
+    std::string drawn;
+    for (pollfd ready{terminal, POLLIN, 0}; poll(&ready, 1, 100) == 1;) {
+        ssize_t n = read(terminal, part, sizeof part);
+        if (n <= 0) break;
+        drawn.append(part, static_cast<size_t>(n));
+    }
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(drawn, "\rcat standard input (records): 1\x1b[K\r\x1b[K");
     for (int fd : {terminal, pts, input[0]})
         close(fd);
 }

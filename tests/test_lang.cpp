@@ -159,6 +159,17 @@ TEST(Lang, IndexedLoadEqualsQuadraticRule) {
     int count = 0;
     EXPECT_EQ(read_lang_table(dir.file("f").c_str(), "t", mine.data(), &count), -1);
     EXPECT_EQ(read_lang_table(dir.file("none").c_str(), "s", mine.data(), &count), -1);
+    // Missing arguments and counts outside the table are refused.
+    const std::string f = dir.file("f");
+    EXPECT_EQ(read_lang_table(nullptr, "s", mine.data(), &count), -1);
+    EXPECT_EQ(read_lang_table(f.c_str(), nullptr, mine.data(), &count), -1);
+    EXPECT_EQ(read_lang_table(f.c_str(), "s", nullptr, &count), -1);
+    EXPECT_EQ(read_lang_table(f.c_str(), "s", mine.data(), nullptr), -1);
+    for (int outside : {-1, LANG_TABLE_ENTRIES + 1})
+        EXPECT_EQ(read_lang_table(f.c_str(), "s", mine.data(), &outside), -1) << outside;
+    EXPECT_LT(attrcmp(nullptr, "a"), 0);
+    EXPECT_GT(attrcmp("a", nullptr), 0);
+    EXPECT_EQ(attrcmp("ab", "AB"), 0);
 }
 
 } // namespace

@@ -232,6 +232,40 @@ TEST_F(LogFile, UnreadableFilesAndHostileHeaders) {
                           dir_.file("missing.log") + "'\n" + no_seek + no_seek +
                           "get_log_file_header: read file failed,rst = 0 \n\n");
 
+    // Bad arguments are refused and a descriptor that cannot seek fails at
+    // its first seek, each with its line.
+    ASSERT_EQ(get_log_file_header(fd, &header), 0);
+    log_index_entry entries[3];
+    EXPECT_EQ(get_log_file_header(-1, &header), -1);
+    EXPECT_EQ(get_log_file_header(pipe_fds[0], &header), -1);
+    EXPECT_EQ(get_file_index(pipe_fds[0], entries, 0, &header), -1);
+    EXPECT_EQ(get_all_file_index(pipe_fds[0], entries, &header), -1);
+    EXPECT_EQ(get_all_file_index(fd, nullptr, &header), -1);
+    EXPECT_EQ(get_log_data(fd, 0, nullptr, &header, &len_, &off_), -1);
+    EXPECT_EQ(get_log_file_header_global(-1, &header), -1);
+    EXPECT_EQ(get_log_data_global(fd, 0, nullptr, &header, &len_, &off_), -1);
+    EXPECT_EQ(get_log_index_global(fd, 0, nullptr), -1);
+    EXPECT_EQ(get_log_index_global(-1, 0, &header), -1);
+    EXPECT_EQ(get_log_line(pipe_fds[0], 0, 0, buf_), LOG_LINE_ERR_BLOCK0);
+    EXPECT_EQ(get_log_line(fd, 1, -1, buf_), LOG_LINE_ERR_BLOCK1);
+    EXPECT_EQ(get_log_version_by_path(nullptr), LOG_PATH_ERR_OPEN);
+    open_bytes("v01");
+    EXPECT_EQ(get_log_version_by_path(path_.c_str()), LOG_PATH_ERR_READ);
+    EXPECT_EQ(diag(), "get_log_file_header: Invalid parameter \n\n"
+                      "get_log_file_header: lseek failed errno " +
+                          std::to_string(ESPIPE) +
+                          "\n\n"
+                          "get_file_index: lseek failed \n\n"
+                          "get_all_file_index: lseek failed \n\n"
+                          "get_all_file_index: Invalid parameter \n\n"
+                          "get_log_data: Invalid parameter \n\n"
+                          "get_log_file_header_global: Invalid parameter \n\n"
+                          "get_log_data_global: Invalid parameter \n\n"
+                          "get_log_index_global: Invalid parameter \n\n"
+                          "get_log_index_global: Invalid parameter \n\n"
+                          "get_log_version_by_path: cannot open the log file '(null)'\n"
+                          "get_log_version_by_path: read version info error\n\n");
+
     // More records claimed than index slots: nothing past the index is read.
     // 8 x capacity wrapping to 8 in 32 bits: the index is still read whole.
     fd = open_bytes(indexed_file(3, kThree, {.record_count = 1000}));
@@ -567,7 +601,7 @@ TEST_F(LogStream, ToolRecordSourceGivesReasonsInWords) {
 
 // A cut-short file: one message and the summary; its diagnostic line where --diagnostics says.
 // A file too short for its header is refused.
-TEST_F(LogFile, ToolSaysOnceThatAFileIsCutShortAndRefusesAShortHeader) {
+TEST_F(LogFile, ToolSaysOnceThatAFileIsCutShortSkipsABadRecordAndRefusesAShortHeader) {
     std::string three = indexed_file(13, kThree);
     ASSERT_TRUE(logfile_writer::save(dir_.file("cut.log"), three.substr(0, 200)));
     for (std::string mode : {"stderr", "off"}) {
@@ -587,6 +621,23 @@ TEST_F(LogFile, ToolSaysOnceThatAFileIsCutShortAndRefusesAShortHeader) {
             << said;
         EXPECT_FALSE(testkit::exists(kDiag)) << mode;
     }
+    // An unreadable record is named and the records after it still come.
+    ASSERT_TRUE(logfile_writer::save(
+        dir_.file("bad.log"),
+        indexed_file(13, kThree, {.entries = {{{0, 120}, {120, 4097}, {300, 40}}}})));
+    FILE *run = popen((std::string(LOGBASE_CLI) + " --diagnostics off cat " + dir_.file("bad.log") +
+                       " 2>&1 >" + dir_.file("out"))
+                          .c_str(),
+                      "r");
+    char text[1000] = {};
+    std::string said(text, fread(text, 1, sizeof text, run));
+    EXPECT_NE(pclose(run), 0);
+    EXPECT_TRUE(said.starts_with("logbase: " + dir_.file("bad.log") +
+                                 ": record 1 unreadable: its index entry gives a length above "
+                                 "4096\n"))
+        << said;
+    const std::string out = testkit::read_file(dir_.file("out"));
+    EXPECT_TRUE(out.starts_with("#0 ") && out.find("\n#2 ") != std::string::npos) << out;
     ASSERT_TRUE(logfile_writer::save(dir_.file("short.log"), "v013xx"));
     int status =
         system((std::string(LOGBASE_CLI) + " info " + dir_.file("short.log") + " >/dev/null 2>&1")
@@ -628,6 +679,19 @@ TEST(LogNames, NamesFileSizeAndTagRewriting) {
     EXPECT_STREQ(line, "vd=abcd msg=");
     EXPECT_EQ(log_line_replace_tag(line, 16, end, "vd=", 3, "abcdefg", 7, &end), LOG_TAG_REPLACED);
     EXPECT_STREQ(line, "vd=abcdefg msg=");
+
+    // Missing or inconsistent arguments change nothing.
+    EXPECT_EQ(log_line_replace_tag(nullptr, 16, end, "vd=", 3, "a", 1, &end), LOG_TAG_ERR_FIT);
+    EXPECT_EQ(log_line_replace_tag(line, 0, end, "vd=", 3, "a", 1, &end), LOG_TAG_ERR_FIT);
+    EXPECT_EQ(log_line_replace_tag(line, 16, end, "vd=", 3, "a", -1, &end), LOG_TAG_ERR_FIT);
+    EXPECT_EQ(log_line_replace_tag(line, 16, end, "vd=", 4, "a", 1, &end), LOG_TAG_ERR_FIT);
+    EXPECT_EQ(log_line_replace_tag(line, 16, end, "vd=", 3, "a", 1, nullptr), LOG_TAG_ERR_FIT);
+    EXPECT_STREQ(line, "vd=abcdefg msg=");
+    EXPECT_EQ(match_logfname(nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(get_log_type_by_filename(nullptr), LOG_CAT_NONE);
+    EXPECT_EQ(get_log_type_by_filename("alog"), LOG_CAT_NONE);
+    EXPECT_EQ(file_size(nullptr), -1);
+    EXPECT_EQ(file_size(dir.file("none").c_str()), -1);
 }
 
 } // namespace

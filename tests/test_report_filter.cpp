@@ -252,6 +252,8 @@ TEST(FilterString, CheckNamesTheClausesTheBuilderDoesNotRead) {
          "0:'\"b': the record filters cannot select it (unclosed quote)|13:bad prefix length|"
          "32:' x -y=1': the record filters end the message at '-y=1'"},
         {"msg=='a OR x=1' src=='10.0.0.0/8, 10.0.0.1-10.0.0.2'", "0:end the message at 'OR'"},
+        {"user==', ' msg==','", "0:no value between the quotes|11:no value between the quotes"},
+        {"iwday<=Mon)", "0:operator '<=': iwday takes ==, as in iwday==Mon,Wed)"},
     };
     for (const auto &[text, expected] : cases) {
         rpt_filter_fault faults[8];

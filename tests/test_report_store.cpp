@@ -159,6 +159,41 @@ TEST_F(CrontabFile, LongCommandChangesNothing) {
     EXPECT_EQ(crontab(), before);
 }
 
+// The service writes only entries cron reads and only commands it can find
+// again; whatever it refuses leaves the file as it was.
+TEST_F(CrontabFile, ServiceTakesOnlyWhatCronReads) {
+    const struct {
+        cron_entry entry;
+        bool taken;
+    } entries[] = {
+        {{"*/15", "*", "*", "*", "*"}, true},   {{"0-30/10", "1,2", "1-31", "12", "7"}, true},
+        {{"5/2", "*", "*", "*", "*"}, false},   {{"*/0", "*", "*", "*", "*"}, false},
+        {{"*/60", "*", "*", "*", "*"}, false},  {{"30-10", "*", "*", "*", "*"}, false},
+        {{"1-", "*", "*", "*", "*"}, false},    {{"60", "*", "*", "*", "*"}, false},
+        {{"100", "*", "*", "*", "*"}, false},   {{"x", "*", "*", "*", "*"}, false},
+        {{"1,", "*", "*", "*", "*"}, false},    {{"", "*", "*", "*", "*"}, false},
+        {{nullptr, "*", "*", "*", "*"}, false}, {{"0", "24", "*", "*", "*"}, false},
+        {{"0", "0", "0", "*", "*"}, false},     {{"0", "0", "*", "13", "*"}, false},
+        {{"0", "0", "*", "*", "8"}, false},
+    };
+    for (const auto &[entry, taken] : entries) {
+        EXPECT_EQ(update_crontab(CRON_ADD_OR_REPLACE, &entry, "/bin/job"), taken ? 0 : -1)
+            << (entry.minute ? entry.minute : "(null)") << " " << entry.hour;
+        const std::string line = std::string(entry.minute ? entry.minute : "") + " " + entry.hour +
+                                 " " + entry.day_of_month + " " + entry.month + " " +
+                                 entry.day_of_week + " /bin/job\n";
+        EXPECT_EQ(crontab(), std::string(kKept) + (taken ? line : ""));
+        ASSERT_EQ(update_crontab(CRON_REMOVE, nullptr, "/bin/job"), 0);
+    }
+    const cron_entry daily{"0", "1", "*", "*", "*"};
+    for (const char *command :
+         {"", "a\nb", "a\rb", " a", "a\t", static_cast<const char *>(nullptr)})
+        EXPECT_EQ(update_crontab(CRON_ADD_OR_REPLACE, &daily, command), -1);
+    EXPECT_EQ(update_crontab(3, &daily, "/bin/job"), -1);
+    EXPECT_EQ(host_crontab_entry(nullptr), nullptr);
+    EXPECT_EQ(crontab(), kKept);
+}
+
 // The file is written through a chain of links; the kept comment is no entry.
 TEST_F(CrontabFile, LinkIsWrittenThroughAndCommentsAreNoEntries) {
     const char *command = "/bin/run_sch_rpt add wk root";
@@ -231,6 +266,22 @@ TEST_F(CrontabFile, StoreKeepsRecordsAndSettingsAndRefusesFilesThatAreNot) {
     EXPECT_EQ(rpt_get("weekly-1"), found);
     EXPECT_EQ(found[0], 0xAB);
     EXPECT_EQ(host_report_store("../escape", record.data(), record.size()), -1);
+    EXPECT_EQ(host_report_store("weekly-2", nullptr, record.size()), -1);
+    EXPECT_EQ(host_report_store("weekly-2", record.data(), record.size() - 1), -1);
+    EXPECT_EQ(rpt_get("weekly-2"), nullptr);
+    ASSERT_EQ(host_report_store("gone", record.data(), record.size()), 0);
+    EXPECT_EQ(host_report_remove("gone"), 0);
+    EXPECT_EQ(rpt_get("gone"), nullptr);
+    EXPECT_EQ(host_report_remove("gone"), -1);
+    EXPECT_EQ(host_report_remove("../gone"), -1);
+    // The store answers exact lookups of names of its two tables only.
+    void *reports = nCfg_query(CFG_TABLE_REPORTS);
+    EXPECT_EQ(cmf_query_do_table_find(reports, 0, "weekly-1", 2), found);
+    EXPECT_EQ(cmf_query_do_table_find(reports, 1, "weekly-1", 2), nullptr);
+    EXPECT_EQ(cmf_query_do_table_find(reports, 0, "weekly-1", 1), nullptr);
+    EXPECT_EQ(cmf_query_do_table_find(nCfg_query(CFG_TABLE_TIME_SETTINGS), 0, "weekly-1", 2),
+              nullptr);
+    EXPECT_EQ(nCfg_query(-1), nullptr);
 
     // Short, long, device and FIFO files are no records.
     ASSERT_TRUE(testkit::write_file(dir_.file("reports/truncated"), "abc"));
@@ -253,6 +304,9 @@ TEST_F(CrontabFile, StoreKeepsRecordsAndSettingsAndRefusesFilesThatAreNot) {
                  "Australia/Sydney");
 
     EXPECT_EQ(host_time_settings_store("Mars/Olympus", "X", 0), -1);
+    EXPECT_EQ(host_time_settings_store("Australia/Sydney", nullptr, 0), -1);
+    EXPECT_EQ(host_time_settings_store("Australia/Sydney", std::string(999, 'A').c_str(), 0), -1);
+    EXPECT_EQ(host_zone_number(nullptr), -1);
     ASSERT_EQ(host_time_settings_remove(), 0);
     EXPECT_EQ(cmf_query_update(table), nullptr);
     ASSERT_EQ(mkfifo(dir_.file("time_settings").c_str(), 0644), 0);

@@ -281,6 +281,14 @@ TEST_F(ReportTime, CountLimitsAndCustomRanges) {
     // An hour apart: the change skips one.
     EXPECT_EQ(std::tuple(custom, w.begin, w.end),
               std::tuple(1u, at({2025, 3, 30, 1, 30}), at({2025, 3, 30, 3, 30})));
+    // No period or no report is an empty window; no window is no write.
+    rptper_get_begend(&period, nullptr, &custom);
+    rptper_get_begend(nullptr, &w, &custom);
+    EXPECT_EQ(w.begin | w.end, 0);
+    w = {5, 5};
+    get_time_period(nullptr, &w, &custom);
+    get_time_period(nullptr, nullptr, &custom);
+    EXPECT_EQ(w.begin | w.end, 0);
 }
 
 TEST_F(ReportTime, ZoneRelinkFollowsTheStoreAndKeepsAWorkingLink) {
@@ -379,9 +387,17 @@ TEST_F(ReportTime, ReportNamesPickTheFirstFreeNameOrNull) {
     // The configured zone's wall clock, and no suffix when free.
     ASSERT_EQ(host_time_settings_store("Australia/Sydney", "Australia/Sydney", 0), 0);
     EXPECT_EQ(name("x"), "x-2025-05-14-1830");
-    // Names stay below the domain's folder; a prefix's folder stays on a suffixed name.
-    for (auto [prefix, domain] :
-         {std::pair{"x", ".."}, {"x", "a/b"}, {"../x", "dom"}, {"a/../../x", "dom"}, {"/x", "dom"}})
+    // Names stay below the domain's folder; a prefix's folder stays on a suffixed name. A path
+    // too long to hold, with or without a suffix, is no name.
+    const std::string long_domain(4060, 'd'), longer_with_suffix(4053, 'd');
+    for (auto [prefix, domain] : {std::pair{"x", ".."},
+                                  {"x", "a/b"},
+                                  {"../x", "dom"},
+                                  {"a/../../x", "dom"},
+                                  {"/x", "dom"},
+                                  {"x", ""},
+                                  {"x", long_domain.c_str()},
+                                  {"x", longer_with_suffix.c_str()}})
         EXPECT_EQ(name(prefix, domain), "(null)") << prefix << " " << domain;
     fs::create_directories(dir + "/sub/x-2025-05-14-1830");
     EXPECT_EQ(name("sub/x"), "sub/x-2025-05-14-1830_001");
@@ -410,6 +426,10 @@ TEST(ReportText, ProgressFileAndFileNames) {
         EXPECT_EQ(read(), want) << content;
     }
     EXPECT_EQ(read("/nonexistent"), R(0, 11, 22, 33));
+    uint64_t start = 0;
+    int32_t percent = 0;
+    EXPECT_EQ(get_start_end_percent(nullptr, nullptr, &start, &start, &percent), 0);
+    EXPECT_EQ(get_start_end_percent(dir.path().c_str(), nullptr, &start, nullptr, &percent), 0);
     // A device is refused; a FIFO neither blocks nor is read, though a writer feeds it.
     fs::remove(status);
     fs::create_symlink("/dev/null", status);

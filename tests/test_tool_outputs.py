@@ -183,9 +183,9 @@ with tempfile.TemporaryDirectory() as tmp:
                        (["--since", "2026-11-20"], 7), (["--until", "2026-11-20"], 0),
                        (["--where", "src=10.0.0.0/24 OR src=9.9.9.9 -src=10.0.0.2", "--until", "2026-11-20 08:00:06"], 4)]:
         outputs = [run(*command, *args, tlog).stdout for command in
-                   (["count"], ["csv"], ["parse", "--json"], ["cat", "--raw"])]
+                   (["count"], ["csv"], ["parse", "--json"], ["cat", "--raw"], ["csv", "--raw"])]
         counts = [int(outputs[0])] + [o.count(b"\n") - (i == 1) for i, o in enumerate(outputs[1:], 1)]
-        check(counts == [want] * 4, f"{args}: {counts} records, not {want}")
+        check(counts == [want] * 5, f"{args}: {counts} records, not {want}")
     ranked = ",6\n9.9.9.9,3\n10.0.0.10,2\n10.0.0.2,2\n"
     check(run("count", "--by", "src", tlog, elog).stdout.decode() == "src,count\n" + ranked, "count --by order")
     check(run("count", "--by", "src", "--top", "2", tlog, elog).stdout.decode() == "src,count\n" + "".join(ranked.splitlines(True)[:2]),

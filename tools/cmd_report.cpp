@@ -149,7 +149,7 @@ void define_period(const cli::Args &args, rec::builder &record) {
     if (count && !(n = number_in(*count, 0, INT32_MAX)))
         throw DefineError{"--n takes a whole number from 0"};
 
-    if ((type == RPT_PERIOD_CUSTOM) != (start && end))
+    if (type == RPT_PERIOD_CUSTOM ? !(start && end) : start || end)
         throw DefineError{"--start and --end go together with the custom period"};
     if (type != RPT_PERIOD_CUSTOM) {
         record.period(type, static_cast<int32_t>(*n));

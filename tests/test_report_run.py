@@ -6,6 +6,7 @@ command run by hand, and a run stopped through its pid file.
 
 usage: test_report_run.py LOGBASE SAMPLE_SOURCES TOOL_DOC"""
 import datetime, glob, json, os, random, re, subprocess, sys, tempfile, time
+import duckdb_load
 
 LOGBASE, SOURCES, DOC = sys.argv[1:4]
 assert os.environ.get("LOGBASE_THROWAWAY_ROOT") == "1", "run inside throwaway_root"
@@ -208,6 +209,18 @@ check(document["records_selected"] == selected and document["records_read"] == 1
 for chart in document["charts"]:
     check_chart(chart, where, files, category_keys)
 check(sum(1 for c in document["charts"] if c["unavailable"]) == 6, "unavailable charts")
+# The walkthrough's DuckDB queries, as the docs give them, over this run.
+view, top, totals = [q for q in re.search(r"```sql\n(.*?)```", open(DOC).read(), re.S)[1].replace(
+    "reports/daily-attacks-*/charts.json", os.path.join(folder, "charts.json")).split(";") if q.strip()]
+top_rows, total_rows = duckdb_load.query(view + ";" + top), duckdb_load.query(view + ";" + totals)
+if top_rows is not None:
+    ts = next(c["rows"] for c in document["charts"] if c["key"] == "attacks-ts")
+    check([r["count"] for r in top_rows] == sorted((r["count"] for r in ts), reverse=True)[:10] and
+          all({"x": r["source"], "count": r["count"]}.items() <= next(t for t in ts if t["x"] == r["source"]).items()
+              for r in top_rows), f"DuckDB top sources: {top_rows}")
+    check({r["key"]: r["records"] for r in total_rows} ==
+          {c["key"]: sum(r["count"] for r in c["rows"]) for c in document["charts"] if c["rows"]},
+          f"DuckDB totals: {total_rows}")
 # The run's page and its MHT as a browser renders them (77: no browser here).
 page = subprocess.run([sys.executable, os.path.join(os.path.dirname(os.path.abspath(__file__)), "test_report_html.py"),
                        "--page", os.path.join(folder, name + ".html"), os.path.join(folder, "charts.json"),

@@ -5,6 +5,7 @@ and strict json modules, and checks every value against `logbase parse`.
 
 usage: test_tool_outputs.py LOGBASE SAMPLE_SOURCES SAMPLE_FILES"""
 import csv, io, json, os, re, shutil, struct, subprocess, sys, tempfile
+import duckdb_load
 
 LOGBASE, SOURCES, SAMPLES = sys.argv[1:4]
 TABLE_KEYS = {"a": 69, "t": 41, "e": 17}  # keys of each category's table
@@ -123,6 +124,20 @@ with tempfile.TemporaryDirectory() as tmp:
     check(urls == hostile, f"hostile values: {urls}")
     check_json(path, expected, several=True)
     check_csv(path, expected, "a", several=True)
+    # DuckDB takes both outputs as they are, strictly: every row, each value
+    # as the tool's text form gives it, numbers as numbers.
+    for name, args in [("out.csv", ["csv", "--fields", "http_url,threat_weight"]),
+                       ("out.jsonl", ["parse", "--json", "--numbers"])]:
+        with open(os.path.join(tmp, name), "wb") as f:
+            f.write(run(*args, path).stdout)
+    loads = duckdb_load.query(
+        f"SELECT http_url, threat_weight FROM read_csv('{tmp}/out.csv', header=true, strict_mode=true, "
+        f"types={{'http_url': 'VARCHAR'}}) UNION ALL "
+        f"SELECT http_url, threat_weight FROM read_json('{tmp}/out.jsonl', format='newline_delimited')")
+    if loads is not None:
+        weights = [int(dict(r)["threat_weight"]) for _, r in expected]
+        check(loads == [{"http_url": text(u), "threat_weight": w} for u, w in zip(urls, weights)] * 2,
+              f"DuckDB: {loads}")
     result = run("csv", path)
     check(result.returncode == 1 and b"record 2 does not parse: code -4" in result.stderr
           and result.stderr.endswith(f"1 of {len(records)} records failed ({path}: 1 of {len(records)})\n".encode()),

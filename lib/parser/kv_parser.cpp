@@ -41,7 +41,15 @@ class LineParser {
     // bytes through the line's final newline, or a negative code.
     int parse(int row, int first_pos) {
         first_pos_ = first_pos;
-        count_ = chain(row);
+        const lb::ed::Chain *known =
+            row == 0 && first_pos == 0 ? lb::ed::builtin_chain(ctx_.table, ctx_.version) : nullptr;
+        if (known != nullptr) {
+            count_ = known->count;
+            items_ = known->items;
+            kinds_ = known->kinds;
+        } else {
+            count_ = chain(row);
+        }
         const int greedy = parse_greedy();
         return greedy != kUndecided ? greedy : parse_exact();
     }
@@ -119,25 +127,27 @@ class LineParser {
         }
     }
 
-    // last: the line's last key; middle: another item follows; dead end:
-    // a following item exists but can never parse (no slot or no key left).
-    enum class Kind : unsigned char { last, middle, dead_end };
+    using Kind = lb::ed::ItemKind;
 
+    // Walks the table from `row`: for tables and layouts without a chain
+    // computed at load, or a parse that starts past the first item.
     int chain(int row) {
         const entry_desc *table = ctx_.table;
+        items_ = walked_items_;
+        kinds_ = walked_kinds_;
         for (int n = 0;; ++n) {
-            items_[n] = &table[row];
+            walked_items_[n] = &table[row];
             const int next = table[row].next_row[ctx_.version];
             if (next == 0) {
-                kinds_[n] = Kind::last;
+                walked_kinds_[n] = Kind::last;
                 return n + 1;
             }
             if (first_pos_ + n + 1 >= kSlots || next < 0 || next >= lb::ed::kRows ||
                 table[next].name == nullptr) {
-                kinds_[n] = Kind::dead_end;
+                walked_kinds_[n] = Kind::dead_end;
                 return n + 1;
             }
-            kinds_[n] = Kind::middle;
+            walked_kinds_[n] = Kind::middle;
             row = next;
         }
     }
@@ -327,9 +337,11 @@ class LineParser {
     const std::ptrdiff_t len_;
     int first_pos_ = 0;
     int count_ = 0;
-    const entry_desc *items_[kSlots];
+    const entry_desc *const *items_ = nullptr;
+    const Kind *kinds_ = nullptr;
+    const entry_desc *walked_items_[kSlots];
+    Kind walked_kinds_[kSlots];
     char *separators_[kSlots]; // taken by the greedy pass, comma'd on success
-    Kind kinds_[kSlots];
     // Per item: offset of its last event, kNever if it has none.
     std::ptrdiff_t last_event_[kSlots];
     std::ptrdiff_t last_line_end_[2] = {kUnknown, kUnknown};

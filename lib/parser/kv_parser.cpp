@@ -18,6 +18,8 @@
 #include <emmintrin.h>
 
 #include "descriptor_tables.hpp"
+#include "separator_scan.hpp"
+#include "simd_level.hpp"
 
 static_assert(sizeof(entry_desc) == 8 + 4 + 4 + 31 * 4 + 4);
 static_assert(sizeof(kv_entry) == 32 && offsetof(kv_entry, val) == 16);
@@ -34,8 +36,8 @@ constexpr std::ptrdiff_t kNever = -1;
 
 class LineParser {
   public:
-    LineParser(kv_parse_ctx &ctx, kv_entries &out, char *start, int len)
-        : ctx_(ctx), out_(out), start_(start), end_(start + len), len_(len) {}
+    LineParser(kv_parse_ctx &ctx, kv_entries &out, char *start, int len, int level)
+        : ctx_(ctx), out_(out), start_(start), end_(start + len), len_(len), level_(level) {}
 
     // Parses the line whose first item has `row` at slot `first_pos`: the
     // bytes through the line's final newline, or a negative code.
@@ -50,7 +52,17 @@ class LineParser {
         } else {
             count_ = chain(row);
         }
-        const int greedy = parse_greedy();
+        int greedy;
+        // The candidate scan knows keys of [a-z0-9_] only, as the built-in tables' are.
+        if (lb::parser::CandidateBlocks scan =
+                known != nullptr ? lb::parser::candidate_blocks(level_) : nullptr) {
+            lb::parser::Candidates candidates(start_, len_, scan);
+            candidates_ = &candidates;
+            greedy = parse_greedy();
+            candidates_ = nullptr;
+        } else {
+            greedy = parse_greedy();
+        }
         return greedy != kUndecided ? greedy : parse_exact();
     }
 
@@ -80,7 +92,9 @@ class LineParser {
                 return end_greedy_line(desc, slot, i, t);
             }
             if (scan >= end_) return i == 0 ? KV_ERR_END : kUndecided;
-            char *sep = kinds_[i] == Kind::middle ? first_separator(i, scan, len_, false) : nullptr;
+            char *sep = kinds_[i] != Kind::middle ? nullptr
+                        : candidates_ != nullptr  ? first_candidate_separator(i, scan)
+                                                  : first_separator(i, scan, len_, false);
             const char *bound = sep ? sep : end_;
             if (ends_early(i)) {
                 if (const char *t = first_line_end(desc, scan, bound); t != bound)
@@ -266,9 +280,27 @@ class LineParser {
         return nullptr;
     }
 
+    // first_separator(i, from, len_, false) from the candidate '=': the
+    // walk only goes forward, so the whole line's candidates are read once.
+    char *first_candidate_separator(int i, const char *from) const {
+        const std::ptrdiff_t hi = len_ - separator_span(i);
+        if (hi < from - start_) return nullptr;
+        const int key_len = items_[i + 1]->name_len;
+        const std::ptrdiff_t highest = hi + 1 + key_len;
+        for (std::ptrdiff_t e = candidates_->first_from(from - start_ + 1 + key_len);
+             e != lb::parser::Candidates::kNone && e <= highest; e = candidates_->first_from(e + 1))
+            if (separates(i, start_ + e - 1 - key_len, false))
+                return const_cast<char *>(start_ + e - 1 - key_len);
+        return nullptr;
+    }
+
     // The first '=' in [from, last], or null. Inline in 16-byte steps: most
     // values are short, and a library call per item costs more than the scan.
-    static const char *find_equals(const char *from, const char *last) {
+    const char *find_equals(const char *from, const char *last) const {
+        if (level_ == LOGBASE_SIMD_PORTABLE) {
+            const void *found = from <= last ? std::memchr(from, '=', last - from + 1) : nullptr;
+            return static_cast<const char *>(found);
+        }
         const __m128i equals = _mm_set1_epi8('=');
         for (; last - from >= 15; from += 16) {
             const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i *>(from));
@@ -335,6 +367,8 @@ class LineParser {
     char *const start_;
     const char *const end_;
     const std::ptrdiff_t len_;
+    const int level_; // LOGBASE_SIMD_*: which scans run
+    lb::parser::Candidates *candidates_ = nullptr;
     int first_pos_ = 0;
     int count_ = 0;
     const entry_desc *const *items_ = nullptr;
@@ -358,7 +392,7 @@ LOGBASE_API int _parse_log_kv_pair(int row, int depth, char *item, int len, kv_e
         ctx->version >= lb::ed::kLayouts)
         return KV_ERR_CATEGORY;
     if (len < 0) return KV_ERR_KEY;
-    LineParser parser(*ctx, *entries, item, len);
+    LineParser parser(*ctx, *entries, item, len, lb::simd::level());
     return parser.parse(row, kSlots - depth);
 }
 

@@ -1,0 +1,133 @@
+// The candidate scan of each vector level, and the level's exported switch.
+// The AVX2 and AVX-512 functions are compiled for their instructions alone
+// and only called where the processor has them, so the library runs on any
+// x86-64 processor.
+#include "separator_scan.hpp"
+
+#include "logbase.h"
+#include "simd_level.hpp"
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
+namespace lb::parser {
+namespace {
+
+// The candidates of one block from its '=', space and key-byte bits. A run
+// of key bytes that starts after a space is a start bit added to the run:
+// the carry ripples through the run and lands on the byte after it, which
+// is a candidate when it is '='. Carries cross from block to block.
+inline uint64_t candidates_of(uint64_t equals, uint64_t space, uint64_t key, ScanCarry &carry) {
+    const uint64_t starts = ((space << 1) | carry.space) & key;
+    carry.space = space >> 63;
+    uint64_t sum;
+    const bool over = __builtin_add_overflow(key, starts, &sum);
+    const bool over_in = __builtin_add_overflow(sum, carry.run, &sum);
+    carry.run = over || over_in;
+    return sum & ~key & equals;
+}
+
+#if defined(__x86_64__)
+// Bytes in [lo, lo + span] by one unsigned comparison: min(b - lo, span) == b - lo.
+inline __m128i in_range(__m128i bytes, char lo, char span) {
+    const __m128i shifted = _mm_sub_epi8(bytes, _mm_set1_epi8(lo));
+    return _mm_cmpeq_epi8(_mm_min_epu8(shifted, _mm_set1_epi8(span)), shifted);
+}
+
+void blocks_sse2(const char *bytes, std::size_t blocks, ScanCarry &carry, uint64_t *out) {
+    for (std::size_t b = 0; b < blocks; ++b) {
+        uint64_t equals = 0, space = 0, key = 0;
+        for (int i = 0; i < 64; i += 16) {
+            const __m128i v =
+                _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes + 64 * b + i));
+            const __m128i k =
+                _mm_or_si128(_mm_or_si128(in_range(v, 'a', 'z' - 'a'), in_range(v, '0', '9' - '0')),
+                             _mm_cmpeq_epi8(v, _mm_set1_epi8('_')));
+            const auto bits = [i](__m128i m) {
+                return uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(m))} << i;
+            };
+            equals |= bits(_mm_cmpeq_epi8(v, _mm_set1_epi8('=')));
+            space |= bits(_mm_cmpeq_epi8(v, _mm_set1_epi8(' ')));
+            key |= bits(k);
+        }
+        out[b] = candidates_of(equals, space, key, carry);
+    }
+}
+
+__attribute__((target("avx2"))) inline __m256i in_range_avx2(__m256i bytes, char lo, char span) {
+    const __m256i shifted = _mm256_sub_epi8(bytes, _mm256_set1_epi8(lo));
+    return _mm256_cmpeq_epi8(_mm256_min_epu8(shifted, _mm256_set1_epi8(span)), shifted);
+}
+
+__attribute__((target("avx2"))) void blocks_avx2(const char *bytes, std::size_t blocks,
+                                                 ScanCarry &carry, uint64_t *out) {
+    for (std::size_t b = 0; b < blocks; ++b) {
+        uint64_t equals = 0, space = 0, key = 0;
+        for (int i = 0; i < 64; i += 32) {
+            const __m256i v =
+                _mm256_loadu_si256(reinterpret_cast<const __m256i *>(bytes + 64 * b + i));
+            const __m256i k = _mm256_or_si256(
+                _mm256_or_si256(in_range_avx2(v, 'a', 'z' - 'a'), in_range_avx2(v, '0', '9' - '0')),
+                _mm256_cmpeq_epi8(v, _mm256_set1_epi8('_')));
+            const auto bits = [i](__m256i m) __attribute__((target("avx2"))) {
+                return uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(m))} << i;
+            };
+            equals |= bits(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('=')));
+            space |= bits(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(' ')));
+            key |= bits(k);
+        }
+        out[b] = candidates_of(equals, space, key, carry);
+    }
+}
+
+__attribute__((target("avx512bw"))) void blocks_avx512(const char *bytes, std::size_t blocks,
+                                                       ScanCarry &carry, uint64_t *out) {
+    const __m512i a = _mm512_set1_epi8('a'), letters = _mm512_set1_epi8('z' - 'a'),
+                  zero = _mm512_set1_epi8('0'), digits = _mm512_set1_epi8('9' - '0');
+    for (std::size_t b = 0; b < blocks; ++b) {
+        const __m512i v = _mm512_loadu_si512(bytes + 64 * b);
+        const uint64_t key = _mm512_cmple_epu8_mask(_mm512_sub_epi8(v, a), letters) |
+                             _mm512_cmple_epu8_mask(_mm512_sub_epi8(v, zero), digits) |
+                             _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('_'));
+        out[b] = candidates_of(_mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('=')),
+                               _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(' ')), key, carry);
+    }
+}
+#endif
+
+} // namespace
+
+CandidateBlocks candidate_blocks(int level) {
+#if defined(__x86_64__)
+    switch (level) {
+    case LOGBASE_SIMD_AVX512:
+        return blocks_avx512;
+    case LOGBASE_SIMD_AVX2:
+        return blocks_avx2;
+    case LOGBASE_SIMD_SSE2:
+        return blocks_sse2;
+    default:
+        break;
+    }
+#else
+    (void)level;
+#endif
+    return nullptr;
+}
+
+} // namespace lb::parser
+
+extern "C" {
+
+LOGBASE_API int logbase_simd_level(void) {
+    return lb::simd::level();
+}
+
+LOGBASE_API int logbase_set_simd_level(int level) {
+    const int usable = lb::simd::usable_level(level);
+    if (usable >= 0) lb::simd::level_setting().store(usable, std::memory_order_relaxed);
+    return usable;
+}
+
+} // extern "C"

@@ -159,14 +159,53 @@ using lb::ed::Chain;
 using lb::ed::ItemKind;
 using Chains = std::array<Chain, lb::ed::kNewestLayout + 1>;
 
+constexpr uint64_t word_of(const char *bytes, int n) {
+    uint64_t word = 0;
+    for (int i = 0; i < n; ++i)
+        word |= uint64_t{static_cast<unsigned char>(bytes[i])} << (8 * i);
+    return word;
+}
+
+constexpr lb::ed::SeparatorText separator_text(const entry_desc &before, const entry_desc &item) {
+    if (item.name_len > 27) throw "a key too long for a separator text";
+    char text[32] = {};
+    int len = 0;
+    if (before.quoted) text[len++] = '"';
+    const int space_at = len;
+    text[len++] = ' ';
+    for (int i = 0; i < item.name_len; ++i)
+        text[len++] = item.name[i];
+    const int equals_at = len;
+    text[len++] = '=';
+    if (item.quoted) text[len++] = '"';
+    lb::ed::SeparatorText t{};
+    t.len = len;
+    t.equals_at = equals_at;
+    t.space_at = space_at;
+    for (int w = 0; w < len / 8; ++w)
+        t.words[w] = word_of(text + 8 * w, 8);
+    if (len >= 8) {
+        t.tail = word_of(text + len - 8, 8);
+        t.tail_mask = ~uint64_t{0};
+    } else {
+        t.tail = word_of(text, len) << (8 * (8 - len));
+        t.tail_mask = ~uint64_t{0} << (8 * (8 - len));
+    }
+    return t;
+}
+
 // The chains of `table` (the constant the writable `rows` start as), with
 // pointers into `rows`.
 constexpr Chains build_chains(const Table &table, const Table &rows) {
     Chains chains{};
     for (int layout = 0; layout <= lb::ed::kNewestLayout; ++layout) {
         Chain &chain = chains[layout];
+        int prev = 0;
         for (int row = 0;; row = table[row].next_row[layout]) {
             if (chain.count == lb::ed::kLongestChain) throw "a layout longer than kLongestChain";
+            if (chain.count > 0)
+                chain.separators[chain.count] = separator_text(table[prev], table[row]);
+            prev = row;
             chain.items[chain.count] = &rows[row];
             const bool last = table[row].next_row[layout] == 0;
             chain.kinds[chain.count++] = last ? ItemKind::last : ItemKind::middle;

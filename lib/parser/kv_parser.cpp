@@ -57,9 +57,7 @@ class LineParser {
         if (lb::parser::CandidateBlocks scan =
                 known != nullptr ? lb::parser::candidate_blocks(level_) : nullptr) {
             lb::parser::Candidates candidates(start_, len_, scan);
-            candidates_ = &candidates;
-            greedy = parse_greedy();
-            candidates_ = nullptr;
+            greedy = parse_greedy(*known, candidates);
         } else {
             greedy = parse_greedy();
         }
@@ -92,9 +90,7 @@ class LineParser {
                 return end_greedy_line(desc, slot, i, t);
             }
             if (scan >= end_) return i == 0 ? KV_ERR_END : kUndecided;
-            char *sep = kinds_[i] != Kind::middle ? nullptr
-                        : candidates_ != nullptr  ? first_candidate_separator(i, scan)
-                                                  : first_separator(i, scan, len_, false);
+            char *sep = kinds_[i] == Kind::middle ? first_separator(i, scan, len_, false) : nullptr;
             const char *bound = sep ? sep : end_;
             if (ends_early(i)) {
                 if (const char *t = first_line_end(desc, scan, bound); t != bound)
@@ -105,6 +101,72 @@ class LineParser {
             set_value_end(desc, slot, sep - slot.val);
             item = sep + 1;
         }
+    }
+
+    // parse_greedy() for a chain computed at load, each separator taken
+    // from the candidate '=': the walk only goes forward, so the line's
+    // candidates are read once. The separator text before each item holds
+    // what separates() checks.
+    int parse_greedy(const lb::ed::Chain &chain, lb::parser::Candidates &candidates) {
+        char *const start = start_;
+        const char *const end = end_;
+        kv_entry *const slots = out_.entries;
+        const bool early_ends = ctx_.version == 0;
+        const char *scan = nullptr;
+        if (int code = read_key(*chain.items[0], start, slots[0], scan); code < 0) return code;
+        const int last = chain.count - 1;
+        for (int i = 0; i < last; ++i) {
+            const entry_desc &desc = *chain.items[i];
+            if (scan >= end) return i == 0 ? KV_ERR_END : kUndecided;
+            const lb::ed::SeparatorText &text = chain.separators[i + 1];
+            const std::ptrdiff_t to_equals = text.equals_at - text.space_at;
+            // The last place where the next item's scan can start is the end.
+            const std::ptrdiff_t highest = len_ - (text.len - text.space_at) + to_equals;
+            char *sep = nullptr;
+            for (std::ptrdiff_t e = candidates.first_from(scan - start + to_equals);
+                 e != lb::parser::Candidates::kNone && e <= highest;
+                 e = candidates.first_from(e + 1)) {
+                // Inside the line: the space lies at or after the scan start,
+                // past the first key, and the text ends at or before the end.
+                char *at = start + e - text.equals_at;
+                if (is_text_at(text, at)) {
+                    sep = at + text.space_at;
+                    break;
+                }
+            }
+            if (early_ends && i > kEarlyEndAfterPos) {
+                const char *bound = sep ? sep : end;
+                if (const char *t = first_line_end(desc, scan, bound); t != bound)
+                    return end_greedy_line(desc, slots[i], i, t);
+            }
+            if (sep == nullptr) return kUndecided;
+            separators_[i] = sep;
+            set_value_end(desc, slots[i], sep - slots[i].val);
+            const entry_desc &next = *chain.items[i + 1];
+            kv_entry &slot = slots[i + 1];
+            slot.key = next.name;
+            slot.key_len = next.name_len;
+            slot.val = sep + 1 + to_equals;
+            scan = slot.val + next.quoted;
+        }
+        const entry_desc &desc = *chain.items[last];
+        const char *t = first_line_end(desc, scan, end);
+        if (t == end && *end != '\n') return kUndecided;
+        return end_greedy_line(desc, slots[last], last, t);
+    }
+
+    static uint64_t load8(const char *bytes) {
+        uint64_t word;
+        std::memcpy(&word, bytes, 8);
+        return word;
+    }
+
+    // Whether `text` stands at `at`; the 8 bytes before its end are readable.
+    static bool is_text_at(const lb::ed::SeparatorText &text, const char *at) {
+        if ((load8(at + text.len - 8) & text.tail_mask) != text.tail) return false;
+        for (int w = 0; w < text.len / 8; ++w)
+            if (load8(at + 8 * w) != text.words[w]) return false;
+        return true;
     }
 
     int end_greedy_line(const entry_desc &desc, kv_entry &slot, int i, const char *newline) {
@@ -280,20 +342,6 @@ class LineParser {
         return nullptr;
     }
 
-    // first_separator(i, from, len_, false) from the candidate '=': the
-    // walk only goes forward, so the whole line's candidates are read once.
-    char *first_candidate_separator(int i, const char *from) const {
-        const std::ptrdiff_t hi = len_ - separator_span(i);
-        if (hi < from - start_) return nullptr;
-        const int key_len = items_[i + 1]->name_len;
-        const std::ptrdiff_t highest = hi + 1 + key_len;
-        for (std::ptrdiff_t e = candidates_->first_from(from - start_ + 1 + key_len);
-             e != lb::parser::Candidates::kNone && e <= highest; e = candidates_->first_from(e + 1))
-            if (separates(i, start_ + e - 1 - key_len, false))
-                return const_cast<char *>(start_ + e - 1 - key_len);
-        return nullptr;
-    }
-
     // The first '=' in [from, last], or null. Inline in 16-byte steps: most
     // values are short, and a library call per item costs more than the scan.
     const char *find_equals(const char *from, const char *last) const {
@@ -368,7 +416,6 @@ class LineParser {
     const char *const end_;
     const std::ptrdiff_t len_;
     const int level_; // LOGBASE_SIMD_*: which scans run
-    lb::parser::Candidates *candidates_ = nullptr;
     int first_pos_ = 0;
     int count_ = 0;
     const entry_desc *const *items_ = nullptr;

@@ -14,6 +14,10 @@
 namespace lb::parser {
 namespace {
 
+// Key bytes are looked for as [0-z] but '=': a superset of [a-z0-9_] in one
+// range, so that the candidates hold every separator's '='.
+constexpr char kKeyLow = '0', kKeySpan = 'z' - '0';
+
 // The candidates of one block from its '=', space and key-byte bits. A run
 // of key bytes that starts after a space is a start bit added to the run:
 // the carry ripples through the run and lands on the byte after it, which
@@ -41,17 +45,14 @@ void blocks_sse2(const char *bytes, std::size_t blocks, ScanCarry &carry, uint64
         for (int i = 0; i < 64; i += 16) {
             const __m128i v =
                 _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes + 64 * b + i));
-            const __m128i k =
-                _mm_or_si128(_mm_or_si128(in_range(v, 'a', 'z' - 'a'), in_range(v, '0', '9' - '0')),
-                             _mm_cmpeq_epi8(v, _mm_set1_epi8('_')));
             const auto bits = [i](__m128i m) {
                 return uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(m))} << i;
             };
             equals |= bits(_mm_cmpeq_epi8(v, _mm_set1_epi8('=')));
             space |= bits(_mm_cmpeq_epi8(v, _mm_set1_epi8(' ')));
-            key |= bits(k);
+            key |= bits(in_range(v, kKeyLow, kKeySpan));
         }
-        out[b] = candidates_of(equals, space, key, carry);
+        out[b] = candidates_of(equals, space, key & ~equals, carry);
     }
 }
 
@@ -67,31 +68,26 @@ __attribute__((target("avx2"))) void blocks_avx2(const char *bytes, std::size_t 
         for (int i = 0; i < 64; i += 32) {
             const __m256i v =
                 _mm256_loadu_si256(reinterpret_cast<const __m256i *>(bytes + 64 * b + i));
-            const __m256i k = _mm256_or_si256(
-                _mm256_or_si256(in_range_avx2(v, 'a', 'z' - 'a'), in_range_avx2(v, '0', '9' - '0')),
-                _mm256_cmpeq_epi8(v, _mm256_set1_epi8('_')));
             const auto bits = [i](__m256i m) __attribute__((target("avx2"))) {
                 return uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(m))} << i;
             };
             equals |= bits(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('=')));
             space |= bits(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(' ')));
-            key |= bits(k);
+            key |= bits(in_range_avx2(v, kKeyLow, kKeySpan));
         }
-        out[b] = candidates_of(equals, space, key, carry);
+        out[b] = candidates_of(equals, space, key & ~equals, carry);
     }
 }
 
 __attribute__((target("avx512bw"))) void blocks_avx512(const char *bytes, std::size_t blocks,
                                                        ScanCarry &carry, uint64_t *out) {
-    const __m512i a = _mm512_set1_epi8('a'), letters = _mm512_set1_epi8('z' - 'a'),
-                  zero = _mm512_set1_epi8('0'), digits = _mm512_set1_epi8('9' - '0');
+    const __m512i low = _mm512_set1_epi8(kKeyLow), span = _mm512_set1_epi8(kKeySpan);
     for (std::size_t b = 0; b < blocks; ++b) {
         const __m512i v = _mm512_loadu_si512(bytes + 64 * b);
-        const uint64_t key = _mm512_cmple_epu8_mask(_mm512_sub_epi8(v, a), letters) |
-                             _mm512_cmple_epu8_mask(_mm512_sub_epi8(v, zero), digits) |
-                             _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('_'));
-        out[b] = candidates_of(_mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('=')),
-                               _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(' ')), key, carry);
+        const uint64_t equals = _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('='));
+        const uint64_t key = _mm512_cmple_epu8_mask(_mm512_sub_epi8(v, low), span) & ~equals;
+        out[b] =
+            candidates_of(equals, _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(' ')), key, carry);
     }
 }
 #endif

@@ -27,49 +27,52 @@ using CandidateBlocks = void (*)(const char *bytes, std::size_t blocks, ScanCarr
 // the portable level, whose parser searches each key's '=' directly.
 CandidateBlocks candidate_blocks(int level);
 
-// The candidate '=' of one buffer, in increasing offsets, computed a few
+// The candidate '=' of one buffer, in increasing offsets, found a few
 // blocks ahead of the last one asked for: a buffer of many lines is only
 // scanned as far as its first line needs. Never reads past the buffer.
 class Candidates {
   public:
     static constexpr std::ptrdiff_t kNone = -1;
 
+    // `len` below 2^31, as the parser's lengths are.
     Candidates(const char *bytes, std::ptrdiff_t len, CandidateBlocks scan)
         : bytes_(bytes), len_(len), scan_(scan) {}
 
     // Offset of the first candidate at or after offset `from`; kNone when
     // none is left. `from` never decreases from one call to the next.
     std::ptrdiff_t first_from(std::ptrdiff_t from) {
-        if (from < batch_at_) from = batch_at_;
         for (;;) {
-            for (std::ptrdiff_t block = (from - batch_at_) >> 6; block < batch_blocks_; ++block) {
-                uint64_t bits = masks_[block];
-                const std::ptrdiff_t block_at = batch_at_ + (block << 6);
-                if (from > block_at) bits &= ~uint64_t{0} << (from - block_at);
-                if (bits != 0) return block_at + __builtin_ctzll(bits);
-            }
-            if (!next_batch()) return kNone;
-            from = from > batch_at_ ? from : batch_at_;
+            for (; next_ < found_; ++next_)
+                if (at_[next_] >= from) return at_[next_];
+            if (!next_batch(from)) return kNone;
         }
     }
 
   private:
-    static constexpr int kBatch = 4;
+    static constexpr int kBatch = 8; // blocks of 64 bytes
 
-    bool next_batch() {
-        const std::ptrdiff_t at = batch_at_ + (batch_blocks_ << 6), left = len_ - at;
+    // Lists the candidates of the next blocks, skipping blocks that end
+    // before `from` (they are still scanned, for what they carry forward).
+    bool next_batch(std::ptrdiff_t from) {
+        const std::ptrdiff_t left = len_ - scanned_;
         if (left <= 0) return false;
-        batch_at_ = at;
+        uint64_t masks[kBatch];
+        int blocks;
         if (left >= 64) {
-            batch_blocks_ = static_cast<int>(left >> 6 < kBatch ? left >> 6 : kBatch);
-            scan_(bytes_ + at, static_cast<std::size_t>(batch_blocks_), carry_, masks_);
+            blocks = static_cast<int>(left >> 6 < kBatch ? left >> 6 : kBatch);
+            scan_(bytes_ + scanned_, static_cast<std::size_t>(blocks), carry_, masks);
         } else {
             // The buffer's last bytes, zero-padded: zero is neither a key byte nor '='.
             char tail[64] = {};
-            __builtin_memcpy(tail, bytes_ + at, static_cast<std::size_t>(left));
-            batch_blocks_ = 1;
-            scan_(tail, 1, carry_, masks_);
+            __builtin_memcpy(tail, bytes_ + scanned_, static_cast<std::size_t>(left));
+            blocks = 1;
+            scan_(tail, 1, carry_, masks);
         }
+        next_ = found_ = 0;
+        for (int b = 0; b < blocks; ++b, scanned_ += 64)
+            if (scanned_ + 64 > from)
+                for (uint64_t bits = masks[b]; bits != 0; bits &= bits - 1)
+                    at_[found_++] = static_cast<int>(scanned_ + __builtin_ctzll(bits));
         return true;
     }
 
@@ -77,9 +80,10 @@ class Candidates {
     const std::ptrdiff_t len_;
     const CandidateBlocks scan_;
     ScanCarry carry_;
-    std::ptrdiff_t batch_at_ = 0;
-    int batch_blocks_ = 0;
-    uint64_t masks_[kBatch];
+    std::ptrdiff_t scanned_ = 0; // bytes whose candidates are listed or passed
+    int next_ = 0, found_ = 0;
+    // A candidate takes 3 bytes at least (" k="), the first one maybe less.
+    int at_[kBatch * 64 / 3 + 2];
 };
 
 } // namespace lb::parser

@@ -196,13 +196,18 @@ TEST(CsvConversion, ConvertsLinesInPlace) {
         "a,timezone=\"x\",timezone=\"y\",ml_allow_method=\"z\" \n",
         std::string(5000, 'a') + "ml_svm_log_match_types=\"1\"",
     };
-    for (const std::string &base : tricky)
-        for (size_t pad = 0; pad < 70; pad += 3) {
-            std::string line = std::string(pad, 'p') + base, expected = line;
-            reference::move_quotes(expected.data(), expected.size());
-            convert_csv_log_special_character(line.data(), static_cast<int>(line.size()));
-            EXPECT_EQ(line, expected) << pad;
-        }
+    // At every vector level this processor has (its search takes 64 places at a time).
+    const int best = logbase_set_simd_level(LOGBASE_SIMD_AVX512);
+    for (int level = LOGBASE_SIMD_PORTABLE; level <= best; ++level) {
+        ASSERT_EQ(logbase_set_simd_level(level), level);
+        for (const std::string &base : tricky)
+            for (size_t pad = 0; pad < 70; pad += 3) {
+                std::string line = std::string(pad, 'p') + base, expected = line;
+                reference::move_quotes(expected.data(), expected.size());
+                convert_csv_log_special_character(line.data(), static_cast<int>(line.size()));
+                EXPECT_EQ(line, expected) << pad << " at level " << level;
+            }
+    }
 }
 
 TEST(FormatPolicy, QuotesAnUnquotedPolicyValue) {

@@ -18,6 +18,7 @@
 #include <emmintrin.h>
 
 #include "descriptor_tables.hpp"
+#include "kv_parser.hpp"
 #include "separator_scan.hpp"
 #include "simd_level.hpp"
 
@@ -41,7 +42,7 @@ class LineParser {
 
     // Parses the line whose first item has `row` at slot `first_pos`: the
     // bytes through the line's final newline, or a negative code.
-    int parse(int row, int first_pos) {
+    int parse(int row, int first_pos, lb::parser::Candidates *shared) {
         first_pos_ = first_pos;
         const lb::ed::Chain *known =
             row == 0 && first_pos == 0 ? lb::ed::builtin_chain(ctx_.table, ctx_.version) : nullptr;
@@ -56,8 +57,12 @@ class LineParser {
         // The candidate scan knows keys of [a-z0-9_] only, as the built-in tables' are.
         if (lb::parser::CandidateBlocks scan =
                 known != nullptr ? lb::parser::candidate_blocks(level_) : nullptr) {
-            lb::parser::Candidates candidates(start_, len_, scan);
-            greedy = parse_greedy(*known, candidates);
+            if (shared != nullptr && shared->serves(start_ - shared->bytes())) {
+                greedy = parse_greedy(*known, *shared);
+            } else {
+                lb::parser::Candidates candidates(start_, len_, scan);
+                greedy = parse_greedy(*known, candidates);
+            }
         } else {
             greedy = parse_greedy();
         }
@@ -112,6 +117,7 @@ class LineParser {
         const char *const end = end_;
         kv_entry *const slots = out_.entries;
         const bool early_ends = ctx_.version == 0;
+        const std::ptrdiff_t base = start - candidates.bytes(); // the line in the scan
         const char *scan = nullptr;
         if (int code = read_key(*chain.items[0], start, slots[0], scan); code < 0) return code;
         const int last = chain.count - 1;
@@ -123,12 +129,12 @@ class LineParser {
             // The last place where the next item's scan can start is the end.
             const std::ptrdiff_t highest = len_ - (text.len - text.space_at) + to_equals;
             char *sep = nullptr;
-            for (std::ptrdiff_t e = candidates.first_from(scan - start + to_equals);
-                 e != lb::parser::Candidates::kNone && e <= highest;
+            for (std::ptrdiff_t e = candidates.first_from(base + scan - start + to_equals);
+                 e != lb::parser::Candidates::kNone && e - base <= highest;
                  e = candidates.first_from(e + 1)) {
                 // Inside the line: the space lies at or after the scan start,
                 // past the first key, and the text ends at or before the end.
-                char *at = start + e - text.equals_at;
+                char *at = start + (e - base) - text.equals_at;
                 if (is_text_at(text, at)) {
                     sep = at + text.space_at;
                     break;
@@ -430,17 +436,22 @@ class LineParser {
 
 } // namespace
 
-extern "C" {
-
-LOGBASE_API int _parse_log_kv_pair(int row, int depth, char *item, int len, kv_entries *entries,
-                                   kv_parse_ctx *ctx) {
+int lb::parser::parse_items(int row, int depth, char *item, int len, kv_entries *entries,
+                            kv_parse_ctx *ctx, int level, Candidates *shared) {
     if (item == nullptr || entries == nullptr || ctx == nullptr || ctx->table == nullptr ||
         row < 0 || row >= lb::ed::kRows || depth < 1 || depth > kSlots || ctx->version < 0 ||
         ctx->version >= lb::ed::kLayouts)
         return KV_ERR_CATEGORY;
     if (len < 0) return KV_ERR_KEY;
-    LineParser parser(*ctx, *entries, item, len, lb::simd::level());
-    return parser.parse(row, kSlots - depth);
+    LineParser parser(*ctx, *entries, item, len, level);
+    return parser.parse(row, kSlots - depth, shared);
+}
+
+extern "C" {
+
+LOGBASE_API int _parse_log_kv_pair(int row, int depth, char *item, int len, kv_entries *entries,
+                                   kv_parse_ctx *ctx) {
+    return lb::parser::parse_items(row, depth, item, len, entries, ctx, lb::simd::level(), nullptr);
 }
 
 LOGBASE_API int parse_disk_log_entry(int cat, const char *line, int len, kv_entries *entries) {

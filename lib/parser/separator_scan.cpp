@@ -90,6 +90,78 @@ __attribute__((target("avx512bw"))) void blocks_avx512(const char *bytes, std::s
             candidates_of(equals, _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(' ')), key, carry);
     }
 }
+
+// The bytes `ends` asks for, 16 at a time at `p`, as in the pair scans' comment.
+inline uint64_t pairs_of(__m128i quote, __m128i equals, __m128i last, __m128i before_last,
+                         const KeyEnds &ends) {
+    __m128i keys = _mm_setzero_si128();
+    for (int k = 0; k < KeyEnds::kKeys; ++k)
+        keys = _mm_or_si128(
+            keys, _mm_and_si128(_mm_cmpeq_epi8(last, _mm_set1_epi8(ends.last[k])),
+                                _mm_cmpeq_epi8(before_last, _mm_set1_epi8(ends.before_last[k]))));
+    const __m128i pairs = _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(quote, _mm_set1_epi8('"')),
+                                                      _mm_cmpeq_epi8(equals, _mm_set1_epi8('='))),
+                                        keys);
+    return static_cast<uint16_t>(_mm_movemask_epi8(pairs));
+}
+
+void pairs_sse2(const char *bytes, std::size_t blocks, const KeyEnds &ends, uint64_t *out) {
+    const auto load = [](const char *p) {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+    };
+    for (std::size_t b = 0; b < blocks; ++b) {
+        uint64_t pairs = 0;
+        for (int i = 0; i < 64; i += 16) {
+            const char *p = bytes + 64 * b + i;
+            pairs |= pairs_of(load(p), load(p - 1), load(p - 2), load(p - 3), ends) << i;
+        }
+        out[b] = pairs;
+    }
+}
+
+__attribute__((target("avx2"))) inline __m256i load_avx2(const char *p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
+}
+
+__attribute__((target("avx2"))) void pairs_avx2(const char *bytes, std::size_t blocks,
+                                                const KeyEnds &ends, uint64_t *out) {
+    for (std::size_t b = 0; b < blocks; ++b) {
+        uint64_t pairs = 0;
+        for (int i = 0; i < 64; i += 32) {
+            const char *p = bytes + 64 * b + i;
+            const __m256i last = load_avx2(p - 2), before_last = load_avx2(p - 3);
+            __m256i keys = _mm256_setzero_si256();
+            for (int k = 0; k < KeyEnds::kKeys; ++k)
+                keys = _mm256_or_si256(
+                    keys,
+                    _mm256_and_si256(
+                        _mm256_cmpeq_epi8(last, _mm256_set1_epi8(ends.last[k])),
+                        _mm256_cmpeq_epi8(before_last, _mm256_set1_epi8(ends.before_last[k]))));
+            const __m256i found = _mm256_and_si256(
+                _mm256_and_si256(_mm256_cmpeq_epi8(load_avx2(p), _mm256_set1_epi8('"')),
+                                 _mm256_cmpeq_epi8(load_avx2(p - 1), _mm256_set1_epi8('='))),
+                keys);
+            pairs |= uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(found))} << i;
+        }
+        out[b] = pairs;
+    }
+}
+
+__attribute__((target("avx512bw"))) void pairs_avx512(const char *bytes, std::size_t blocks,
+                                                      const KeyEnds &ends, uint64_t *out) {
+    for (std::size_t b = 0; b < blocks; ++b) {
+        const char *p = bytes + 64 * b;
+        const __m512i last = _mm512_loadu_si512(p - 2), before_last = _mm512_loadu_si512(p - 3);
+        uint64_t keys = 0;
+        for (int k = 0; k < KeyEnds::kKeys; ++k)
+            keys |= _mm512_cmpeq_epi8_mask(last, _mm512_set1_epi8(ends.last[k])) &
+                    _mm512_cmpeq_epi8_mask(before_last, _mm512_set1_epi8(ends.before_last[k]));
+        const uint64_t pairs =
+            _mm512_cmpeq_epi8_mask(_mm512_loadu_si512(p), _mm512_set1_epi8('"')) &
+            _mm512_cmpeq_epi8_mask(_mm512_loadu_si512(p - 1), _mm512_set1_epi8('=')) & keys;
+        out[b] = pairs;
+    }
+}
 #endif
 
 } // namespace
@@ -103,6 +175,24 @@ CandidateBlocks candidate_blocks(int level) {
         return blocks_avx2;
     case LOGBASE_SIMD_SSE2:
         return blocks_sse2;
+    default:
+        break;
+    }
+#else
+    (void)level;
+#endif
+    return nullptr;
+}
+
+PairBlocks pair_blocks(int level) {
+#if defined(__x86_64__)
+    switch (level) {
+    case LOGBASE_SIMD_AVX512:
+        return pairs_avx512;
+    case LOGBASE_SIMD_AVX2:
+        return pairs_avx2;
+    case LOGBASE_SIMD_SSE2:
+        return pairs_sse2;
     default:
         break;
     }

@@ -27,9 +27,27 @@ using CandidateBlocks = void (*)(const char *bytes, std::size_t blocks, ScanCarr
 // the portable level, whose parser searches each key's '=' directly.
 CandidateBlocks candidate_blocks(int level);
 
+// The last two bytes of each key whose `key="` the CSV conversion moves.
+struct KeyEnds {
+    static constexpr int kKeys = 4;
+    char before_last[kKeys];
+    char last[kKeys];
+};
+
+// Bit i of out[b] is set when byte 64 * b + i of `bytes` is '"', the byte
+// before it '=', and the two before that the end of a key of `ends`, for
+// `blocks` whole blocks of 64 bytes; the 3 bytes before `bytes` are read.
+// The CSV conversion's search, where such pairs are few.
+using PairBlocks = void (*)(const char *bytes, std::size_t blocks, const KeyEnds &ends,
+                            uint64_t *out);
+
+// The pair scan of a vector level; null for the portable level.
+PairBlocks pair_blocks(int level);
+
 // The candidate '=' of one buffer, in increasing offsets, found a few
-// blocks ahead of the last one asked for: a buffer of many lines is only
-// scanned as far as its first line needs. Never reads past the buffer.
+// blocks ahead of the last one asked for: a line is only scanned as far as
+// it needs, and the lines of one buffer can share one scan. Never reads
+// past the buffer.
 class Candidates {
   public:
     static constexpr std::ptrdiff_t kNone = -1;
@@ -38,9 +56,16 @@ class Candidates {
     Candidates(const char *bytes, std::ptrdiff_t len, CandidateBlocks scan)
         : bytes_(bytes), len_(len), scan_(scan) {}
 
+    const char *bytes() const { return bytes_; }
+
+    // Whether first_from(from) can be asked: `from` never decreases from
+    // one call to the next.
+    bool serves(std::ptrdiff_t from) const { return from >= asked_; }
+
     // Offset of the first candidate at or after offset `from`; kNone when
-    // none is left. `from` never decreases from one call to the next.
+    // none is left.
     std::ptrdiff_t first_from(std::ptrdiff_t from) {
+        asked_ = from;
         for (;;) {
             for (; next_ < found_; ++next_)
                 if (at_[next_] >= from) return at_[next_];
@@ -81,6 +106,7 @@ class Candidates {
     const CandidateBlocks scan_;
     ScanCarry carry_;
     std::ptrdiff_t scanned_ = 0; // bytes whose candidates are listed or passed
+    std::ptrdiff_t asked_ = 0;
     int next_ = 0, found_ = 0;
     // A candidate takes 3 bytes at least (" k="), the first one maybe less.
     int at_[kBatch * 64 / 3 + 2];

@@ -166,32 +166,35 @@ constexpr uint64_t word_of(const char *bytes, int n) {
     return word;
 }
 
-constexpr lb::ed::SeparatorText separator_text(const entry_desc &before, const entry_desc &item) {
+// The step of `item` when `before` precedes it (or of the first item).
+constexpr lb::ed::ChainStep chain_step(const entry_desc *before, const entry_desc &item) {
     if (item.name_len > 27) throw "a key too long for a separator text";
+    lb::ed::ChainStep step{};
+    step.name = item.name;
+    step.name_len = item.name_len;
+    step.quoted = static_cast<int8_t>(item.quoted);
+    if (before == nullptr) return step;
     char text[32] = {};
     int len = 0;
-    if (before.quoted) text[len++] = '"';
-    const int space_at = len;
+    if (before->quoted) text[len++] = '"';
+    step.space_at = static_cast<int8_t>(len);
     text[len++] = ' ';
     for (int i = 0; i < item.name_len; ++i)
         text[len++] = item.name[i];
-    const int equals_at = len;
+    step.equals_at = static_cast<int8_t>(len);
     text[len++] = '=';
     if (item.quoted) text[len++] = '"';
-    lb::ed::SeparatorText t{};
-    t.len = len;
-    t.equals_at = equals_at;
-    t.space_at = space_at;
+    step.len = static_cast<int8_t>(len);
     for (int w = 0; w < len / 8; ++w)
-        t.words[w] = word_of(text + 8 * w, 8);
+        step.words[w] = word_of(text + 8 * w, 8);
     if (len >= 8) {
-        t.tail = word_of(text + len - 8, 8);
-        t.tail_mask = ~uint64_t{0};
+        step.tail = word_of(text + len - 8, 8);
+        step.tail_mask = ~uint64_t{0};
     } else {
-        t.tail = word_of(text, len) << (8 * (8 - len));
-        t.tail_mask = ~uint64_t{0} << (8 * (8 - len));
+        step.tail = word_of(text, len) << (8 * (8 - len));
+        step.tail_mask = ~uint64_t{0} << (8 * (8 - len));
     }
-    return t;
+    return step;
 }
 
 // The chains of `table` (the constant the writable `rows` start as), with
@@ -203,8 +206,8 @@ constexpr Chains build_chains(const Table &table, const Table &rows) {
         int prev = 0;
         for (int row = 0;; row = table[row].next_row[layout]) {
             if (chain.count == lb::ed::kLongestChain) throw "a layout longer than kLongestChain";
-            if (chain.count > 0)
-                chain.separators[chain.count] = separator_text(table[prev], table[row]);
+            chain.steps[chain.count] =
+                chain_step(chain.count > 0 ? &table[prev] : nullptr, table[row]);
             prev = row;
             chain.items[chain.count] = &rows[row];
             const bool last = table[row].next_row[layout] == 0;

@@ -19,27 +19,30 @@ inline constexpr int kLongestChain = 64;
 // following item exists but can never parse (no slot or no key left).
 enum class ItemKind : unsigned char { last, middle, dead_end };
 
-// The bytes around the separator before an item: the previous value's
-// closing quote when that value is quoted, the space, the key, '=' and the
-// opening quote when this value is quoted; compared 8 bytes at a time
-// (little-endian words, the last one ending with the text).
-struct SeparatorText {
-    uint64_t words[4]; // the whole words from the start
+// What the walk over a line's separators reads of one item, in one cache
+// line: its key, and the bytes around the separator before it (the previous
+// value's closing quote when that value is quoted, the space, the key, '='
+// and the opening quote when this value is quoted), compared 8 bytes at a
+// time as little-endian words, the last one ending with the text.
+struct alignas(64) ChainStep {
+    const char *name;
+    uint64_t words[3]; // the whole words of the text from its start
     uint64_t tail;     // the last 8 bytes, the bytes before the text masked out
     uint64_t tail_mask;
-    int len;
-    int equals_at; // offset of the '='
-    int space_at;  // offset of the space
+    int32_t name_len;
+    int8_t quoted;
+    int8_t len; // of the text
+    int8_t space_at;
+    int8_t equals_at;
 };
 
 // The keys of one layout in line order, from `date`, with the kind of each
-// and the text of the separator before it. Every key of a built-in table is
-// made of [a-z0-9_] only.
+// and its step. Every key of a built-in table is made of [a-z0-9_] only.
 struct Chain {
     int count;
     const entry_desc *items[kLongestChain];
     ItemKind kinds[kLongestChain];
-    SeparatorText separators[kLongestChain]; // [0] unused
+    ChainStep steps[kLongestChain]; // the text of [0] is empty
 };
 
 // The chain of a layout of a built-in table, computed with the tables (they

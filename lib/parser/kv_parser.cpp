@@ -116,44 +116,49 @@ class LineParser {
         char *const start = start_;
         const char *const end = end_;
         kv_entry *const slots = out_.entries;
-        const bool early_ends = ctx_.version == 0;
-        const std::ptrdiff_t base = start - candidates.bytes(); // the line in the scan
         const char *scan = nullptr;
         if (int code = read_key(*chain.items[0], start, slots[0], scan); code < 0) return code;
         const int last = chain.count - 1;
+        // Items from which a layout-0 line may end early.
+        const int early_from = ctx_.version == 0 ? kEarlyEndAfterPos + 1 : last;
+        const std::ptrdiff_t base = start - candidates.bytes(); // the line in the scan
+        const std::ptrdiff_t limit = base + len_;
         for (int i = 0; i < last; ++i) {
-            const entry_desc &desc = *chain.items[i];
             if (scan >= end) return i == 0 ? KV_ERR_END : kUndecided;
-            const lb::ed::SeparatorText &text = chain.separators[i + 1];
-            const std::ptrdiff_t to_equals = text.equals_at - text.space_at;
-            // The last place where the next item's scan can start is the end.
-            const std::ptrdiff_t highest = len_ - (text.len - text.space_at) + to_equals;
+            const lb::ed::ChainStep &next = chain.steps[i + 1];
+            const std::ptrdiff_t to_equals = next.equals_at - next.space_at;
+            // The last '=' whose text ends inside the line.
+            const std::ptrdiff_t highest = limit - next.len + next.equals_at;
             char *sep = nullptr;
-            for (std::ptrdiff_t e = candidates.first_from(base + scan - start + to_equals);
-                 e != lb::parser::Candidates::kNone && e - base <= highest;
+            for (std::ptrdiff_t e = candidates.first_from(base + (scan - start) + to_equals);
+                 e != lb::parser::Candidates::kNone && e <= highest;
                  e = candidates.first_from(e + 1)) {
                 // Inside the line: the space lies at or after the scan start,
                 // past the first key, and the text ends at or before the end.
-                char *at = start + (e - base) - text.equals_at;
-                if (is_text_at(text, at)) {
-                    sep = at + text.space_at;
+                char *at = start + (e - base) - next.equals_at;
+                if (is_text_at(next, at)) {
+                    sep = at + next.space_at;
                     break;
                 }
             }
-            if (early_ends && i > kEarlyEndAfterPos) {
+            if (i >= early_from) {
                 const char *bound = sep ? sep : end;
-                if (const char *t = first_line_end(desc, scan, bound); t != bound)
-                    return end_greedy_line(desc, slots[i], i, t);
+                if (const char *t = first_line_end(*chain.items[i], scan, bound); t != bound)
+                    return end_greedy_line(*chain.items[i], slots[i], i, t);
             }
             if (sep == nullptr) return kUndecided;
             separators_[i] = sep;
-            set_value_end(desc, slots[i], sep - slots[i].val);
-            const entry_desc &next = *chain.items[i + 1];
-            kv_entry &slot = slots[i + 1];
-            slot.key = next.name;
-            slot.key_len = next.name_len;
-            slot.val = sep + 1 + to_equals;
-            scan = slot.val + next.quoted;
+            kv_entry &slot = slots[i];
+            slot.val_len = static_cast<int32_t>(sep - slot.val);
+            if (chain.steps[i].quoted && slot.val_len > 1) {
+                slot.val += 1;
+                slot.val_len -= 2;
+            }
+            kv_entry &taken = slots[i + 1];
+            taken.key = next.name;
+            taken.key_len = next.name_len;
+            taken.val = sep + 1 + to_equals;
+            scan = taken.val + next.quoted;
         }
         const entry_desc &desc = *chain.items[last];
         const char *t = first_line_end(desc, scan, end);
@@ -167,11 +172,12 @@ class LineParser {
         return word;
     }
 
-    // Whether `text` stands at `at`; the 8 bytes before its end are readable.
-    static bool is_text_at(const lb::ed::SeparatorText &text, const char *at) {
-        if ((load8(at + text.len - 8) & text.tail_mask) != text.tail) return false;
-        for (int w = 0; w < text.len / 8; ++w)
-            if (load8(at + 8 * w) != text.words[w]) return false;
+    // Whether the step's separator text stands at `at`; the 8 bytes before
+    // its end are readable.
+    static bool is_text_at(const lb::ed::ChainStep &step, const char *at) {
+        if ((load8(at + step.len - 8) & step.tail_mask) != step.tail) return false;
+        for (int w = 0; w < step.len / 8; ++w)
+            if (load8(at + 8 * w) != step.words[w]) return false;
         return true;
     }
 

@@ -365,8 +365,8 @@ LOGBASE_API void convert_csv_log_special_character(char *line, int len);
 LOGBASE_API int logbase_simd_level(void);
 /* Sets the level for every thread, or the best below it that the processor
  * has; returns the level now in effect, or -1 (nothing changed) for a level
- * outside LOGBASE_SIMD_PORTABLE..LOGBASE_SIMD_AVX512. Calls already
- * scanning finish at the level they started with. */
+ * outside LOGBASE_SIMD_PORTABLE..LOGBASE_SIMD_AVX512. A call that runs
+ * while the level changes may use either level, with the same results. */
 LOGBASE_API int logbase_set_simd_level(int level);
 
 /* ===== String hash and hash table ======================================== */

@@ -1,6 +1,7 @@
 // Line parser and CSV throughput on realistic layout-11 attack lines, beside a
 // memchr pass over the same bytes (the ceiling) and the straightforward
-// recursive parser of the tests; then a 4 KB line full of look-alikes of the
+// recursive parser of the tests; the parser at every vector level on attack
+// and traffic lines side by side; then a 4 KB line full of look-alikes of the
 // following keys against a typical line of the same length.
 #include <benchmark/benchmark.h>
 
@@ -136,6 +137,49 @@ void BM_CsvVsParse(benchmark::State &state) {
     state.counters["csv_vs_parse"] = parse_time / csv_time;
 }
 
+// The memchr walk over the attack lines, then the parse of the attack and of
+// the traffic lines at every vector level this processor has, alternating
+// within each iteration so that all see the same load. Counters: GB/s
+// (10^9 bytes) of each, named by level and category, and each level's
+// attack parse over the memchr walk.
+void BM_Levels(benchmark::State &state) {
+    static const Corpus traffic = bench::read_corpus("traffic.txt");
+    const Corpus &attack = corpus();
+    const int best = logbase_set_simd_level(LOGBASE_SIMD_AVX512);
+    double walk_time = 0, parse_time[4][2] = {};
+    kv_entries items;
+    for (auto _ : state) {
+        double start = cpu_seconds();
+        size_t lines = 0;
+        for (const char *p = attack.bytes.data(), *end = p + attack.bytes.size();
+             (p = static_cast<const char *>(std::memchr(p, '\n', end - p))) != nullptr; ++p)
+            ++lines;
+        benchmark::DoNotOptimize(lines);
+        walk_time += cpu_seconds() - start;
+        for (int level = LOGBASE_SIMD_PORTABLE; level <= best; ++level) {
+            logbase_set_simd_level(level);
+            start = cpu_seconds();
+            bench::parse_corpus(attack, items, LOG_CAT_ATTACK);
+            const double parsed = cpu_seconds();
+            bench::parse_corpus(traffic, items, LOG_CAT_TRAFFIC);
+            parse_time[level][0] += parsed - start;
+            parse_time[level][1] += cpu_seconds() - parsed;
+        }
+    }
+    logbase_set_simd_level(best);
+    const auto rate = [&](const Corpus &c, double seconds) {
+        return static_cast<double>(state.iterations() * c.bytes.size()) / seconds * 1e-9;
+    };
+    const char *const names[] = {"portable", "sse2", "avx2", "avx512"};
+    state.counters["memchr_GBps"] = rate(attack, walk_time);
+    for (int level = LOGBASE_SIMD_PORTABLE; level <= best; ++level) {
+        const std::string name = names[level];
+        state.counters[name + "_attack_GBps"] = rate(attack, parse_time[level][0]);
+        state.counters[name + "_traffic_GBps"] = rate(traffic, parse_time[level][1]);
+        state.counters[name + "_x_memchr"] = walk_time / parse_time[level][0];
+    }
+}
+
 // One 4 KB line: typical, full of look-alikes (parses), or full of
 // look-alikes and cut before its final newline (fails after trying them).
 enum LineKind { kTypical, kCrafted, kCraftedCut };
@@ -183,6 +227,7 @@ BENCHMARK(BM_MemchrCeiling);
 BENCHMARK(BM_Parse);
 BENCHMARK(BM_Csv);
 BENCHMARK(BM_CsvVsParse)->UseManualTime();
+BENCHMARK(BM_Levels)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ParseStraightforward);
 BENCHMARK(BM_Line4K)->ArgName("kind")->Arg(kTypical)->Arg(kCrafted)->Arg(kCraftedCut);
 BENCHMARK(BM_Line4KStraightforward)->ArgName("kind")->Arg(kTypical)->Arg(kCrafted);

@@ -1,6 +1,7 @@
 // What the parser and filter benchmarks share: a thread CPU clock and the
 // corpus, the attack sample lines (layout 11, with their v013 tag), each
-// ending as in a log file with a space and a newline, repeated to about 1 MiB.
+// ending as in a log file with a space and a newline, repeated to about 1 MiB
+// (or so the sample lines of another category).
 #pragma once
 
 #include <cstddef>
@@ -20,22 +21,24 @@ struct Corpus {
     std::vector<int> lengths;
 };
 
+inline Corpus read_corpus(const char *file) {
+    std::ifstream in(std::string(LOGBASE_SAMPLE_DIR "/") + file);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty()) lines.push_back(line + " \n");
+    if (lines.empty()) throw std::runtime_error("no sample lines");
+    Corpus c;
+    while (c.bytes.size() < std::size_t{1} << 20)
+        for (const std::string &line : lines) {
+            c.starts.push_back(c.bytes.size());
+            c.lengths.push_back(static_cast<int>(line.size()));
+            c.bytes += line;
+        }
+    return c;
+}
+
 inline const Corpus &corpus() {
-    static const Corpus c = [] {
-        std::ifstream in(LOGBASE_SAMPLE_DIR "/attack.txt");
-        std::vector<std::string> lines;
-        for (std::string line; std::getline(in, line);)
-            if (!line.empty()) lines.push_back(line + " \n");
-        if (lines.empty()) throw std::runtime_error("no sample lines");
-        Corpus c;
-        while (c.bytes.size() < std::size_t{1} << 20)
-            for (const std::string &line : lines) {
-                c.starts.push_back(c.bytes.size());
-                c.lengths.push_back(static_cast<int>(line.size()));
-                c.bytes += line;
-            }
-        return c;
-    }();
+    static const Corpus c = read_corpus("attack.txt");
     return c;
 }
 
@@ -47,9 +50,9 @@ inline double cpu_seconds() {
 }
 
 // Parses every line of the corpus once, as the side-by-side cases' baseline.
-inline void parse_corpus(const Corpus &c, kv_entries &items) {
+inline void parse_corpus(const Corpus &c, kv_entries &items, int cat = LOG_CAT_ATTACK) {
     for (std::size_t i = 0; i < c.starts.size(); ++i)
-        parse_disk_log_entry(LOG_CAT_ATTACK, c.bytes.data() + c.starts[i], c.lengths[i], &items);
+        parse_disk_log_entry(cat, c.bytes.data() + c.starts[i], c.lengths[i], &items);
 }
 
 } // namespace bench

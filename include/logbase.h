@@ -270,7 +270,9 @@ typedef struct entry_desc {
  * time and only read by the library, so any thread may call this at any time. */
 LOGBASE_API entry_desc *_get_ed_by_cat(int cat);
 /* Copies layout in_ver - 1 into layout in_ver in every row of `table`. An
- * in_ver outside 1..30 stops the process with an assertion. */
+ * in_ver outside 1..30 stops the process with an assertion. Meant for a
+ * host's own copy of a table: the parser reads layouts 0..11 of the built-in
+ * tables as they load. */
 LOGBASE_API void dup_prev_ed(entry_desc *table, int in_ver);
 /* Reads the version tag at the head of a line of len bytes. No tag (the line
  * does not begin with "v0"): prefix_len 0 and version 0. Tag v001..v013:
@@ -358,6 +360,23 @@ LOGBASE_API int convert_csv_log(int cat, char *buf, int len);
  * ml_svm_log_match_types and ml_allow_method value of a line in front of its
  * key. A NULL line is ignored. */
 LOGBASE_API void convert_csv_log_special_character(char *line, int len);
+
+/* The vector instructions the parser's separator scan and the filters' line
+ * test use: plain C++ (LOGBASE_SIMD_PORTABLE), SSE2, AVX2, or AVX-512BW.
+ * Results never depend on the level, only speed. The level starts as the
+ * environment variable LOGBASE_SIMD names it (portable, sse2, avx2, avx512;
+ * read once, on first use), or else as the best the processor has. */
+#define LOGBASE_SIMD_PORTABLE 0
+#define LOGBASE_SIMD_SSE2 1
+#define LOGBASE_SIMD_AVX2 2
+#define LOGBASE_SIMD_AVX512 3
+/* The level in effect. */
+LOGBASE_API int logbase_simd_level(void);
+/* Sets the level for every thread, or the best below it that the processor
+ * has; returns the level now in effect, or -1 (nothing changed) for a level
+ * outside LOGBASE_SIMD_PORTABLE..LOGBASE_SIMD_AVX512. A call that runs
+ * while the level changes may use either level, with the same results. */
+LOGBASE_API int logbase_set_simd_level(int level);
 
 /* ===== String hash and hash table ======================================== */
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <dlfcn.h>
+#include <fstream>
 #include <random>
 #include <sstream>
 #include <string>
@@ -195,13 +196,18 @@ TEST(CsvConversion, ConvertsLinesInPlace) {
         "a,timezone=\"x\",timezone=\"y\",ml_allow_method=\"z\" \n",
         std::string(5000, 'a') + "ml_svm_log_match_types=\"1\"",
     };
-    for (const std::string &base : tricky)
-        for (size_t pad = 0; pad < 70; pad += 3) {
-            std::string line = std::string(pad, 'p') + base, expected = line;
-            reference::move_quotes(expected.data(), expected.size());
-            convert_csv_log_special_character(line.data(), static_cast<int>(line.size()));
-            EXPECT_EQ(line, expected) << pad;
-        }
+    // At every vector level this processor has (its search takes 64 places at a time).
+    const int best = logbase_set_simd_level(LOGBASE_SIMD_AVX512);
+    for (int level = LOGBASE_SIMD_PORTABLE; level <= best; ++level) {
+        ASSERT_EQ(logbase_set_simd_level(level), level);
+        for (const std::string &base : tricky)
+            for (size_t pad = 0; pad < 70; pad += 3) {
+                std::string line = std::string(pad, 'p') + base, expected = line;
+                reference::move_quotes(expected.data(), expected.size());
+                convert_csv_log_special_character(line.data(), static_cast<int>(line.size()));
+                EXPECT_EQ(line, expected) << pad << " at level " << level;
+            }
+    }
 }
 
 TEST(FormatPolicy, QuotesAnUnquotedPolicyValue) {
@@ -275,6 +281,62 @@ std::pair<std::string, int> random_line(int cat, int layout) {
     return {text, static_cast<int>(text.size()) - (fault == 3 ? 1 + static_cast<int>(pick(8)) : 0)};
 }
 
+// What the parser and the CSV conversion make of the first `len` bytes of
+// `text`: results, items (values as offsets) and the converted bytes.
+std::string outcome(int cat, const std::string &text, int len) {
+    kv_entries e{};
+    std::ostringstream out;
+    const int parsed = parse_disk_log_entry(cat, text.c_str(), len, &e);
+    out << parsed << ' ' << e.count;
+    for (int i = 0; parsed > 0 && i < e.count; ++i)
+        out << ' ' << std::string(e.entries[i].key, e.entries[i].key_len) << '@'
+            << e.entries[i].val - text.c_str() << '+' << e.entries[i].val_len;
+    std::string csv = text;
+    out << ' ' << convert_csv_log(cat, csv.data(), len) << ' ' << csv;
+    return out.str();
+}
+
+// Every vector level this processor has gives the portable level's outcome.
+void expect_same_at_every_level(int cat, const std::string &text, int len) {
+    const int best = logbase_set_simd_level(LOGBASE_SIMD_AVX512);
+    logbase_set_simd_level(LOGBASE_SIMD_PORTABLE);
+    const std::string portable = outcome(cat, text, len);
+    for (int level = LOGBASE_SIMD_SSE2; level <= best; ++level) {
+        ASSERT_EQ(logbase_set_simd_level(level), level);
+        EXPECT_EQ(outcome(cat, text, len), portable) << "level " << level << ": " << text;
+    }
+}
+
+TEST(Differential, EveryLevelAgreesOnSamplesGeneratedAndCraftedLines) {
+    const char *const files[] = {"", "event", "traffic", "attack"};
+    for (int cat = LOG_CAT_EVENT; cat <= LOG_CAT_ATTACK; ++cat) {
+        for (const char *suffix : {".txt", ".layout0.txt"}) {
+            std::ifstream in(std::string(LOGBASE_SAMPLES_DIR) + "/" + files[cat] + suffix);
+            int lines = 0;
+            for (std::string line; std::getline(in, line); ++lines)
+                expect_same_at_every_level(cat, line + " \n", static_cast<int>(line.size()) + 2);
+            EXPECT_GT(lines, 4) << files[cat] << suffix;
+        }
+        for (int layout = 0; layout <= 11; ++layout) {
+            const std::string tag = "v0" + std::to_string(layout ? 102 + layout : 101).substr(1);
+            const std::string line = make_line(cat, layout, tag + "abcd");
+            for (int cut : {0, 1, 2})
+                expect_same_at_every_level(cat, line, static_cast<int>(line.size()) - cut);
+        }
+    }
+    // Look-alikes of the following keys inside a value, at every offset from a 64-byte block.
+    std::string lure;
+    while (lure.size() < 3000)
+        lure += "\" http_host=\"a\" http_agent=\"b\" http_session_id=c msg=\"d\" \n";
+    for (size_t pad = 0; pad < 64; pad += 7) {
+        std::string line = make_line(LOG_CAT_ATTACK, 11, "v013abcd",
+                                     {"http_url", "\"" + std::string(pad, 'x') + lure + "\""});
+        expect_same_at_every_level(LOG_CAT_ATTACK, line, static_cast<int>(line.size()));
+        line.back() = '!';
+        expect_same_at_every_level(LOG_CAT_ATTACK, line, static_cast<int>(line.size()));
+    }
+}
+
 TEST(Differential, AgreesWithTheStraightforwardParser) {
     // 5040 pairs, 10,080 lines, over layouts 0..11 of every category.
     int successes = 0, skipped = 0;
@@ -291,6 +353,8 @@ TEST(Differential, AgreesWithTheStraightforwardParser) {
         std::string csv_fast = text.substr(0, len) + second, csv_slow = csv_fast;
         const int c_fast = convert_csv_log(cat, csv_fast.data(), len + len2);
         const int c_slow = reference::convert_csv_log(cat, csv_slow.data(), len + len2, budget);
+        expect_same_at_every_level(cat, text, len);
+        expect_same_at_every_level(cat, text.substr(0, len) + second, len + len2);
         if (budget.exhausted && ++skipped) continue;
         ASSERT_EQ(std::tie(r_fast, fast.count, c_fast, csv_fast),
                   std::tie(r_slow, slow.count, c_slow, csv_slow));

@@ -4,12 +4,15 @@
 // middle and last: log text repeats digits and punctuation, so two bytes
 // alone let through many places); only where all three agree are the rest
 // compared. 32 places at a time with AVX2 where the processor has it, else
-// 16 with SSE2, which every x86-64 processor has.
+// 16 with SSE2, which every x86-64 processor has; the level of the byte
+// scans (simd_level.hpp) decides, and its portable level searches plainly.
 #pragma once
 
 #include <cstddef>
 #include <cstring>
 #include <string_view>
+
+#include "simd_level.hpp"
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -69,22 +72,13 @@ inline std::size_t search_sse2(std::string_view line, std::string_view needle, s
     }
     return at;
 }
-
-inline bool has_avx2() noexcept {
-    static const bool has = (__builtin_cpu_init(), __builtin_cpu_supports("avx2"));
-    return has;
-}
-#else
-inline bool has_avx2() noexcept {
-    return false;
-}
 #endif
 
 } // namespace detail
 
-// `wide`: search 32 places at a time (only where the processor has AVX2).
+// `level`: a LOGBASE_SIMD_* level the processor has.
 inline bool contains_bytes(std::string_view line, std::string_view needle,
-                           bool wide = detail::has_avx2()) noexcept {
+                           int level = simd::level()) noexcept {
     const std::size_t k = needle.size();
     if (k == 0) return true;
     if (line.size() < k) return false;
@@ -94,8 +88,10 @@ inline bool contains_bytes(std::string_view line, std::string_view needle,
     // Places whose last byte lies inside the line: line.size() - k + 1.
     bool found = false;
     const std::size_t places = line.size() - k + 1;
-    at = wide ? detail::search_avx2(line, needle, places, found)
-              : detail::search_sse2(line, needle, places, found);
+    if (level >= LOGBASE_SIMD_AVX2)
+        at = detail::search_avx2(line, needle, places, found);
+    else if (level == LOGBASE_SIMD_SSE2)
+        at = detail::search_sse2(line, needle, places, found);
     if (found) return true;
 #endif
     return line.substr(at).find(needle) != std::string_view::npos;

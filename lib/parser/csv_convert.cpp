@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <emmintrin.h>
 #include <iterator>
 #include <string_view>
 
 #include "bounded_text.hpp"
+#include "kv_parser.hpp"
 #include "logbase.h"
+#include "separator_scan.hpp"
+#include "simd_level.hpp"
 
 namespace {
 
@@ -68,38 +70,46 @@ bool pattern_ends_at(const char *text, size_t quote, std::string_view pattern) {
     return start[key_len] == '=';
 }
 
-// Bit i set where text[at + i - 1] is '=' and text[at + i] is '"' (i < 64).
-uint64_t pairs64(const char *text, size_t at) {
-    uint64_t pairs = 0;
-    for (size_t i = 0; i < 64; i += 16) {
-        const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text + at + i));
-        const __m128i before =
-            _mm_loadu_si128(reinterpret_cast<const __m128i *>(text + at + i - 1));
-        const __m128i pair = _mm_and_si128(_mm_cmpeq_epi8(here, _mm_set1_epi8('"')),
-                                           _mm_cmpeq_epi8(before, _mm_set1_epi8('=')));
-        pairs |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(pair))} << i;
+constexpr lb::parser::KeyEnds key_ends_of_patterns() {
+    lb::parser::KeyEnds ends{};
+    static_assert(lb::parser::KeyEnds::kKeys == kPatterns);
+    for (int k = 0; k < kPatterns; ++k) {
+        ends.before_last[k] = kQuotedFieldPatterns[k].end()[-4];
+        ends.last[k] = kQuotedFieldPatterns[k].end()[-3];
     }
-    return pairs;
+    return ends;
 }
 
-// Calls visit(q) for every q in [from, to), from >= 1, where text[q - 1] is
-// '=' and text[q] '"', in order, until visit returns true. A line holds a
-// few dozen such pairs among a thousand bytes or more: 64 positions are
-// tested at a time, and only the pairs found are visited.
+constexpr lb::parser::KeyEnds kPatternKeyEnds = key_ends_of_patterns();
+
+// Calls visit(q) for every q in [from, to), from >= 3, where text[q - 1] is
+// '=' and text[q] '"', in order, until visit returns true; with `scan` (the
+// pair scan of a vector level) only those after the last two bytes of a
+// pattern's key. A line holds a few dozen pairs among a thousand bytes or
+// more, and a few of them after those bytes: 64 positions are tested at a
+// time, and only the pairs found are visited.
 template <typename Visit>
-void each_quote_after_equals(const char *text, size_t from, size_t to, Visit visit) {
+void each_quote_after_equals(const char *text, size_t from, size_t to, lb::parser::PairBlocks scan,
+                             Visit visit) {
+    constexpr size_t kBatch = 16;
     size_t q = from;
-    for (; q + 64 <= to; q += 64)
-        for (uint64_t pairs = pairs64(text, q); pairs != 0; pairs &= pairs - 1)
-            if (visit(q + static_cast<size_t>(__builtin_ctzll(pairs)))) return;
+    uint64_t masks[kBatch];
+    while (scan != nullptr && q + 64 <= to) {
+        const size_t blocks = std::min(kBatch, (to - q) / 64);
+        scan(text + q, blocks, kPatternKeyEnds, masks);
+        for (size_t b = 0; b < blocks; ++b, q += 64)
+            for (uint64_t pairs = masks[b]; pairs != 0; pairs &= pairs - 1)
+                if (visit(q + static_cast<size_t>(__builtin_ctzll(pairs)))) return;
+    }
     for (; q < to; ++q)
         if (text[q] == '"' && text[q - 1] == '=' && visit(q)) return;
 }
 
 // Start of the first occurrence of `pattern` lying inside [from, to), or kNone.
-size_t find_between(const char *text, size_t from, size_t to, std::string_view pattern) {
+size_t find_between(const char *text, size_t from, size_t to, std::string_view pattern,
+                    lb::parser::PairBlocks scan) {
     size_t found = kNone;
-    each_quote_after_equals(text, from + pattern.size() - 1, to, [&](size_t q) {
+    each_quote_after_equals(text, from + pattern.size() - 1, to, scan, [&](size_t q) {
         if (!pattern_ends_at(text, q, pattern)) return false;
         found = q + 1 - pattern.size();
         return true;
@@ -138,10 +148,11 @@ constexpr KeyEnds kKeyEnds = key_ends();
 // The first occurrence of every pattern in text[0, len), in one pass. At
 // each pair one table lookup and one eight-byte compare turn almost every
 // candidate away without a branch that depends on the text.
-void find_all(const char *text, size_t len, size_t (&first)[kPatterns]) {
+void find_all(const char *text, size_t len, size_t (&first)[kPatterns],
+              lb::parser::PairBlocks scan) {
     std::fill(std::begin(first), std::end(first), kNone);
     int missing = kPatterns;
-    each_quote_after_equals(text, kShortestPattern - 1, len, [&](size_t q) {
+    each_quote_after_equals(text, kShortestPattern - 1, len, scan, [&](size_t q) {
         const int k = kKeyEnds.pattern_of_letter[static_cast<unsigned char>(text[q - 2])];
         if (load8(text + q - 9) != kKeyEnds.last8[k]) return false;
         if (first[k] != kNone || !pattern_ends_at(text, q, kQuotedFieldPatterns[k])) return false;
@@ -167,8 +178,9 @@ size_t occurrence_ending_at(const char *text, size_t len, size_t q, std::string_
 // `len` is the line's length; the text ends at its first zero byte.
 void rewrite_quoted_fields(char *text, size_t len) {
     len = lb::length_bounded(text, len);
+    const lb::parser::PairBlocks scan = lb::parser::pair_blocks(lb::simd::level());
     size_t first[kPatterns];
-    find_all(text, len, first);
+    find_all(text, len, first, scan);
     size_t done_at[kPatterns];
     size_t done_len[kPatterns];
     int done = 0;
@@ -177,7 +189,7 @@ void rewrite_quoted_fields(char *text, size_t len) {
         size_t at = first[k];
         for (int d = 0; d < done && at != kNone; ++d)
             if (at < done_at[d] + done_len[d] && done_at[d] < at + pattern.size())
-                at = find_between(text, 0, len, pattern);
+                at = find_between(text, 0, len, pattern, scan);
         for (int d = 0; d < done; ++d) {
             at = std::min(at, occurrence_ending_at(text, len, done_at[d], pattern));
             at = std::min(at, occurrence_ending_at(text, len, done_at[d] + done_len[d], pattern));
@@ -215,11 +227,17 @@ LOGBASE_API int convert_csv_log(int cat, char *buf, int len) {
     scan_ver(buf, len, &prefix_len, &ctx.version);
     char *cursor = buf;
     int remaining = len;
+    // One candidate scan for the whole buffer, line after line: a line's own
+    // scan would run on a few blocks into the next one.
+    const int level = lb::simd::level();
+    const lb::parser::CandidateBlocks blocks = lb::parser::candidate_blocks(level);
+    lb::parser::Candidates candidates(buf, len > 0 ? len : 0, blocks);
+    lb::parser::Candidates *shared = blocks != nullptr ? &candidates : nullptr;
     while (remaining > 0) {
         if (remaining <= prefix_len) return KV_ERR_KEY;
         char *line = cursor + prefix_len;
-        const int parsed =
-            _parse_log_kv_pair(0, KV_MAX_ITEMS, line, remaining - prefix_len, &scratch, &ctx);
+        const int parsed = lb::parser::parse_items(0, KV_MAX_ITEMS, line, remaining - prefix_len,
+                                                   &scratch, &ctx, level, shared);
         if (parsed < 1) return parsed;
         convert_csv_log_special_character(line, parsed);
         cursor = line + parsed;

@@ -142,6 +142,86 @@ constinit Table ed_arr_atk = atk_table;
 constinit Table ed_arr_tfk = tfk_table;
 constinit Table ed_arr_evt = evt_table;
 
+constexpr bool is_key_byte(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+template <size_t N> constexpr bool keys_are_plain(const RowSpec (&rows)[N]) {
+    for (const RowSpec &row : rows)
+        for (const char *c = row.name; *c != '\0'; ++c)
+            if (!is_key_byte(*c)) return false;
+    return true;
+}
+static_assert(keys_are_plain(atk_rows) && keys_are_plain(tfk_rows) && keys_are_plain(evt_rows),
+              "the parser's separator scan finds keys of [a-z0-9_] only");
+
+using lb::ed::Chain;
+using lb::ed::ItemKind;
+using Chains = std::array<Chain, lb::ed::kNewestLayout + 1>;
+
+constexpr uint64_t word_of(const char *bytes, int n) {
+    uint64_t word = 0;
+    for (int i = 0; i < n; ++i)
+        word |= uint64_t{static_cast<unsigned char>(bytes[i])} << (8 * i);
+    return word;
+}
+
+// The step of `item` when `before` precedes it (or of the first item).
+constexpr lb::ed::ChainStep chain_step(const entry_desc *before, const entry_desc &item) {
+    if (item.name_len > 27) throw "a key too long for a separator text";
+    lb::ed::ChainStep step{};
+    step.name = item.name;
+    step.name_len = item.name_len;
+    step.quoted = static_cast<int8_t>(item.quoted);
+    if (before == nullptr) return step;
+    char text[32] = {};
+    int len = 0;
+    if (before->quoted) text[len++] = '"';
+    step.space_at = static_cast<int8_t>(len);
+    text[len++] = ' ';
+    for (int i = 0; i < item.name_len; ++i)
+        text[len++] = item.name[i];
+    step.equals_at = static_cast<int8_t>(len);
+    text[len++] = '=';
+    if (item.quoted) text[len++] = '"';
+    step.len = static_cast<int8_t>(len);
+    for (int w = 0; w < len / 8; ++w)
+        step.words[w] = word_of(text + 8 * w, 8);
+    if (len >= 8) {
+        step.tail = word_of(text + len - 8, 8);
+        step.tail_mask = ~uint64_t{0};
+    } else {
+        step.tail = word_of(text, len) << (8 * (8 - len));
+        step.tail_mask = ~uint64_t{0} << (8 * (8 - len));
+    }
+    return step;
+}
+
+// The chains of `table` (the constant the writable `rows` start as), with
+// pointers into `rows`.
+constexpr Chains build_chains(const Table &table, const Table &rows) {
+    Chains chains{};
+    for (int layout = 0; layout <= lb::ed::kNewestLayout; ++layout) {
+        Chain &chain = chains[layout];
+        int prev = 0;
+        for (int row = 0;; row = table[row].next_row[layout]) {
+            if (chain.count == lb::ed::kLongestChain) throw "a layout longer than kLongestChain";
+            chain.steps[chain.count] =
+                chain_step(chain.count > 0 ? &table[prev] : nullptr, table[row]);
+            prev = row;
+            chain.items[chain.count] = &rows[row];
+            const bool last = table[row].next_row[layout] == 0;
+            chain.kinds[chain.count++] = last ? ItemKind::last : ItemKind::middle;
+            if (last) break;
+        }
+    }
+    return chains;
+}
+
+constinit const Chains atk_chains = build_chains(atk_table, ed_arr_atk);
+constinit const Chains tfk_chains = build_chains(tfk_table, ed_arr_tfk);
+constinit const Chains evt_chains = build_chains(evt_table, ed_arr_evt);
+
 enum AtkRow {
 #define LB_ROW_ENUM(key, q) atk_##key,
     LB_ATK_KEYS(LB_ROW_ENUM)
@@ -157,6 +237,18 @@ enum EvtRow {
     LB_EVT_KEYS(LB_ROW_ENUM)
 #undef LB_ROW_ENUM
 };
+
+} // namespace
+
+const lb::ed::Chain *lb::ed::builtin_chain(const entry_desc *table, int layout) {
+    if (layout < 0 || layout > kNewestLayout) return nullptr;
+    if (table == ed_arr_atk.data()) return &atk_chains[layout];
+    if (table == ed_arr_tfk.data()) return &tfk_chains[layout];
+    if (table == ed_arr_evt.data()) return &evt_chains[layout];
+    return nullptr;
+}
+
+namespace {
 
 // Layout of a "v0NN" tag, for NN from 1 to 13.
 constexpr int layout_of_tag[14] = {-1, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};

@@ -18,6 +18,9 @@
 #include <emmintrin.h>
 
 #include "descriptor_tables.hpp"
+#include "kv_parser.hpp"
+#include "separator_scan.hpp"
+#include "simd_level.hpp"
 
 static_assert(sizeof(entry_desc) == 8 + 4 + 4 + 31 * 4 + 4);
 static_assert(sizeof(kv_entry) == 32 && offsetof(kv_entry, val) == 16);
@@ -34,15 +37,35 @@ constexpr std::ptrdiff_t kNever = -1;
 
 class LineParser {
   public:
-    LineParser(kv_parse_ctx &ctx, kv_entries &out, char *start, int len)
-        : ctx_(ctx), out_(out), start_(start), end_(start + len), len_(len) {}
+    LineParser(kv_parse_ctx &ctx, kv_entries &out, char *start, int len, int level)
+        : ctx_(ctx), out_(out), start_(start), end_(start + len), len_(len), level_(level) {}
 
     // Parses the line whose first item has `row` at slot `first_pos`: the
     // bytes through the line's final newline, or a negative code.
-    int parse(int row, int first_pos) {
+    int parse(int row, int first_pos, lb::parser::Candidates *shared) {
         first_pos_ = first_pos;
-        count_ = chain(row);
-        const int greedy = parse_greedy();
+        const lb::ed::Chain *known =
+            row == 0 && first_pos == 0 ? lb::ed::builtin_chain(ctx_.table, ctx_.version) : nullptr;
+        if (known != nullptr) {
+            count_ = known->count;
+            items_ = known->items;
+            kinds_ = known->kinds;
+        } else {
+            count_ = chain(row);
+        }
+        int greedy;
+        // The candidate scan knows keys of [a-z0-9_] only, as the built-in tables' are.
+        if (lb::parser::CandidateBlocks scan =
+                known != nullptr ? lb::parser::candidate_blocks(level_) : nullptr) {
+            if (shared != nullptr && shared->serves(start_ - shared->bytes())) {
+                greedy = parse_greedy(*known, *shared);
+            } else {
+                lb::parser::Candidates candidates(start_, len_, scan);
+                greedy = parse_greedy(*known, candidates);
+            }
+        } else {
+            greedy = parse_greedy();
+        }
         return greedy != kUndecided ? greedy : parse_exact();
     }
 
@@ -85,6 +108,79 @@ class LineParser {
         }
     }
 
+    // parse_greedy() for a chain computed at load, each separator taken
+    // from the candidate '=': the walk only goes forward, so the line's
+    // candidates are read once. The separator text before each item holds
+    // what separates() checks.
+    int parse_greedy(const lb::ed::Chain &chain, lb::parser::Candidates &candidates) {
+        char *const start = start_;
+        const char *const end = end_;
+        kv_entry *const slots = out_.entries;
+        const char *scan = nullptr;
+        if (int code = read_key(*chain.items[0], start, slots[0], scan); code < 0) return code;
+        const int last = chain.count - 1;
+        // Items from which a layout-0 line may end early.
+        const int early_from = ctx_.version == 0 ? kEarlyEndAfterPos + 1 : last;
+        const std::ptrdiff_t base = start - candidates.bytes(); // the line in the scan
+        const std::ptrdiff_t limit = base + len_;
+        for (int i = 0; i < last; ++i) {
+            if (scan >= end) return i == 0 ? KV_ERR_END : kUndecided;
+            const lb::ed::ChainStep &next = chain.steps[i + 1];
+            const std::ptrdiff_t to_equals = next.equals_at - next.space_at;
+            // The last '=' whose text ends inside the line.
+            const std::ptrdiff_t highest = limit - next.len + next.equals_at;
+            char *sep = nullptr;
+            for (std::ptrdiff_t e = candidates.first_from(base + (scan - start) + to_equals);
+                 e != lb::parser::Candidates::kNone && e <= highest;
+                 e = candidates.first_from(e + 1)) {
+                // Inside the line: the space lies at or after the scan start,
+                // past the first key, and the text ends at or before the end.
+                char *at = start + (e - base) - next.equals_at;
+                if (is_text_at(next, at)) {
+                    sep = at + next.space_at;
+                    break;
+                }
+            }
+            if (i >= early_from) {
+                const char *bound = sep ? sep : end;
+                if (const char *t = first_line_end(*chain.items[i], scan, bound); t != bound)
+                    return end_greedy_line(*chain.items[i], slots[i], i, t);
+            }
+            if (sep == nullptr) return kUndecided;
+            separators_[i] = sep;
+            kv_entry &slot = slots[i];
+            slot.val_len = static_cast<int32_t>(sep - slot.val);
+            if (chain.steps[i].quoted && slot.val_len > 1) {
+                slot.val += 1;
+                slot.val_len -= 2;
+            }
+            kv_entry &taken = slots[i + 1];
+            taken.key = next.name;
+            taken.key_len = next.name_len;
+            taken.val = sep + 1 + to_equals;
+            scan = taken.val + next.quoted;
+        }
+        const entry_desc &desc = *chain.items[last];
+        const char *t = first_line_end(desc, scan, end);
+        if (t == end && *end != '\n') return kUndecided;
+        return end_greedy_line(desc, slots[last], last, t);
+    }
+
+    static uint64_t load8(const char *bytes) {
+        uint64_t word;
+        std::memcpy(&word, bytes, 8);
+        return word;
+    }
+
+    // Whether the step's separator text stands at `at`; the 8 bytes before
+    // its end are readable.
+    static bool is_text_at(const lb::ed::ChainStep &step, const char *at) {
+        if ((load8(at + step.len - 8) & step.tail_mask) != step.tail) return false;
+        for (int w = 0; w < step.len / 8; ++w)
+            if (load8(at + 8 * w) != step.words[w]) return false;
+        return true;
+    }
+
     int end_greedy_line(const entry_desc &desc, kv_entry &slot, int i, const char *newline) {
         if (ctx_.csv)
             for (int j = 0; j < i; ++j)
@@ -119,25 +215,27 @@ class LineParser {
         }
     }
 
-    // last: the line's last key; middle: another item follows; dead end:
-    // a following item exists but can never parse (no slot or no key left).
-    enum class Kind : unsigned char { last, middle, dead_end };
+    using Kind = lb::ed::ItemKind;
 
+    // Walks the table from `row`: for tables and layouts without a chain
+    // computed at load, or a parse that starts past the first item.
     int chain(int row) {
         const entry_desc *table = ctx_.table;
+        items_ = walked_items_;
+        kinds_ = walked_kinds_;
         for (int n = 0;; ++n) {
-            items_[n] = &table[row];
+            walked_items_[n] = &table[row];
             const int next = table[row].next_row[ctx_.version];
             if (next == 0) {
-                kinds_[n] = Kind::last;
+                walked_kinds_[n] = Kind::last;
                 return n + 1;
             }
             if (first_pos_ + n + 1 >= kSlots || next < 0 || next >= lb::ed::kRows ||
                 table[next].name == nullptr) {
-                kinds_[n] = Kind::dead_end;
+                walked_kinds_[n] = Kind::dead_end;
                 return n + 1;
             }
-            kinds_[n] = Kind::middle;
+            walked_kinds_[n] = Kind::middle;
             row = next;
         }
     }
@@ -258,7 +356,11 @@ class LineParser {
 
     // The first '=' in [from, last], or null. Inline in 16-byte steps: most
     // values are short, and a library call per item costs more than the scan.
-    static const char *find_equals(const char *from, const char *last) {
+    const char *find_equals(const char *from, const char *last) const {
+        if (level_ == LOGBASE_SIMD_PORTABLE) {
+            const void *found = from <= last ? std::memchr(from, '=', last - from + 1) : nullptr;
+            return static_cast<const char *>(found);
+        }
         const __m128i equals = _mm_set1_epi8('=');
         for (; last - from >= 15; from += 16) {
             const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i *>(from));
@@ -325,11 +427,14 @@ class LineParser {
     char *const start_;
     const char *const end_;
     const std::ptrdiff_t len_;
+    const int level_; // LOGBASE_SIMD_*: which scans run
     int first_pos_ = 0;
     int count_ = 0;
-    const entry_desc *items_[kSlots];
+    const entry_desc *const *items_ = nullptr;
+    const Kind *kinds_ = nullptr;
+    const entry_desc *walked_items_[kSlots];
+    Kind walked_kinds_[kSlots];
     char *separators_[kSlots]; // taken by the greedy pass, comma'd on success
-    Kind kinds_[kSlots];
     // Per item: offset of its last event, kNever if it has none.
     std::ptrdiff_t last_event_[kSlots];
     std::ptrdiff_t last_line_end_[2] = {kUnknown, kUnknown};
@@ -337,17 +442,22 @@ class LineParser {
 
 } // namespace
 
-extern "C" {
-
-LOGBASE_API int _parse_log_kv_pair(int row, int depth, char *item, int len, kv_entries *entries,
-                                   kv_parse_ctx *ctx) {
+int lb::parser::parse_items(int row, int depth, char *item, int len, kv_entries *entries,
+                            kv_parse_ctx *ctx, int level, Candidates *shared) {
     if (item == nullptr || entries == nullptr || ctx == nullptr || ctx->table == nullptr ||
         row < 0 || row >= lb::ed::kRows || depth < 1 || depth > kSlots || ctx->version < 0 ||
         ctx->version >= lb::ed::kLayouts)
         return KV_ERR_CATEGORY;
     if (len < 0) return KV_ERR_KEY;
-    LineParser parser(*ctx, *entries, item, len);
-    return parser.parse(row, kSlots - depth);
+    LineParser parser(*ctx, *entries, item, len, level);
+    return parser.parse(row, kSlots - depth, shared);
+}
+
+extern "C" {
+
+LOGBASE_API int _parse_log_kv_pair(int row, int depth, char *item, int len, kv_entries *entries,
+                                   kv_parse_ctx *ctx) {
+    return lb::parser::parse_items(row, depth, item, len, entries, ctx, lb::simd::level(), nullptr);
 }
 
 LOGBASE_API int parse_disk_log_entry(int cat, const char *line, int len, kv_entries *entries) {

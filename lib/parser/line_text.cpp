@@ -9,9 +9,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "bounded_text.hpp"
 #include "files.hpp"
 #include "log_file_layout.hpp"
-#include "bounded_text.hpp"
 #include "logbase.h"
 
 namespace {

@@ -396,11 +396,9 @@ int preview(cli::Output &out, const cli::Args &args, const std::string &name,
         return cli::usage_error(kReport, error);
 
     auto settings = std::make_unique<rpt_settings>();
-    const void *report = cli::report_settings(name.c_str(), *settings);
-    if (report == nullptr) return cli::kFailed;
     cli::Selection selection;
-    if (std::string why = selection.add(settings->log_filter); !why.empty())
-        return cli::fail(cli::kFailed, "the log filter of " + name + " does not compile: " + why);
+    const void *report = cli::report_selection(name.c_str(), *settings, selection);
+    if (report == nullptr) return cli::kFailed;
     if (args.flag("--csv")) {
         cli::CsvRows csv(out, columns, selection, args.flag("--spreadsheet"));
         return cli::read_inputs(paths, options, csv, out);

@@ -72,6 +72,16 @@ const void *report_settings(const char *name, rpt_settings &settings) {
     return report;
 }
 
+const void *report_selection(const char *name, rpt_settings &settings, Selection &selection) {
+    const void *report = report_settings(name, settings);
+    if (report == nullptr) return nullptr;
+    if (std::string why = selection.add(settings.log_filter); !why.empty()) {
+        fail(kFailed, std::string("the log filter of ") + name + " does not compile: " + why);
+        return nullptr;
+    }
+    return report;
+}
+
 void print_report_selection(Output &out, const char *name, const void *report,
                             const rpt_settings &settings) {
     const rpt_period period = lb::report_record::view(report).period();

@@ -8,6 +8,7 @@
 
 #include "cli.hpp"
 #include "logbase.h"
+#include "record_select.hpp"
 
 namespace cli {
 
@@ -24,6 +25,11 @@ void note_empty_window(const rpt_window &window);
 // now; the report's definition record, or null after a message on stderr
 // when there is no such report.
 const void *report_settings(const char *name, rpt_settings &settings);
+
+// As report_settings, with the settings' log filter compiled into
+// `selection`: the records a run of the report reads. Null after a message
+// when there is no such report or its filter does not compile.
+const void *report_selection(const char *name, rpt_settings &settings, Selection &selection);
 
 // The "report", "period", window and "log filter" lines of those settings.
 void print_report_selection(Output &out, const char *name, const void *report,

@@ -346,11 +346,9 @@ int run_report(cli::Output &out, const RunRequest &request) {
 
     // 1. The definition and its settings.
     auto settings = std::make_unique<rpt_settings>();
-    const void *report = cli::report_settings(name.c_str(), *settings);
-    if (report == nullptr) return cli::kFailed;
     cli::Selection selection;
-    if (std::string why = selection.add(settings->log_filter); !why.empty())
-        return cli::fail(cli::kFailed, "the log filter of " + name + " does not compile: " + why);
+    const void *report = cli::report_selection(name.c_str(), *settings, selection);
+    if (report == nullptr) return cli::kFailed;
     std::vector<uint32_t> ids(settings->query_ids, settings->query_ids + settings->query_count);
 
     const std::string out_dir =

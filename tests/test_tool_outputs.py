@@ -16,10 +16,21 @@ def check(ok, what):
         failures.append(what)
 
 
-def run(*args, stdin=None):
+def run(*args, stdin=None, env=None):
     """The tool's result; `stdin` names a file fed to it through a pipe."""
     data = open(stdin, "rb").read() if stdin else b""
-    return subprocess.run([LOGBASE, *args], input=data, capture_output=True)
+    return subprocess.run([LOGBASE, *args], input=data, capture_output=True, env=env and {**os.environ, **env})
+
+
+def same_everywhere(commands, variants):
+    """Each command's status, stdout and stderr the same with each variant
+    (more arguments, environment) as without."""
+    for command in commands:
+        base = run(*command)
+        for extra, env in variants:
+            other = run(*command, *extra, env=env)
+            check((other.returncode, other.stdout, other.stderr) == (base.returncode, base.stdout, base.stderr),
+                  f"{command} {extra} {env}: {other.returncode} {other.stderr[-300:]} differs from {base.stderr[-300:]}")
 
 
 def listing(path):
@@ -107,6 +118,9 @@ hazards = [b",", b'"q"', b"\r", b"\n", b"\\", b"\xe0\x80\x80", b"\xed\xa0\x80", 
            b"\\xff", bytes(range(0x80, 0x100)), *(c.encode() for c in "é€😀\u2028")]
 hostile = [b"-0123456789abcdef-" + h + b"-0123456789abcdef-" for h in hazards]
 hostile.append(b"".join(hazards) + b"\xe2\x82")
+# Past the first 32-byte block, and right at a block's end.
+hostile += [b"y" * 40 + h + b"z" * 40 for h in (b",", b"\x01", b"\xff", b"\xe2\x82\xac")]
+hostile.append(b"w" * 31 + b'"')
 # Cells a spreadsheet would take for formulas, and one it would not.
 hostile += [b"=cmd|' /C calc'!A0", b"+1", b"@SUM(A1)", b"\t=1", b"\r=1", b"x=1"]
 records = [re.sub(rb'http_url="[^"]*"', b'http_url="' + v.replace(b"\\", b"\\\\") + b'"', line)
@@ -132,6 +146,10 @@ with tempfile.TemporaryDirectory() as tmp:
     os.link(path, other)
     check_csv(other, expected, "a", stdin=other)
     check(run("cat", "--raw", path).stdout == b"".join(records), "cat --raw")
+    # The writers' scans on every path the machine has give the same bytes.
+    outputs = [["csv", path], ["csv", "--spreadsheet", path, path], ["parse", "--json", path],
+               ["parse", path], ["cat", path], ["count", "--by", "http_url", path]]
+    same_everywhere(outputs, [([], {"LOGBASE_SIMD": simd}) for simd in ("avx2", "sse2", "portable")])
     # count --by: each hostile value once, in byte order, NUL included,
     # quoted and escaped as csv and parse --json do.
     rows = list(csv.reader(io.StringIO(run("count", "--by", "http_url", path).stdout.decode(

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "simd.hpp"
+
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
@@ -69,16 +71,11 @@ inline std::size_t search_sse2(std::string_view line, std::string_view needle, s
     }
     return at;
 }
+#endif
 
 inline bool has_avx2() noexcept {
-    static const bool has = (__builtin_cpu_init(), __builtin_cpu_supports("avx2"));
-    return has;
+    return lb::simd_level() == lb::Simd::kAvx2;
 }
-#else
-inline bool has_avx2() noexcept {
-    return false;
-}
-#endif
 
 } // namespace detail
 

@@ -22,11 +22,11 @@ def run(*args, stdin=None, env=None):
     return subprocess.run([LOGBASE, *args], input=data, capture_output=True, env=env and {**os.environ, **env})
 
 
-def same_everywhere(commands, variants):
+def same_everywhere(commands, variants, base_args=()):
     """Each command's status, stdout and stderr the same with each variant
-    (more arguments, environment) as without."""
+    (more arguments, environment) as with `base_args`."""
     for command in commands:
-        base = run(*command)
+        base = run(*command, *base_args)
         for extra, env in variants:
             other = run(*command, *extra, env=env)
             check((other.returncode, other.stdout, other.stderr) == (base.returncode, base.stdout, base.stderr),
@@ -141,6 +141,27 @@ with tempfile.TemporaryDirectory() as tmp:
     check(result.returncode == 1 and b"record 2 does not parse: code -4" in result.stderr
           and result.stderr.endswith(f"1 of {len(records)} records failed ({path}: 1 of {len(records)})\n".encode()),
           f"failed record report: {result.returncode} {result.stderr}")
+    # --jobs: batches on several threads give one job's bytes and messages,
+    # over more batches than threads hold, with failed and unreadable records
+    # (indexed before the record served before them), files of every
+    # version, one cut short and one whose name gives the wrong category.
+    big, cut, misnamed = (os.path.join(tmp, name) for name in ("big/alog.log", "cut/alog.log", "alog.7.log"))
+    os.mkdir(os.path.dirname(big))
+    os.mkdir(os.path.dirname(cut))
+    many = records * 45
+    starts = [sum(map(len, many[:i])) for i in range(len(many))]
+    big_index = b"".join(struct.pack("<II", 0 if i % 500 == 499 else at, len(r)) for i, (at, r) in enumerate(zip(starts, many)))
+    data = b"v013xxxx" + struct.pack("<IIII", 0, len(many), 0, len(many)) + big_index + b"".join(many)
+    for name, size in ((big, len(data)), (cut, len(data) // 4)):
+        with open(name, "wb") as f:
+            f.write(data[:size])
+    shutil.copy(os.path.join(SAMPLES, "v13", "tlog.log"), misnamed)
+    files = [big, os.path.join(SAMPLES, "v0", "alog.log"), os.path.join(SAMPLES, "v1", "alog.log"), cut, misnamed]
+    commands = [["cat"], ["parse"], ["parse", "--json"], ["csv"], ["csv", "--raw"],
+                ["csv", "--where", "http_method=get,post"], ["count", "--by", "http_url"]]
+    same_everywhere([["--diagnostics", "off", *c, *files] for c in commands],
+                    [(["--jobs", jobs], None) for jobs in ("2", "3")], base_args=("--jobs", "1"))
+
     # Standard input has no name: the category comes from the type= items.
     other = os.path.join(tmp, "records.bin")
     os.link(path, other)

@@ -169,8 +169,10 @@ TEST_F(Cli, OutputFollowsWhereItGoes) {
     std::string lines = dir_.file("lines.txt"), log = dir_.file("alog.log");
     ASSERT_TRUE(testkit::write_file(lines, std::string(3000, 'x') + "\n") &&
                 testkit::write_file(log, records));
-    const std::vector<std::string> commands[] = {
-        {"report", "charts"}, {"pack", "--version", "13", lines}, {"cat", "--raw", log}};
+    const std::vector<std::string> commands[] = {{"report", "charts"},
+                                                 {"pack", "--version", "13", lines},
+                                                 {"cat", "--raw", log},
+                                                 {"cat", "--jobs", "3", log}};
     for (const auto &args : commands) {
         Outcome packets = tool(args, Sink::kPackets), full = tool(args, Sink::kFull);
         EXPECT_EQ(std::tie(packets.writes, full.status, full.err),

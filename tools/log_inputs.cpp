@@ -325,7 +325,10 @@ class FileRun {
                     std::string_view(batch.messages).substr(said, event.message_end - said));
                 said = event.message_end;
                 const Batch::Entry &entry = batch.entries[event.entry];
-                if (event.failed) counted(batch.record(entry), false, entry.unreadable);
+                if (event.failed && entry.unreadable)
+                    counted({nullptr, 0, entry.offset, entry.seq}, false, true);
+                else if (event.failed)
+                    counted(batch.record(entry), false, false);
             }
         }
         batch.reset();

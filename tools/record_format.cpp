@@ -74,7 +74,10 @@ size_t plain_sse2_from(size_t i, char *w, const char *p, size_t n, const char *r
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i));
         _mm_storeu_si128(reinterpret_cast<__m128i *>(w + i), v);
         auto m = static_cast<unsigned>(_mm_movemask_epi8(Kind::mask(v)));
-        if (n - i < 16) m &= (1u << (n - i)) - 1;
+        if (n - i <= 16) { // the last block: most values have one only
+            if (n - i < 16) m &= (1u << (n - i)) - 1;
+            return m != 0 ? i + static_cast<size_t>(__builtin_ctz(m)) : n;
+        }
         if (m != 0) return i + static_cast<size_t>(__builtin_ctz(m));
     }
     return i >= n ? n : i + plain_portable<Kind>(w + i, p + i, n - i, readable);
@@ -93,7 +96,10 @@ __attribute__((target("avx2"))) size_t plain_avx2(char *w, const char *p, size_t
         const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + i));
         _mm256_storeu_si256(reinterpret_cast<__m256i *>(w + i), v);
         auto m = static_cast<uint32_t>(_mm256_movemask_epi8(Kind::mask(v)));
-        if (n - i < 32) m &= (uint32_t{1} << (n - i)) - 1;
+        if (n - i <= 32) {
+            if (n - i < 32) m &= (uint32_t{1} << (n - i)) - 1;
+            return m != 0 ? i + static_cast<size_t>(__builtin_ctz(m)) : n;
+        }
         if (m != 0) return i + static_cast<size_t>(__builtin_ctz(m));
     }
     return plain_sse2_from<Kind>(i, w, p, n, readable);

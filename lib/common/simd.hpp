@@ -1,8 +1,9 @@
 // Which vector instructions the byte scans use: the widest the processor has,
 // or a narrower one when the environment variable LOGBASE_SIMD (avx2, sse2 or
-// portable) or the build (-DLOGBASE_SIMD=0, 1 or 2) asks for it, so that
-// every path can be run and compared on one machine. A wider path than the
-// processor has is never chosen.
+// portable) or the build (cmake -DLOGBASE_SIMD=portable, sse2 or avx2, which
+// defines LOGBASE_SIMD as 0, 1 or 2) asks for it, so that every path can be
+// run and compared on one machine. A wider path than the processor has is
+// never chosen.
 #pragma once
 
 #include <cstdlib>

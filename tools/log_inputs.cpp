@@ -100,7 +100,7 @@ struct Batch {
     }
     bool full() const { return text.size() >= kBytes || entries.size() >= kRecords; }
 
-    // Fills by the reading thread.
+    // Filled by the reading thread.
     std::string text; // the records' bytes, each followed by a NUL
     std::string unreadable;
     std::vector<Entry> entries;
@@ -112,6 +112,8 @@ struct Batch {
     std::vector<Event> events;
     State state = State::kFree; // under the pool's lock
 
+    // On a worker: each record through the batch's handler, its messages
+    // held.
     void handle() {
         HeldMessages held(messages);
         for (size_t i = 0; i < entries.size(); ++i) {
@@ -207,6 +209,24 @@ class Workers {
     std::vector<std::thread> threads_;
 };
 
+// The workers of a run, started when the first file that can use them
+// starts.
+class WorkerPool {
+  public:
+    explicit WorkerPool(unsigned jobs) : jobs_(jobs) {}
+    Workers *get() {
+        if (!workers_ && jobs_ > 1) {
+            workers_ = std::make_unique<Workers>(jobs_);
+            if (workers_->size() == 0) workers_.reset(), jobs_ = 1;
+        }
+        return workers_.get();
+    }
+
+  private:
+    unsigned jobs_;
+    std::unique_ptr<Workers> workers_;
+};
+
 struct FileTally {
     std::string name;
     unsigned long long records = 0;
@@ -218,9 +238,9 @@ struct FileTally {
 class FileRun {
   public:
     FileRun(LogReader &reader, const InputOptions &options, RecordHandler &handler, Output &out,
-            bool several, FileTally &tally, Workers *workers)
+            bool several, FileTally &tally, WorkerPool &pool)
         : reader_(reader), options_(options), handler_(handler), out_(out), several_(several),
-          tally_(tally), workers_(workers) {}
+          tally_(tally), pool_(pool) {}
     FileRun(const FileRun &) = delete;
     FileRun &operator=(const FileRun &) = delete;
     // Batches still out (a failed write stopped the run) are waited for.
@@ -271,7 +291,8 @@ class FileRun {
         if (!handler_.start(file())) return false;
         // Batches on the workers for the records of a regular file read
         // from its start; a pipe's records are handled as they arrive.
-        if (workers_ == nullptr || options_.only_seq || options_.only_offset || !reader_.seekable())
+        if (options_.only_seq || options_.only_offset || !reader_.seekable() ||
+            (workers_ = pool_.get()) == nullptr)
             return true;
         shared_file_.emplace(file());
         std::vector<Batch> batches(2 * workers_->size());
@@ -452,7 +473,8 @@ class FileRun {
     Output &out_;
     bool several_;
     FileTally &tally_;
-    Workers *workers_;
+    WorkerPool &pool_;
+    Workers *workers_ = nullptr;
     std::optional<InputFile> shared_file_; // what the workers' handlers see
     std::vector<Batch> batches_;           // empty when records go to handler_
     size_t filling_ = 0;
@@ -560,9 +582,7 @@ int read_inputs(const std::vector<std::string> &paths, const InputOptions &optio
         cpu_set_t cores;
         jobs = sched_getaffinity(0, sizeof cores, &cores) == 0 ? CPU_COUNT(&cores) : 1;
     }
-    std::unique_ptr<Workers> workers;
-    if (jobs > 1) workers = std::make_unique<Workers>(jobs);
-    if (workers && workers->size() == 0) workers.reset();
+    WorkerPool pool(jobs);
     for (const std::string &path : paths) {
         LogReader reader;
         if (std::string error = reader.open(path); !error.empty()) {
@@ -570,8 +590,7 @@ int read_inputs(const std::vector<std::string> &paths, const InputOptions &optio
             continue;
         }
         tallies.push_back({shown_name(reader)});
-        if (!FileRun(reader, options, handler, out, paths.size() > 1, tallies.back(), workers.get())
-                 .run())
+        if (!FileRun(reader, options, handler, out, paths.size() > 1, tallies.back(), pool).run())
             status = kFailed;
         if (tallies.back().failed > 0 || tallies.back().cut_short) status = kFailed;
         if (out.failed()) break;

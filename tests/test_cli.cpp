@@ -205,8 +205,8 @@ TEST_F(Cli, OutputFollowsWhereItGoes) {
         EXPECT_EQ(write(input[1], records.data() + held, 8), 8);
         close(input[1]);
     };
-    Outcome cat =
-        tool({"cat", "-"}, Sink::kCapture, "/dev/fd/" + std::to_string(input[0]), pts, feed);
+    Outcome cat = tool({"cat", "--jobs", "2", "-"}, Sink::kCapture,
+                       "/dev/fd/" + std::to_string(input[0]), pts, feed);
     EXPECT_TRUE(cat.status == 0 && shown.ends_with(": date=1 x=y \r\n")) << shown;
     for (int fd : {terminal, pts, input[0]})
         close(fd);

@@ -102,8 +102,8 @@ TEST(Threads, FirstTableUseParsingAndReadingRace) {
 }
 
 // The tool's --jobs: records parsed and written in batches on three threads
-// come out as on one, failed records' messages included; under the tsan
-// preset a race would add its report to stderr.
+// come out as on one, failed records' messages included, from a file and
+// from a pipe; under the tsan preset a race would add its report to stderr.
 TEST(Threads, ToolJobsWriteAsOneJob) {
     testkit::TempDir dir;
     const std::vector<std::string> lines = sample_lines("attack.txt");
@@ -113,20 +113,23 @@ TEST(Threads, ToolJobsWriteAsOneJob) {
                                        : lines[i % lines.size()] + " \n");
     const std::string path = dir.file("alog.log");
     ASSERT_TRUE(logfile_writer::save(path, logfile_writer::log_file(13, records)));
-    auto run = [&](const std::string &args) {
+    // From the file, or through a pipe (read on a thread of its own).
+    auto run = [&](const std::string &args, bool piped) {
         const std::string out = dir.file("out"), err = dir.file("err");
-        const int status = std::system(
-            (LOGBASE_CLI " --diagnostics off " + args + " " + path + " >" + out + " 2>" + err)
-                .c_str());
+        const int status = std::system(((piped ? "cat " + path + " | " : std::string()) +
+                                        LOGBASE_CLI " --diagnostics off " + args + " " +
+                                        (piped ? "-" : path) + " >" + out + " 2>" + err)
+                                           .c_str());
         return std::make_tuple(status, testkit::read_file(out), testkit::read_file(err));
     };
     for (const std::string command :
-         {"csv", "parse --json", "cat --since 2026-01-01", "count --by src"}) {
-        const auto one = run(command + " --jobs 1");
-        EXPECT_EQ(run(command + " --jobs 3"), one) << command;
-        EXPECT_NE(std::get<2>(one).find("4 of 2500 records failed"), std::string::npos)
-            << command << std::get<2>(one);
-    }
+         {"csv", "parse --json", "cat --since 2026-01-01", "count --by src"})
+        for (bool piped : {false, true}) {
+            const auto one = run(command + " --jobs 1", piped);
+            EXPECT_EQ(run(command + " --jobs 3", piped), one) << command << piped;
+            EXPECT_NE(std::get<2>(one).find("4 of 2500 records failed"), std::string::npos)
+                << command << std::get<2>(one);
+        }
 }
 
 // Each thread builds filters for its own source and destination names, which

@@ -22,13 +22,13 @@ def run(*args, stdin=None, env=None):
     return subprocess.run([LOGBASE, *args], input=data, capture_output=True, env=env and {**os.environ, **env})
 
 
-def same_everywhere(commands, variants, base_args=()):
+def same_everywhere(commands, variants, base_args=(), stdin=None):
     """Each command's status, stdout and stderr the same with each variant
     (more arguments, environment) as with `base_args`."""
     for command in commands:
-        base = run(*command, *base_args)
+        base = run(*command, *base_args, stdin=stdin)
         for extra, env in variants:
-            other = run(*command, *extra, env=env)
+            other = run(*command, *extra, env=env, stdin=stdin)
             check((other.returncode, other.stdout, other.stderr) == (base.returncode, base.stdout, base.stderr),
                   f"{command} {extra} {env}: {other.returncode} {other.stderr[-300:]} differs from {base.stderr[-300:]}")
 
@@ -159,8 +159,10 @@ with tempfile.TemporaryDirectory() as tmp:
     files = [big, os.path.join(SAMPLES, "v0", "alog.log"), os.path.join(SAMPLES, "v1", "alog.log"), cut, misnamed]
     commands = [["cat"], ["parse"], ["parse", "--json"], ["csv"], ["csv", "--raw"],
                 ["csv", "--where", "http_method=get,post"], ["count", "--by", "http_url"]]
-    same_everywhere([["--diagnostics", "off", *c, *files] for c in commands],
-                    [(["--jobs", jobs], None) for jobs in ("2", "3")], base_args=("--jobs", "1"))
+    jobs = [(["--jobs", jobs], None) for jobs in ("2", "3")]
+    same_everywhere([["--diagnostics", "off", *c, *files] for c in commands], jobs, ("--jobs", "1"))
+    # The same through a pipe, whose records are read on a thread of their own.
+    same_everywhere([["--diagnostics", "off", *c, "-"] for c in commands[:4]], jobs, ("--jobs", "1"), big)
 
     # Standard input has no name: the category comes from the type= items.
     other = os.path.join(tmp, "records.bin")

@@ -1,8 +1,11 @@
 #include "log_inputs.hpp"
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <sched.h>
 #include <system_error>
@@ -227,6 +230,110 @@ class WorkerPool {
     std::unique_ptr<Workers> workers_;
 };
 
+// A pipe's records, read on a thread of their own so that the handling side
+// sees when the pipe gives nothing: it then writes out the records it holds
+// before it waits, and a pipe that pauses still shows every record read.
+class Pump {
+  public:
+    Pump(LogReader &reader, bool &reader_kept)
+        : shared_(std::make_shared<Shared>()), reader_kept_(reader_kept) {
+        shared_->reader = &reader;
+        thread_ = std::thread([shared = shared_] { read(*shared); });
+    }
+    Pump(const Pump &) = delete;
+    Pump &operator=(const Pump &) = delete;
+    // A thread waiting in a read is left to it, and the reader is never
+    // freed (`reader_kept`): the run is ending, and the pipe may never give
+    // more.
+    ~Pump() {
+        {
+            std::lock_guard lock(shared_->mutex);
+            shared_->stopping = true;
+        }
+        shared_->space.notify_all();
+        if (shared_->reading) {
+            thread_.detach();
+            reader_kept_ = true;
+        } else {
+            thread_.join();
+        }
+    }
+
+    // The next record as LogReader::next gives it, valid until the next
+    // call; when none has come for a moment, `idle` runs before the wait.
+    LogReader::Step next(LogReader::Record &out, const std::function<void()> &idle) {
+        std::unique_lock lock(shared_->mutex);
+        if (shared_->items.empty()) {
+            // Woken by a handful of records, else after the pause.
+            shared_->ready.wait_for(lock, kPause, [&] { return shared_->items.size() >= kChunk; });
+        }
+        if (shared_->items.empty()) {
+            lock.unlock();
+            idle();
+            lock.lock();
+            shared_->idle = true;
+            shared_->ready.wait(lock, [&] { return !shared_->items.empty(); });
+            shared_->idle = false;
+        }
+        current_ = std::move(shared_->items.front());
+        shared_->items.pop_front();
+        shared_->bytes -= current_.text.size() + sizeof(Item);
+        lock.unlock();
+        shared_->space.notify_one();
+        out = {current_.text.c_str(), static_cast<unsigned>(current_.text.size()), current_.offset,
+               current_.seq};
+        return current_.step;
+    }
+    const std::string &error() const { return current_.error; }
+
+  private:
+    // How long the pipe may give nothing before what is held is written.
+    static constexpr std::chrono::milliseconds kPause{2};
+    static constexpr size_t kBytes = size_t{1} << 20; // read ahead at most
+    static constexpr size_t kChunk = 64;              // records that wake the other side
+
+    struct Item {
+        LogReader::Step step;
+        unsigned offset, seq;
+        std::string text, error;
+    };
+    struct Shared {
+        LogReader *reader;
+        std::mutex mutex;
+        std::condition_variable ready, space;
+        std::deque<Item> items;
+        size_t bytes = 0;
+        bool stopping = false;
+        bool idle = false; // the handling side waits for any record
+        std::atomic<bool> reading{false};
+    };
+
+    static void read(Shared &shared) {
+        for (LogReader::Step step = LogReader::Step::kRecord; step != LogReader::Step::kEnd;) {
+            LogReader::Record record{};
+            shared.reading = true;
+            step = shared.reader->next(record);
+            shared.reading = false;
+            Item item{step, record.offset, record.seq, {}, shared.reader->error()};
+            if (step == LogReader::Step::kRecord) item.text.assign(record.data, record.length);
+            std::unique_lock lock(shared.mutex);
+            shared.space.wait(lock, [&] { return shared.stopping || shared.bytes < kBytes; });
+            if (shared.stopping) return;
+            shared.bytes += item.text.size() + sizeof(Item);
+            shared.items.push_back(std::move(item));
+            const bool wake =
+                shared.idle || shared.items.size() == kChunk || step == LogReader::Step::kEnd;
+            lock.unlock();
+            if (wake) shared.ready.notify_one();
+        }
+    }
+
+    std::shared_ptr<Shared> shared_; // the thread's too, as it may outlive this
+    bool &reader_kept_;
+    std::thread thread_;
+    Item current_{};
+};
+
 struct FileTally {
     std::string name;
     unsigned long long records = 0;
@@ -238,15 +345,16 @@ struct FileTally {
 class FileRun {
   public:
     FileRun(LogReader &reader, const InputOptions &options, RecordHandler &handler, Output &out,
-            bool several, FileTally &tally, WorkerPool &pool)
+            bool several, FileTally &tally, WorkerPool &pool, bool &reader_kept)
         : reader_(reader), options_(options), handler_(handler), out_(out), several_(several),
-          tally_(tally), pool_(pool) {}
+          tally_(tally), pool_(pool), reader_kept_(reader_kept) {}
     FileRun(const FileRun &) = delete;
     FileRun &operator=(const FileRun &) = delete;
     // Batches still out (a failed write stopped the run) are waited for.
     ~FileRun() {
         for (Batch &batch : batches_)
             workers_->wait(batch);
+        pump_.reset();
     }
 
     bool run() {
@@ -260,7 +368,7 @@ class FileRun {
         FileProgress progress(options_.command, reader_);
         LogReader::Record record{};
         for (;;) {
-            const LogReader::Step step = reader_.next(record);
+            const LogReader::Step step = next(record);
             if (step == LogReader::Step::kEnd) break;
             ++tally_.records;
             if (step == LogReader::Step::kFailed) {
@@ -276,9 +384,9 @@ class FileRun {
         }
         write_batches();
         if (out_.failed()) return true;
-        if (!reader_.error().empty()) {
+        if (!read_error().empty()) {
             tally_.cut_short = true;
-            fail(kFailed, shown_name(reader_) + ": reading stopped: " + reader_.error());
+            fail(kFailed, shown_name(reader_) + ": reading stopped: " + read_error());
         }
         return true;
     }
@@ -286,13 +394,21 @@ class FileRun {
   private:
     InputFile file() const { return {reader_, category_, several_}; }
 
+    // A pipe read in batches is read on a thread of its own from the record
+    // after the one that started the batches (whose bytes are copied by then).
+    LogReader::Step next(LogReader::Record &record) {
+        if (!batches_.empty() && !reader_.seekable() && !pump_)
+            pump_.emplace(reader_, reader_kept_);
+        if (!pump_) return reader_.next(record);
+        return pump_->next(record, [this] { drain(); });
+    }
+    const std::string &read_error() const { return pump_ ? pump_->error() : reader_.error(); }
+
     bool start() {
         started_ = true;
         if (!handler_.start(file())) return false;
-        // Batches on the workers for the records of a regular file read
-        // from its start; a pipe's records are handled as they arrive.
-        if (options_.only_seq || options_.only_offset || !reader_.seekable() ||
-            (workers_ = pool_.get()) == nullptr)
+        // Batches on the workers for the records read from the start.
+        if (options_.only_seq || options_.only_offset || (workers_ = pool_.get()) == nullptr)
             return true;
         shared_file_.emplace(file());
         std::vector<Batch> batches(2 * workers_->size());
@@ -320,7 +436,7 @@ class FileRun {
         const size_t at = batch.unreadable.size();
         {
             HeldMessages held(batch.unreadable);
-            say_unreadable(record.seq, reader_.error());
+            say_unreadable(record.seq, read_error());
         }
         batch.entries.push_back({at, static_cast<unsigned>(batch.unreadable.size() - at),
                                  record.offset, record.seq, true});
@@ -355,13 +471,18 @@ class FileRun {
         batch.reset();
     }
 
-    // The file's last batches, in order; then the workers' handlers give
-    // what they gathered and go, as the next file may start otherwise.
-    void write_batches() {
-        if (batches_.empty()) return;
+    // Every batch out and the one being filled, written in order.
+    void drain() {
         if (!filling().entries.empty()) workers_->submit(filling());
         for (size_t k = 1; k <= batches_.size(); ++k)
             write_batch(batches_[(filling_ + k) % batches_.size()]);
+    }
+
+    // The file's last batches; then the workers' handlers give what they
+    // gathered and go, as the next file may start otherwise.
+    void write_batches() {
+        if (batches_.empty()) return;
+        drain();
         for (Batch &batch : batches_)
             handler_.merge(*batch.handler);
         batches_.clear();
@@ -474,7 +595,9 @@ class FileRun {
     bool several_;
     FileTally &tally_;
     WorkerPool &pool_;
+    bool &reader_kept_;
     Workers *workers_ = nullptr;
+    std::optional<Pump> pump_;
     std::optional<InputFile> shared_file_; // what the workers' handlers see
     std::vector<Batch> batches_;           // empty when records go to handler_
     size_t filling_ = 0;
@@ -584,14 +707,22 @@ int read_inputs(const std::vector<std::string> &paths, const InputOptions &optio
     }
     WorkerPool pool(jobs);
     for (const std::string &path : paths) {
-        LogReader reader;
-        if (std::string error = reader.open(path); !error.empty()) {
+        auto reader = std::make_unique<LogReader>();
+        if (std::string error = reader->open(path); !error.empty()) {
             status = fail(kFailed, error);
             continue;
         }
-        tallies.push_back({shown_name(reader)});
-        if (!FileRun(reader, options, handler, out, paths.size() > 1, tallies.back(), pool).run())
+        tallies.push_back({shown_name(*reader)});
+        bool reader_kept = false;
+        if (!FileRun(*reader, options, handler, out, paths.size() > 1, tallies.back(), pool,
+                     reader_kept)
+                 .run())
             status = kFailed;
+        if (reader_kept) {
+            // A thread may still be reading with it, until the process ends.
+            [[maybe_unused]] static LogReader *kept = nullptr;
+            kept = reader.release();
+        }
         if (tallies.back().failed > 0 || tallies.back().cut_short) status = kFailed;
         if (out.failed()) break;
     }

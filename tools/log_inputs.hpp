@@ -75,7 +75,8 @@ void read_jobs(Args &args, InputOptions &options);
 #define JOBS_HELP                                                                                  \
     "--jobs N parses and writes records on N threads (by default one per core),\n"                 \
     "in batches written in record order: the output is the same as with\n"                         \
-    "--jobs 1. A pipe, --seq and --offset are read on one thread.\n"
+    "--jobs 1. From a pipe that pauses, what was read is written within\n"                         \
+    "milliseconds. --seq and --offset read on one thread.\n"
 
 // Hands every record of every file to the handler, until a write to `out`
 // fails; the run's exit status (a failed write is left to out.finish()).

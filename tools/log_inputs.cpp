@@ -396,10 +396,14 @@ class FileRun {
 
     // A pipe read in batches is read on a thread of its own from the record
     // after the one that started the batches (whose bytes are copied by then).
+    // A pipe that trickles without pausing has what it gave written at
+    // least every kHeld.
     LogReader::Step next(LogReader::Record &record) {
         if (!batches_.empty() && !reader_.seekable() && !pump_)
             pump_.emplace(reader_, reader_kept_);
         if (!pump_) return reader_.next(record);
+        if (!filling().entries.empty() && std::chrono::steady_clock::now() - filling_since_ > kHeld)
+            drain();
         return pump_->next(record, [this] { drain(); });
     }
     const std::string &read_error() const { return pump_ ? pump_->error() : reader_.error(); }
@@ -424,6 +428,7 @@ class FileRun {
 
     void add(const LogReader::Record &record) {
         Batch &batch = filling();
+        if (pump_ && batch.entries.empty()) filling_since_ = std::chrono::steady_clock::now();
         batch.entries.push_back(
             {batch.text.size(), record.length, record.offset, record.seq, false});
         batch.text.append(record.data, record.length).push_back('\0');
@@ -433,6 +438,7 @@ class FileRun {
     // The message of an unreadable record, said in its turn.
     void add_unreadable(const LogReader::Record &record) {
         Batch &batch = filling();
+        if (pump_ && batch.entries.empty()) filling_since_ = std::chrono::steady_clock::now();
         const size_t at = batch.unreadable.size();
         {
             HeldMessages held(batch.unreadable);
@@ -598,6 +604,8 @@ class FileRun {
     bool &reader_kept_;
     Workers *workers_ = nullptr;
     std::optional<Pump> pump_;
+    static constexpr std::chrono::milliseconds kHeld{50};
+    std::chrono::steady_clock::time_point filling_since_;
     std::optional<InputFile> shared_file_; // what the workers' handlers see
     std::vector<Batch> batches_;           // empty when records go to handler_
     size_t filling_ = 0;

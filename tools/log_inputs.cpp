@@ -1,6 +1,5 @@
 #include "log_inputs.hpp"
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -246,12 +245,14 @@ class Pump {
     // freed (`reader_kept`): the run is ending, and the pipe may never give
     // more.
     ~Pump() {
+        bool reading;
         {
             std::lock_guard lock(shared_->mutex);
             shared_->stopping = true;
+            reading = shared_->reading;
         }
         shared_->space.notify_all();
-        if (shared_->reading) {
+        if (reading) {
             thread_.detach();
             reader_kept_ = true;
         } else {
@@ -304,19 +305,23 @@ class Pump {
         std::deque<Item> items;
         size_t bytes = 0;
         bool stopping = false;
-        bool idle = false; // the handling side waits for any record
-        std::atomic<bool> reading{false};
+        bool idle = false;    // the handling side waits for any record
+        bool reading = false; // in the reader: no read starts once stopping
     };
 
     static void read(Shared &shared) {
         for (LogReader::Step step = LogReader::Step::kRecord; step != LogReader::Step::kEnd;) {
             LogReader::Record record{};
-            shared.reading = true;
+            {
+                std::lock_guard lock(shared.mutex);
+                if (shared.stopping) return;
+                shared.reading = true;
+            }
             step = shared.reader->next(record);
-            shared.reading = false;
             Item item{step, record.offset, record.seq, {}, shared.reader->error()};
             if (step == LogReader::Step::kRecord) item.text.assign(record.data, record.length);
             std::unique_lock lock(shared.mutex);
+            shared.reading = false;
             shared.space.wait(lock, [&] { return shared.stopping || shared.bytes < kBytes; });
             if (shared.stopping) return;
             shared.bytes += item.text.size() + sizeof(Item);

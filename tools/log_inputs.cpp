@@ -112,7 +112,7 @@ struct Batch {
     Output out{Output::kInMemory, kBytes};
     std::string messages;
     std::vector<Event> events;
-    State state = State::kFree; // under the pool's lock
+    State state = State::kFree; // under the pool's lock while the batch is out
 
     // On a worker: each record through the batch's handler, its messages
     // held.
@@ -178,10 +178,26 @@ class Workers {
         }
         ready_.notify_one();
     }
-    // Until the batch is handled (at once for a free one).
-    void wait(Batch &batch) {
+    // Until the batch is handled; false at once for a free one. Rather
+    // than sleep, the waiting thread handles the oldest batch no worker has
+    // taken yet: with it the run's threads are as many as its jobs.
+    bool wait(Batch &batch) {
         std::unique_lock lock(mutex_);
-        done_.wait(lock, [&] { return batch.state != Batch::State::kQueued; });
+        if (batch.state == Batch::State::kFree) return false;
+        while (batch.state == Batch::State::kQueued) {
+            if (queue_.empty()) {
+                done_.wait(lock);
+                continue;
+            }
+            Batch *oldest = queue_.front();
+            queue_.pop_front();
+            lock.unlock();
+            oldest->handle();
+            lock.lock();
+            oldest->state = Batch::State::kDone;
+            done_.notify_all();
+        }
+        return true;
     }
 
   private:
@@ -218,7 +234,7 @@ class WorkerPool {
     explicit WorkerPool(unsigned jobs) : jobs_(jobs) {}
     Workers *get() {
         if (!workers_ && jobs_ > 1) {
-            workers_ = std::make_unique<Workers>(jobs_);
+            workers_ = std::make_unique<Workers>(jobs_ - 1); // and the reading thread
             if (workers_->size() == 0) workers_.reset(), jobs_ = 1;
         }
         return workers_.get();
@@ -420,7 +436,7 @@ class FileRun {
         if (options_.only_seq || options_.only_offset || (workers_ = pool_.get()) == nullptr)
             return true;
         shared_file_.emplace(file());
-        std::vector<Batch> batches(2 * workers_->size());
+        std::vector<Batch> batches(2 * (workers_->size() + 1));
         for (Batch &batch : batches) {
             batch.file = &*shared_file_;
             if (!(batch.handler = handler_.worker(batch.out))) return true;
@@ -463,8 +479,7 @@ class FileRun {
     }
 
     void write_batch(Batch &batch) {
-        if (batch.state == Batch::State::kFree) return;
-        workers_->wait(batch);
+        if (!workers_->wait(batch)) return;
         if (!out_.failed()) {
             out_.write(batch.out.held());
             size_t said = 0;

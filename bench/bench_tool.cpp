@@ -10,13 +10,16 @@
 // the attack sample lines into $TMPDIR/logbase-bench-tool, reads it once so
 // that it is cached, then runs each case 3 times and shows the median wall
 // time: `cat FILE` (the ceiling), a parse-only loop (the library's sequential reader and
-// parse_disk_log_entry, no output), and the tool's csv, parse --json,
-// csv --raw and cat --raw, then the selecting commands: csv --where with a
+// parse_disk_log_entry, no output), and the tool's csv, parse --json, cat
+// with one job and with two (--jobs 2), csv --raw and cat --raw, then the
+// selecting commands: csv --where with a
 // report's five terms, a selective filter on one source address (count and
 // csv) and count --by src, with their speed against csv or the parse-only
-// loop, and report run of a report with every attack chart (in a throwaway
-// root, which holds its pid and progress files). Every case runs in a child process with standard
-// output on /dev/null; its peak RSS comes from wait4's rusage.
+// loop, the speed of two jobs against one, and report run of a report with
+// every attack chart (in a throwaway root, which holds its pid and progress
+// files). Every case but those with two jobs runs with --jobs 1. Every case
+// runs in a child process with standard output on /dev/null; its peak RSS
+// comes from wait4's rusage.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -196,35 +199,51 @@ int main(int argc, char **argv) {
         {"parse-only loop", [&] { return run_function([&] { return parse_only(path); }); }},
         {"`logbase csv`",
          [&] {
-             return run_command({tool, "csv", file});
+             return run_command({tool, "csv", "--jobs", "1", file});
          }},
         {"`logbase parse --json`",
          [&] {
-             return run_command({tool, "parse", "--json", file});
+             return run_command({tool, "parse", "--json", "--jobs", "1", file});
+         }},
+        {"`logbase cat`",
+         [&] {
+             return run_command({tool, "cat", "--jobs", "1", file});
+         }},
+        {"`logbase csv --jobs 2`",
+         [&] {
+             return run_command({tool, "csv", "--jobs", "2", file});
+         }},
+        {"`logbase parse --json --jobs 2`",
+         [&] {
+             return run_command({tool, "parse", "--json", "--jobs", "2", file});
+         }},
+        {"`logbase cat --jobs 2`",
+         [&] {
+             return run_command({tool, "cat", "--jobs", "2", file});
          }},
         {"`logbase csv --raw`",
          [&] {
-             return run_command({tool, "csv", "--raw", file});
+             return run_command({tool, "csv", "--raw", "--jobs", "1", file});
          }},
         {"`logbase cat --raw`",
          [&] {
-             return run_command({tool, "cat", "--raw", file});
+             return run_command({tool, "cat", "--raw", "--jobs", "1", file});
          }},
         {"`logbase csv --where` (five terms)",
          [&] {
-             return run_command({tool, "csv", "--where", kFiveTerms, file});
+             return run_command({tool, "csv", "--where", kFiveTerms, "--jobs", "1", file});
          }},
         {"`logbase count --where` (one source)",
          [&] {
-             return run_command({tool, "count", "--where", kOneSource, file});
+             return run_command({tool, "count", "--where", kOneSource, "--jobs", "1", file});
          }},
         {"`logbase csv --where` (one source)",
          [&] {
-             return run_command({tool, "csv", "--where", kOneSource, file});
+             return run_command({tool, "csv", "--where", kOneSource, "--jobs", "1", file});
          }},
         {"`logbase count --by src`",
          [&] {
-             return run_command({tool, "count", "--by", "src", file});
+             return run_command({tool, "count", "--by", "src", "--jobs", "1", file});
          }},
         {"`logbase report run` (every attack chart)",
          [&] {
@@ -237,7 +256,7 @@ int main(int argc, char **argv) {
                 "| peak RSS |\n|---|---|---|---|---|---|---|---|\n");
     double cat_cpu = 0, parse_cpu = 0;
     int failed = 0;
-    std::map<std::string, double> cpu;
+    std::map<std::string, double> cpu, wall;
     auto wanted = [&](const Case &c) {
         if (argc <= 2 || &c - cases < 2) return true;
         for (int i = 2; i < argc; ++i)
@@ -248,6 +267,7 @@ int main(int argc, char **argv) {
         if (!wanted(c)) continue;
         const Measure m = median_of_3(c.run);
         cpu[c.name] = m.cpu;
+        wall[c.name] = m.wall;
         if (cat_cpu == 0)
             cat_cpu = m.cpu;
         else if (parse_cpu == 0)
@@ -276,5 +296,16 @@ int main(int argc, char **argv) {
         if (cpu.count(r.selecting) != 0 && cpu.count(r.base) != 0)
             std::printf("| %s | %s | %.2f | %s |\n", r.selecting, r.base,
                         cpu[r.base] / cpu[r.selecting], r.goal);
+    // Two jobs against one, by wall time.
+    const struct {
+        const char *two, *one;
+    } jobs[] = {{"`logbase csv --jobs 2`", "`logbase csv`"},
+                {"`logbase parse --json --jobs 2`", "`logbase parse --json`"},
+                {"`logbase cat --jobs 2`", "`logbase cat`"}};
+    std::printf("\n| two jobs | one job | speed ratio (wall) | goal |\n|---|---|---|---|\n");
+    for (const auto &j : jobs)
+        if (wall.count(j.one) != 0 && wall.count(j.two) != 0)
+            std::printf("| %s | %s | %.2f | >= 1.6 on 2 cores |\n", j.two, j.one,
+                    wall[j.one] / wall[j.two]);
     return failed ? 1 : 0;
 }

@@ -363,8 +363,10 @@ TEST_F(Cli, OutputFollowsWhereItGoes) {
     std::string lines = dir_.file("lines.txt"), log = dir_.file("alog.log");
     ASSERT_TRUE(testkit::write_file(lines, std::string(3000, 'x') + "\n") &&
                 testkit::write_file(log, records));
-    const std::vector<std::string> commands[] = {
-        {"report", "charts"}, {"pack", "--version", "13", lines}, {"cat", "--raw", log}};
+    const std::vector<std::string> commands[] = {{"report", "charts"},
+                                                 {"pack", "--version", "13", lines},
+                                                 {"cat", "--raw", log},
+                                                 {"cat", "--jobs", "3", log}};
     for (const auto &args : commands) {
         Outcome packets = tool(args, Sink::kPackets), full = tool(args, Sink::kFull);
         EXPECT_EQ(std::tie(packets.writes, full.status, full.err),
@@ -397,8 +399,8 @@ TEST_F(Cli, OutputFollowsWhereItGoes) {
         EXPECT_EQ(write(input[1], records.data() + held, 8), 8);
         close(input[1]);
     };
-    Outcome cat =
-        tool({"cat", "-"}, Sink::kCapture, "/dev/fd/" + std::to_string(input[0]), pts, feed);
+    Outcome cat = tool({"cat", "--jobs", "2", "-"}, Sink::kCapture,
+                       "/dev/fd/" + std::to_string(input[0]), pts, feed);
     EXPECT_TRUE(cat.status == 0 && shown.ends_with(": date=1 x=y \r\n")) << shown;
     // A packed file is no text for a terminal.
     Outcome packed = tool({"pack", "--version", "13", lines}, Sink::kCapture, "/dev/null", pts);

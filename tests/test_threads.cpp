@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
 #include <functional>
 #include <latch>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -97,6 +99,37 @@ TEST(Threads, FirstTableUseParsingAndReadingRace) {
         EXPECT_EQ(parsed[t], parse_and_convert(lines));
         EXPECT_EQ(read[t], expected);
     }
+}
+
+// The tool's --jobs: records parsed and written in batches on three threads
+// come out as on one, failed records' messages included, from a file and
+// from a pipe; under the tsan preset a race would add its report to stderr.
+TEST(Threads, ToolJobsWriteAsOneJob) {
+    testkit::TempDir dir;
+    const std::vector<std::string> lines = sample_lines("attack.txt");
+    std::vector<std::string> records;
+    for (size_t i = 0; records.size() < 2500; ++i)
+        records.push_back(i % 700 == 3 ? "date=2026-11-20 not a record \n"
+                                       : lines[i % lines.size()] + " \n");
+    const std::string path = dir.file("alog.log");
+    ASSERT_TRUE(logfile_writer::save(path, logfile_writer::log_file(13, records)));
+    // From the file, or through a pipe (read on a thread of its own).
+    auto run = [&](const std::string &args, bool piped) {
+        const std::string out = dir.file("out"), err = dir.file("err");
+        const int status = std::system(((piped ? "cat " + path + " | " : std::string()) +
+                                        LOGBASE_CLI " --diagnostics off " + args + " " +
+                                        (piped ? "-" : path) + " >" + out + " 2>" + err)
+                                           .c_str());
+        return std::make_tuple(status, testkit::read_file(out), testkit::read_file(err));
+    };
+    for (const std::string command :
+         {"csv", "parse --json", "cat --since 2026-01-01", "count --by src"})
+        for (bool piped : {false, true}) {
+            const auto one = run(command + " --jobs 1", piped);
+            EXPECT_EQ(run(command + " --jobs 3", piped), one) << command << piped;
+            EXPECT_NE(std::get<2>(one).find("4 of 2500 records failed"), std::string::npos)
+                << command << std::get<2>(one);
+        }
 }
 
 // Each thread builds filters for its own source and destination names, which

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <ctime>
 #include <sys/stat.h>
+#include <utility>
 
 #include "logbase.h"
 
@@ -27,6 +28,7 @@ std::vector<Command> &registry() {
 }
 
 Progress *active_progress = nullptr;
+thread_local std::string *held_messages = nullptr;
 
 std::string overview() {
     std::string text = "usage: logbase [--diagnostics file|stderr|off] COMMAND [ARGS...]\n"
@@ -133,9 +135,25 @@ std::optional<long long> Args::number(std::string_view name, long long low, long
 }
 
 int fail(int status, const std::string &message) {
+    if (held_messages != nullptr) {
+        held_messages->append("logbase: ").append(message).push_back('\n');
+        return status;
+    }
     if (active_progress != nullptr) active_progress->clear();
     std::fprintf(stderr, "logbase: %s\n", message.c_str());
     return status;
+}
+
+HeldMessages::HeldMessages(std::string &to) : outer_(std::exchange(held_messages, &to)) {}
+
+HeldMessages::~HeldMessages() {
+    held_messages = outer_;
+}
+
+void put_messages(std::string_view text) {
+    if (text.empty()) return;
+    if (active_progress != nullptr) active_progress->clear();
+    std::fwrite(text.data(), 1, text.size(), stderr);
 }
 
 int usage_error(const Command &command, const std::string &message) {
@@ -172,6 +190,12 @@ Output::~Output() {
 }
 
 void Output::write_through(std::string_view bytes) {
+    if (fd_ == kInMemory) {
+        make_room(bytes.size());
+        std::memcpy(data_.get() + used_, bytes.data(), bytes.size());
+        used_ += bytes.size();
+        return;
+    }
     for (std::string_view rest = bytes; !rest.empty();) {
         if (used_ == capacity_) flush();
         size_t n = std::min(rest.size(), capacity_ - used_);
@@ -205,13 +229,30 @@ void Output::printf(const char *format, ...) {
 }
 
 void Output::make_room(size_t n) {
+    if (fd_ == kInMemory) {
+        if (n <= capacity_ - used_) return;
+        const size_t grown = std::max(2 * capacity_, used_ + n);
+        std::unique_ptr<char[]> data(new char[grown]);
+        std::memcpy(data.get(), data_.get(), used_);
+        data_ = std::move(data);
+        capacity_ = grown;
+        return;
+    }
     flush();
     if (n <= capacity_) return;
     capacity_ = n; // a piece larger than the buffer: grow once to hold it
     data_.reset(new char[capacity_]);
 }
 
+void Output::clear(size_t keep) {
+    used_ = 0;
+    if (capacity_ <= 4 * std::max<size_t>(keep, 4096)) return;
+    capacity_ = std::max<size_t>(keep, 4096);
+    data_.reset(new char[capacity_]);
+}
+
 bool Output::flush() {
+    if (fd_ == kInMemory) return true;
     size_t done = 0;
     while (done < used_ && error_ == 0) {
         ssize_t n = ::write(fd_, data_.get() + done, used_ - done);

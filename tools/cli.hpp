@@ -80,8 +80,25 @@ class Args {
 };
 
 // Prints "logbase: <message>" to stderr (clearing a progress line first)
-// and returns `status`.
+// and returns `status`; while this thread holds its messages, appends the
+// line to them instead.
 int fail(int status, const std::string &message);
+
+// Holds the messages fail() gives on this thread in `to` while it lives: a
+// worker's messages wait until its records' turn comes.
+class HeldMessages {
+  public:
+    explicit HeldMessages(std::string &to);
+    HeldMessages(const HeldMessages &) = delete;
+    HeldMessages &operator=(const HeldMessages &) = delete;
+    ~HeldMessages();
+
+  private:
+    std::string *outer_;
+};
+
+// Held messages to stderr (clearing a progress line first).
+void put_messages(std::string_view text);
 // Prints "logbase CMD: <message>" and the command's usage to stderr and
 // returns kUsage.
 int usage_error(const Command &command, const std::string &message);
@@ -98,10 +115,13 @@ std::optional<long long> parse_integer(std::string_view text);
 // goes out at once, so a person watching sees every line as it is made.
 // After a failed write the rest is dropped and failed() tells loops to stop;
 // a closed pipe ends the process at once by SIGPIPE, quietly, whatever the
-// inherited disposition of SIGPIPE.
+// inherited disposition of SIGPIPE. An Output on kInMemory writes nothing:
+// it grows to keep everything until clear(), for a batch made on a worker
+// thread that is written later.
 class Output {
   public:
     static constexpr size_t kDefaultCapacity = size_t{1} << 20;
+    static constexpr int kInMemory = -1;
 
     explicit Output(int fd = STDOUT_FILENO, size_t capacity = kDefaultCapacity);
     Output(const Output &) = delete;
@@ -132,6 +152,10 @@ class Output {
 
     // Writes out what is buffered; false once any write has failed.
     bool flush();
+    // kInMemory: what was written since the last clear(); clear() gives a
+    // buffer grown far past `keep` back.
+    std::string_view held() const { return {data_.get(), used_}; }
+    void clear(size_t keep = kDefaultCapacity);
     bool failed() const { return error_ != 0; }
     int error() const { return error_; } // errno of the failed write, else 0
     // Flushes; after a failed write prints "logbase: write error: REASON"

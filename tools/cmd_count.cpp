@@ -3,6 +3,7 @@
 // value combinations only: one counter each, no record is kept.
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -48,7 +49,7 @@ std::vector<std::string> values_of(std::string_view key) {
 
 class Tally : public cli::SelectedRecords {
   public:
-    Tally(cli::Columns &keys, const cli::Selection &selection)
+    Tally(const cli::Columns &keys, const cli::Selection &selection)
         : SelectedRecords(selection), keys_(keys), cells_(keys.size()) {}
 
     bool record(const InputFile &file, const LogReader::Record &record) override {
@@ -70,6 +71,19 @@ class Tally : public cli::SelectedRecords {
         return true;
     }
 
+    std::unique_ptr<cli::RecordHandler> worker(Output &) override {
+        auto copy = std::make_unique<Tally>(*this);
+        copy->counts_.clear();
+        copy->total_ = 0;
+        return copy;
+    }
+    void merge(cli::RecordHandler &worker) override {
+        auto &tally = static_cast<Tally &>(worker);
+        total_ += tally.total_;
+        for (const auto &[combination, count] : tally.counts_)
+            counts_[combination] += count;
+    }
+
     unsigned long long total() const { return total_; }
 
     // The combinations, most frequent first, ties in the values' byte order;
@@ -88,7 +102,7 @@ class Tally : public cli::SelectedRecords {
     }
 
   private:
-    cli::Columns &keys_;
+    cli::Columns keys_;
     std::vector<const kv_entry *> cells_;
     std::string combination_;
     std::unordered_map<std::string, unsigned long long> counts_;
@@ -133,7 +147,7 @@ int run(int argc, char **argv, Output &out);
 const cli::Command kCount{
     "count",
     "count [FILE...] [--by KEY[,KEY...]] [--top N] [--json | --spreadsheet] [--category a|t|e] "
-    "[--where FILTER] [--since TIME] [--until TIME]",
+    "[--where FILTER] [--since TIME] [--until TIME] [--jobs N]",
     "Counts the records of log files that parse and that the selection takes:\n"
     "one number, the rows csv would write with the same options. With --by, one\n"
     "row per distinct combination of the keys' values, most frequent first, ties\n"
@@ -142,11 +156,11 @@ const cli::Command kCount{
     "without a key counts under an empty value. --top N keeps the first N rows.\n"
     "--spreadsheet guards the CSV values as csv --spreadsheet does.\n"
     "The counts are over all the files together. Files and category as for\n"
-    "parse.\n" SELECTION_HELP,
+    "parse.\n" SELECTION_HELP JOBS_HELP,
     run};
 
 int run(int argc, char **argv, Output &out) {
-    cli::Args args(argc, argv, {"--by", "--top", "--category", SELECTION_OPTIONS},
+    cli::Args args(argc, argv, {"--by", "--top", "--category", "--jobs", SELECTION_OPTIONS},
                    {"--json", "--spreadsheet"});
     cli::InputOptions options;
     cli::Selection selection;
@@ -155,6 +169,7 @@ int run(int argc, char **argv, Output &out) {
     options.command = kCount.name;
     options.needs_category = true;
     cli::read_category(args, options);
+    cli::read_jobs(args, options);
     if (auto list = args.value("--by"))
         if (std::string error = keys.select(*list); !error.empty()) args.reject("--by", error);
     const std::optional<long long> top = args.number("--top", 1, INT64_MAX);

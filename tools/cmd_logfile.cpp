@@ -1,6 +1,7 @@
 // logbase info / cat: inspect binary log files of every version.
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <unistd.h>
 
@@ -22,9 +23,9 @@ using cli::LogReader;
 class CatRecords : public cli::SelectedRecords {
   public:
     CatRecords(cli::Output &out, bool raw, const cli::Selection &selection)
-        : SelectedRecords(selection), out_(out), raw_(raw) {}
+        : SelectedRecords(selection), out_(&out), raw_(raw) {}
     bool start(const cli::InputFile &file) override {
-        if (!raw_) cli::put_file_heading(out_, file, first_);
+        if (!raw_) cli::put_file_heading(*out_, file, first_);
         return true;
     }
     bool record(const cli::InputFile &file, const LogReader::Record &record) override {
@@ -34,26 +35,31 @@ class CatRecords : public cli::SelectedRecords {
         std::string_view text(record.data, record.length);
         if (raw_) {
             // A record that already ends its line keeps its own line feed.
-            out_.write(text);
-            if (text.empty() || text.back() != '\n') out_.put('\n');
+            out_->write(text);
+            if (text.empty() || text.back() != '\n') out_->put('\n');
             return true;
         }
         while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
             text.remove_suffix(1);
-        out_.put('#');
-        cli::put_decimal(out_, record.seq);
-        out_.write(" @");
-        cli::put_decimal(out_, record.offset);
-        out_.put(' ');
-        cli::put_decimal(out_, record.length);
-        out_.write(": ");
-        cli::put_escaped(out_, text);
-        out_.put('\n');
+        out_->put('#');
+        cli::put_decimal(*out_, record.seq);
+        out_->write(" @");
+        cli::put_decimal(*out_, record.offset);
+        out_->put(' ');
+        cli::put_decimal(*out_, record.length);
+        out_->write(": ");
+        cli::put_escaped(*out_, text);
+        out_->put('\n');
         return true;
+    }
+    std::unique_ptr<cli::RecordHandler> worker(cli::Output &out) override {
+        auto copy = std::make_unique<CatRecords>(*this);
+        copy->out_ = &out;
+        return copy;
     }
 
   private:
-    cli::Output &out_;
+    cli::Output *out_;
     bool raw_;
     bool first_ = true;
 };
@@ -70,7 +76,7 @@ const cli::Command kInfo{"info", "info [FILE...]",
 const cli::Command kCat{
     "cat",
     "cat [FILE...] [--raw] [--seq N | --offset O] [--where FILTER] [--since TIME] [--until TIME] "
-    "[--category a|t|e]",
+    "[--category a|t|e] [--jobs N]",
     "Prints the records of log files of any version, one per line:\n"
     "  #SEQ @OFFSET LENGTH: TEXT\n"
     "Block records (versions 0 and 1) end at their first zero byte; control and\n"
@@ -82,7 +88,7 @@ const cli::Command kCat{
     "record). FILE - (or no FILE) reads standard input; several files follow\n"
     "one another.\n" SELECTION_HELP
     "The selection takes records apart by their file's category, as parse does\n"
-    "(--category a|t|e when neither the name nor the records give it).\n",
+    "(--category a|t|e when neither the name nor the records give it).\n" JOBS_HELP,
     run_cat};
 
 // The header fields of one open file.
@@ -151,7 +157,8 @@ int run_info(int argc, char **argv, cli::Output &out) {
 }
 
 int run_cat(int argc, char **argv, cli::Output &out) {
-    cli::Args args(argc, argv, {"--seq", "--offset", "--category", SELECTION_OPTIONS}, {"--raw"});
+    cli::Args args(argc, argv, {"--seq", "--offset", "--category", "--jobs", SELECTION_OPTIONS},
+                   {"--raw"});
     cli::InputOptions options;
     cli::Selection selection;
     selection.read(args);
@@ -160,6 +167,7 @@ int run_cat(int argc, char **argv, cli::Output &out) {
     if (args.value("--category") && !selection.active())
         args.reject("--category", "applies only with --where, --since or --until");
     cli::read_category(args, options);
+    cli::read_jobs(args, options);
     options.only_seq = args.number("--seq", 0, INT32_MAX);
     options.only_offset = args.number("--offset", 0, INT32_MAX);
     if (args.value("--seq") && args.value("--offset"))

@@ -2,6 +2,7 @@
 // listing, JSON Lines or CSV, through the library's line parser.
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,12 +30,12 @@ std::string_view key_of(const kv_entry &item) {
 // "record N: C items, B bytes" and one aligned "key  value" line per item.
 class Listing : public cli::SelectedRecords {
   public:
-    Listing(Output &out, cli::Columns &fields, const cli::Selection &selection)
-        : SelectedRecords(selection), out_(out), fields_(fields) {
+    Listing(Output &out, const cli::Columns &fields, const cli::Selection &selection)
+        : SelectedRecords(selection), out_(&out), fields_(fields) {
         cells_.resize(fields.size());
     }
     bool start(const InputFile &file) override {
-        cli::put_file_heading(out_, file, first_);
+        cli::put_file_heading(*out_, file, first_);
         return true;
     }
     bool record(const InputFile &file, const LogReader::Record &record) override {
@@ -53,16 +54,16 @@ class Listing : public cli::SelectedRecords {
         size_t width = 0;
         for (const kv_entry *item : shown)
             width = std::max(width, key_of(*item).size());
-        out_.write("record ");
-        cli::put_decimal(out_, record.seq);
-        out_.write(": ");
-        cli::put_decimal(out_, static_cast<uint64_t>(items_.count));
-        out_.write(" items, ");
-        cli::put_decimal(out_, static_cast<uint64_t>(consumed_));
-        out_.write(" bytes\n");
+        out_->write("record ");
+        cli::put_decimal(*out_, record.seq);
+        out_->write(": ");
+        cli::put_decimal(*out_, static_cast<uint64_t>(items_.count));
+        out_->write(" items, ");
+        cli::put_decimal(*out_, static_cast<uint64_t>(consumed_));
+        out_->write(" bytes\n");
         // The values lie inside the record: its length bounds them all.
-        char *const start = out_.reserve(shown.size() * (width + 5) +
-                                         cli::escaped_room(record.length) + cli::kSlack);
+        char *const start = out_->reserve(shown.size() * (width + 5) +
+                                          cli::escaped_room(record.length) + cli::kSlack);
         const char *readable = record.data + record.length + 1; // its NUL included
         char *w = start;
         for (const kv_entry *item : shown) {
@@ -71,13 +72,18 @@ class Listing : public cli::SelectedRecords {
             w = cli::put_escaped(w + width + 4, value_of(*item), readable);
             *w++ = '\n';
         }
-        out_.commit(static_cast<size_t>(w - start));
+        out_->commit(static_cast<size_t>(w - start));
         return true;
+    }
+    std::unique_ptr<cli::RecordHandler> worker(cli::Output &out) override {
+        auto copy = std::make_unique<Listing>(*this);
+        copy->out_ = &out;
+        return copy;
     }
 
   private:
-    Output &out_;
-    cli::Columns &fields_;
+    Output *out_;
+    cli::Columns fields_;
     std::vector<const kv_entry *> cells_, shown_;
     bool first_ = true;
 };
@@ -85,8 +91,9 @@ class Listing : public cli::SelectedRecords {
 // One flat JSON object per record: seq, file (several files), the items.
 class JsonLines : public cli::SelectedRecords {
   public:
-    JsonLines(Output &out, cli::Columns &fields, const cli::Selection &selection, bool numbers)
-        : SelectedRecords(selection), out_(out), fields_(fields), members_(numbers) {
+    JsonLines(Output &out, const cli::Columns &fields, const cli::Selection &selection,
+              bool numbers)
+        : SelectedRecords(selection), out_(&out), fields_(fields), members_(numbers) {
         cells_.resize(fields.size());
         for (const std::string &name : fields.names())
             names_room_ += name.size() + 8;
@@ -99,8 +106,8 @@ class JsonLines : public cli::SelectedRecords {
         // the record, so its length bounds them all.
         const size_t keys_room =
             fields_.empty() ? 40 * static_cast<size_t>(items_.count) : names_room_;
-        char *const start = out_.reserve(cli::json_room(record.length) + keys_room +
-                                         cli::json_room(path.size()) + 40 + cli::kSlack);
+        char *const start = out_->reserve(cli::json_room(record.length) + keys_room +
+                                          cli::json_room(path.size()) + 40 + cli::kSlack);
         const char *readable = record.data + record.length + 1; // its NUL included
         char *w = start;
         w = put(w, "{\"seq\":");
@@ -113,8 +120,13 @@ class JsonLines : public cli::SelectedRecords {
             w = members_.put(w, fields_.names(), cells_.data(), readable);
         }
         w = put(w, "}\n");
-        out_.commit(static_cast<size_t>(w - start));
+        out_->commit(static_cast<size_t>(w - start));
         return true;
+    }
+    std::unique_ptr<cli::RecordHandler> worker(cli::Output &out) override {
+        auto copy = std::make_unique<JsonLines>(*this);
+        copy->out_ = &out;
+        return copy;
     }
 
   private:
@@ -122,8 +134,8 @@ class JsonLines : public cli::SelectedRecords {
         std::memcpy(w, text.data(), text.size());
         return w + text.size();
     }
-    Output &out_;
-    cli::Columns &fields_;
+    Output *out_;
+    cli::Columns fields_;
     std::vector<const kv_entry *> cells_;
     size_t names_room_ = 0;
     cli::JsonMembers members_;
@@ -133,7 +145,7 @@ class JsonLines : public cli::SelectedRecords {
 // without the version text; with a selection, of the records it takes.
 class RawCsv : public cli::SelectedRecords {
   public:
-    RawCsv(Output &out, const cli::Selection &selection) : SelectedRecords(selection), out_(out) {}
+    RawCsv(Output &out, const cli::Selection &selection) : SelectedRecords(selection), out_(&out) {}
     bool record(const InputFile &file, const LogReader::Record &record) override {
         if (selection_.active())
             if (const Take taken = take(file, record); taken != Take::kSelected)
@@ -141,7 +153,7 @@ class RawCsv : public cli::SelectedRecords {
         // Converted where it will be written; the byte after it stays NUL
         // because the parser may read it.
         const int length = static_cast<int>(record.length);
-        char *text = out_.reserve(record.length + 1);
+        char *text = out_->reserve(record.length + 1);
         std::memcpy(text, record.data, record.length + 1);
         if (int result = convert_csv_log(file.category, text, length); result != 0) {
             cli::report_record(file, record.seq, cli::parse_failure(result));
@@ -150,12 +162,17 @@ class RawCsv : public cli::SelectedRecords {
         int tag = 0, layout = 0;
         if (length >= 4) scan_ver(text, length, &tag, &layout);
         std::memmove(text, text + tag, static_cast<size_t>(length - tag));
-        out_.commit(static_cast<size_t>(length - tag));
+        out_->commit(static_cast<size_t>(length - tag));
         return true;
+    }
+    std::unique_ptr<cli::RecordHandler> worker(cli::Output &out) override {
+        auto copy = std::make_unique<RawCsv>(*this);
+        copy->out_ = &out;
+        return copy;
     }
 
   private:
-    Output &out_;
+    Output *out_;
 };
 
 // How CSV and JSON write bytes that are not text; the same for both.
@@ -171,7 +188,7 @@ int run_csv(int argc, char **argv, Output &out);
 const cli::Command kParse{
     "parse",
     "parse [FILE...] [--seq N] [--json [--numbers]] [--fields K1,K2,...] [--category a|t|e] "
-    "[--where FILTER] [--since TIME] [--until TIME]",
+    "[--where FILTER] [--since TIME] [--until TIME] [--jobs N]",
     "Takes each record of log files of any version apart into its items by the\n"
     "category's key layout and prints them as an aligned key/value listing\n"
     "(control and non-ASCII bytes as \\xHH), or with --json as JSON Lines, one\n"
@@ -185,12 +202,14 @@ const cli::Command kParse{
     "FILE - (or no FILE) reads standard input. The category comes from a log file\n"
     "name (alog.log, tlog.3.log, elog.log), else from the first record's type=\n"
     "item, else from --category. A record that does not parse or cannot be read\n"
-    "is reported on stderr and the run goes on; the exit status is then 1.\n" SELECTION_HELP,
+    "is reported on stderr and the run goes on; the exit status is then 1.\n" SELECTION_HELP
+        JOBS_HELP,
     run_parse};
 const cli::Command kCsv{
     "csv",
     "csv [FILE...] [--fields K1,K2,...] [--spreadsheet] [--category a|t|e] [--where FILTER] "
-    "[--since TIME] [--until TIME] | csv --raw [FILE...] [--category a|t|e] [--where FILTER]...",
+    "[--since TIME] [--until TIME] [--jobs N] | csv --raw [FILE...] [--category a|t|e] "
+    "[--where FILTER]...",
     "Writes the records of log files as CSV (RFC 4180, lines ending in LF): a\n"
     "header row of key names, then one row per record with the raw value of each\n"
     "key (a quoted item without its quotes), empty where the record lacks the key.\n"
@@ -207,7 +226,7 @@ const cli::Command kCsv{
     "a value (a msg often has one) shifts the columns after it.\n"
     "Files and category as for parse; records of another category than the\n"
     "first file's need --fields. A record that does not parse is reported on\n"
-    "stderr and skipped; the exit status is then 1.\n" BYTES_HELP SELECTION_HELP,
+    "stderr and skipped; the exit status is then 1.\n" BYTES_HELP SELECTION_HELP JOBS_HELP,
     run_csv};
 
 // FILE arguments, --category, --fields and the selection common to both
@@ -218,6 +237,7 @@ int prepare(const cli::Command &command, cli::Args &args, std::vector<std::strin
     options.command = command.name;
     options.needs_category = true;
     cli::read_category(args, options);
+    cli::read_jobs(args, options);
     if (auto list = args.value("--fields"))
         if (std::string error = fields.select(*list); !error.empty())
             args.reject("--fields", error);
@@ -228,7 +248,7 @@ int prepare(const cli::Command &command, cli::Args &args, std::vector<std::strin
 }
 
 int run_parse(int argc, char **argv, Output &out) {
-    cli::Args args(argc, argv, {"--seq", "--category", "--fields", SELECTION_OPTIONS},
+    cli::Args args(argc, argv, {"--seq", "--category", "--fields", "--jobs", SELECTION_OPTIONS},
                    {"--json", "--numbers"});
     if (args.flag("--numbers") && !args.flag("--json")) args.reject("--numbers", "needs --json");
     std::vector<std::string> paths;
@@ -247,7 +267,7 @@ int run_parse(int argc, char **argv, Output &out) {
 }
 
 int run_csv(int argc, char **argv, Output &out) {
-    cli::Args args(argc, argv, {"--category", "--fields", SELECTION_OPTIONS},
+    cli::Args args(argc, argv, {"--category", "--fields", "--jobs", SELECTION_OPTIONS},
                    {"--raw", "--spreadsheet"});
     std::vector<std::string> paths;
     cli::InputOptions options;

@@ -1,6 +1,14 @@
 #include "log_inputs.hpp"
 
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <sched.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 
 #include "cli.hpp"
@@ -67,6 +75,286 @@ int category_by_type(const LogReader::Record &record, std::string &why_not) {
     return LOG_CAT_NONE;
 }
 
+// A batch of records copied out of the reader, handled on a worker thread
+// into its own output and messages, then written in its turn. Batches are
+// bounded in bytes, so that memory stays the same whatever the records'
+// size (a record larger than the bound makes a batch of its own).
+struct Batch {
+    static constexpr size_t kBytes = size_t{512} << 10;
+    static constexpr size_t kRecords = 8192;
+
+    struct Entry {
+        size_t at;       // in text, or in unreadable for an unreadable record
+        unsigned length; // of the text, or of the message
+        unsigned offset, seq;
+        bool unreadable;
+    };
+    // A record that failed or said something: its messages end at
+    // message_end in `messages`.
+    struct Event {
+        size_t entry, message_end;
+        bool failed;
+    };
+    enum class State { kFree, kQueued, kDone };
+
+    LogReader::Record record(const Entry &e) const {
+        return {text.data() + e.at, e.length, e.offset, e.seq};
+    }
+    bool full() const { return text.size() >= kBytes || entries.size() >= kRecords; }
+
+    // Filled by the reading thread.
+    std::string text; // the records' bytes, each followed by a NUL
+    std::string unreadable;
+    std::vector<Entry> entries;
+    // Made by the worker.
+    std::unique_ptr<RecordHandler> handler;
+    const InputFile *file = nullptr;
+    Output out{Output::kInMemory, kBytes};
+    std::string messages;
+    std::vector<Event> events;
+    State state = State::kFree; // under the pool's lock while the batch is out
+
+    // On a worker: each record through the batch's handler, its messages
+    // held.
+    void handle() {
+        HeldMessages held(messages);
+        for (size_t i = 0; i < entries.size(); ++i) {
+            const Entry &e = entries[i];
+            const size_t before = messages.size();
+            bool ok = false;
+            if (e.unreadable)
+                messages.append(unreadable, e.at, e.length);
+            else
+                ok = handler->record(*file, record(e));
+            if (!ok || messages.size() != before) events.push_back({i, messages.size(), !ok});
+        }
+    }
+
+    void reset() {
+        entries.clear();
+        events.clear();
+        messages.clear();
+        unreadable.clear();
+        out.clear(kBytes);
+        text.clear();
+        if (text.capacity() > 4 * kBytes) std::string().swap(text);
+        state = State::kFree;
+    }
+};
+
+// The threads of a run with more than one job; they take batches in the
+// order they are queued.
+class Workers {
+  public:
+    explicit Workers(unsigned count) {
+        // The descriptor tables are complete before any thread parses.
+        for (int category : {LOG_CAT_EVENT, LOG_CAT_TRAFFIC, LOG_CAT_ATTACK})
+            (void)_get_ed_by_cat(category);
+        try {
+            for (unsigned i = 0; i < count; ++i)
+                threads_.emplace_back([this] { work(); });
+        } catch (const std::system_error &) {
+            // Fewer threads than asked for (none: the run takes one job).
+        }
+    }
+    Workers(const Workers &) = delete;
+    Workers &operator=(const Workers &) = delete;
+    ~Workers() {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        ready_.notify_all();
+        for (std::thread &t : threads_)
+            t.join();
+    }
+    size_t size() const { return threads_.size(); }
+
+    void submit(Batch &batch) {
+        {
+            std::lock_guard lock(mutex_);
+            batch.state = Batch::State::kQueued;
+            queue_.push_back(&batch);
+        }
+        ready_.notify_one();
+    }
+    // Until the batch is handled; false at once for a free one. Rather
+    // than sleep, the waiting thread handles the oldest batch no worker has
+    // taken yet: with it the run's threads are as many as its jobs.
+    bool wait(Batch &batch) {
+        std::unique_lock lock(mutex_);
+        if (batch.state == Batch::State::kFree) return false;
+        while (batch.state == Batch::State::kQueued) {
+            if (queue_.empty()) {
+                done_.wait(lock);
+                continue;
+            }
+            Batch *oldest = queue_.front();
+            queue_.pop_front();
+            lock.unlock();
+            oldest->handle();
+            lock.lock();
+            oldest->state = Batch::State::kDone;
+            done_.notify_all();
+        }
+        return true;
+    }
+
+  private:
+    void work() {
+        for (;;) {
+            Batch *batch;
+            {
+                std::unique_lock lock(mutex_);
+                ready_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
+                if (queue_.empty()) return;
+                batch = queue_.front();
+                queue_.pop_front();
+            }
+            batch->handle();
+            {
+                std::lock_guard lock(mutex_);
+                batch->state = Batch::State::kDone;
+            }
+            done_.notify_all();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable ready_, done_;
+    std::deque<Batch *> queue_;
+    bool stopping_ = false;
+    std::vector<std::thread> threads_;
+};
+
+// The workers of a run, started when the first file that can use them
+// starts.
+class WorkerPool {
+  public:
+    explicit WorkerPool(unsigned jobs) : jobs_(jobs) {}
+    Workers *get() {
+        if (!workers_ && jobs_ > 1) {
+            workers_ = std::make_unique<Workers>(jobs_ - 1); // and the reading thread
+            if (workers_->size() == 0) workers_.reset(), jobs_ = 1;
+        }
+        return workers_.get();
+    }
+
+  private:
+    unsigned jobs_;
+    std::unique_ptr<Workers> workers_;
+};
+
+// A pipe's records, read on a thread of their own so that the handling side
+// sees when the pipe gives nothing: it then writes out the records it holds
+// before it waits, and a pipe that pauses still shows every record read.
+class Pump {
+  public:
+    Pump(LogReader &reader, bool &reader_kept)
+        : shared_(std::make_shared<Shared>()), reader_kept_(reader_kept) {
+        shared_->reader = &reader;
+        thread_ = std::thread([shared = shared_] { read(*shared); });
+    }
+    Pump(const Pump &) = delete;
+    Pump &operator=(const Pump &) = delete;
+    // A thread waiting in a read is left to it, and the reader is never
+    // freed (`reader_kept`): the run is ending, and the pipe may never give
+    // more.
+    ~Pump() {
+        bool reading;
+        {
+            std::lock_guard lock(shared_->mutex);
+            shared_->stopping = true;
+            reading = shared_->reading;
+        }
+        shared_->space.notify_all();
+        if (reading) {
+            thread_.detach();
+            reader_kept_ = true;
+        } else {
+            thread_.join();
+        }
+    }
+
+    // The next record as LogReader::next gives it, valid until the next
+    // call; when none has come for a moment, `idle` runs before the wait.
+    LogReader::Step next(LogReader::Record &out, const std::function<void()> &idle) {
+        std::unique_lock lock(shared_->mutex);
+        if (shared_->items.empty()) {
+            // Woken by a handful of records, else after the pause.
+            shared_->ready.wait_for(lock, kPause, [&] { return shared_->items.size() >= kChunk; });
+        }
+        if (shared_->items.empty()) {
+            lock.unlock();
+            idle();
+            lock.lock();
+            shared_->idle = true;
+            shared_->ready.wait(lock, [&] { return !shared_->items.empty(); });
+            shared_->idle = false;
+        }
+        current_ = std::move(shared_->items.front());
+        shared_->items.pop_front();
+        shared_->bytes -= current_.text.size() + sizeof(Item);
+        lock.unlock();
+        shared_->space.notify_one();
+        out = {current_.text.c_str(), static_cast<unsigned>(current_.text.size()), current_.offset,
+               current_.seq};
+        return current_.step;
+    }
+    const std::string &error() const { return current_.error; }
+
+  private:
+    // How long the pipe may give nothing before what is held is written.
+    static constexpr std::chrono::milliseconds kPause{2};
+    static constexpr size_t kBytes = size_t{1} << 20; // read ahead at most
+    static constexpr size_t kChunk = 64;              // records that wake the other side
+
+    struct Item {
+        LogReader::Step step;
+        unsigned offset, seq;
+        std::string text, error;
+    };
+    struct Shared {
+        LogReader *reader;
+        std::mutex mutex;
+        std::condition_variable ready, space;
+        std::deque<Item> items;
+        size_t bytes = 0;
+        bool stopping = false;
+        bool idle = false;    // the handling side waits for any record
+        bool reading = false; // in the reader: no read starts once stopping
+    };
+
+    static void read(Shared &shared) {
+        for (LogReader::Step step = LogReader::Step::kRecord; step != LogReader::Step::kEnd;) {
+            LogReader::Record record{};
+            {
+                std::lock_guard lock(shared.mutex);
+                if (shared.stopping) return;
+                shared.reading = true;
+            }
+            step = shared.reader->next(record);
+            Item item{step, record.offset, record.seq, {}, shared.reader->error()};
+            if (step == LogReader::Step::kRecord) item.text.assign(record.data, record.length);
+            std::unique_lock lock(shared.mutex);
+            shared.reading = false;
+            shared.space.wait(lock, [&] { return shared.stopping || shared.bytes < kBytes; });
+            if (shared.stopping) return;
+            shared.bytes += item.text.size() + sizeof(Item);
+            shared.items.push_back(std::move(item));
+            const bool wake =
+                shared.idle || shared.items.size() == kChunk || step == LogReader::Step::kEnd;
+            lock.unlock();
+            if (wake) shared.ready.notify_one();
+        }
+    }
+
+    std::shared_ptr<Shared> shared_; // the thread's too, as it may outlive this
+    bool &reader_kept_;
+    std::thread thread_;
+    Item current_{};
+};
+
 struct FileTally {
     std::string name;
     unsigned long long records = 0;
@@ -78,9 +366,17 @@ struct FileTally {
 class FileRun {
   public:
     FileRun(LogReader &reader, const InputOptions &options, RecordHandler &handler, Output &out,
-            bool several, FileTally &tally)
+            bool several, FileTally &tally, WorkerPool &pool, bool &reader_kept)
         : reader_(reader), options_(options), handler_(handler), out_(out), several_(several),
-          tally_(tally) {}
+          tally_(tally), pool_(pool), reader_kept_(reader_kept) {}
+    FileRun(const FileRun &) = delete;
+    FileRun &operator=(const FileRun &) = delete;
+    // Batches still out (a failed write stopped the run) are waited for.
+    ~FileRun() {
+        for (Batch &batch : batches_)
+            workers_->wait(batch);
+        pump_.reset();
+    }
 
     bool run() {
         if (options_.needs_category) {
@@ -93,20 +389,25 @@ class FileRun {
         FileProgress progress(options_.command, reader_);
         LogReader::Record record{};
         for (;;) {
-            const LogReader::Step step = reader_.next(record);
+            const LogReader::Step step = next(record);
             if (step == LogReader::Step::kEnd) break;
             ++tally_.records;
             if (step == LogReader::Step::kFailed) {
-                failed(record.seq, reader_.error());
+                if (batches_.empty())
+                    counted(record, false, true);
+                else
+                    add_unreadable(record);
             } else {
                 progress.at(record);
                 if (!take(record)) return false;
             }
             if (out_.failed()) return true;
         }
-        if (!reader_.error().empty()) {
+        write_batches();
+        if (out_.failed()) return true;
+        if (!read_error().empty()) {
             tally_.cut_short = true;
-            fail(kFailed, shown_name(reader_) + ": reading stopped: " + reader_.error());
+            fail(kFailed, shown_name(reader_) + ": reading stopped: " + read_error());
         }
         return true;
     }
@@ -114,9 +415,103 @@ class FileRun {
   private:
     InputFile file() const { return {reader_, category_, several_}; }
 
+    // A pipe read in batches is read on a thread of its own from the record
+    // after the one that started the batches (whose bytes are copied by then).
+    // A pipe that trickles without pausing has what it gave written at
+    // least every kHeld.
+    LogReader::Step next(LogReader::Record &record) {
+        if (!batches_.empty() && !reader_.seekable() && !pump_)
+            pump_.emplace(reader_, reader_kept_);
+        if (!pump_) return reader_.next(record);
+        if (!filling().entries.empty() && std::chrono::steady_clock::now() - filling_since_ > kHeld)
+            drain();
+        return pump_->next(record, [this] { drain(); });
+    }
+    const std::string &read_error() const { return pump_ ? pump_->error() : reader_.error(); }
+
     bool start() {
         started_ = true;
-        return handler_.start(file());
+        if (!handler_.start(file())) return false;
+        // Batches on the workers for the records read from the start.
+        if (options_.only_seq || options_.only_offset || (workers_ = pool_.get()) == nullptr)
+            return true;
+        shared_file_.emplace(file());
+        std::vector<Batch> batches(2 * (workers_->size() + 1));
+        for (Batch &batch : batches) {
+            batch.file = &*shared_file_;
+            if (!(batch.handler = handler_.worker(batch.out))) return true;
+        }
+        batches_ = std::move(batches);
+        return true;
+    }
+
+    Batch &filling() { return batches_[filling_]; }
+
+    void add(const LogReader::Record &record) {
+        Batch &batch = filling();
+        if (pump_ && batch.entries.empty()) filling_since_ = std::chrono::steady_clock::now();
+        batch.entries.push_back(
+            {batch.text.size(), record.length, record.offset, record.seq, false});
+        batch.text.append(record.data, record.length).push_back('\0');
+        if (batch.full()) send();
+    }
+
+    // The message of an unreadable record, said in its turn.
+    void add_unreadable(const LogReader::Record &record) {
+        Batch &batch = filling();
+        if (pump_ && batch.entries.empty()) filling_since_ = std::chrono::steady_clock::now();
+        const size_t at = batch.unreadable.size();
+        {
+            HeldMessages held(batch.unreadable);
+            say_unreadable(record.seq, read_error());
+        }
+        batch.entries.push_back({at, static_cast<unsigned>(batch.unreadable.size() - at),
+                                 record.offset, record.seq, true});
+        if (batch.full()) send();
+    }
+
+    // Queues the batch being filled and makes the next one free: batches
+    // are filled in turn, so the next is the oldest still out.
+    void send() {
+        workers_->submit(filling());
+        filling_ = (filling_ + 1) % batches_.size();
+        write_batch(filling());
+    }
+
+    void write_batch(Batch &batch) {
+        if (!workers_->wait(batch)) return;
+        if (!out_.failed()) {
+            out_.write(batch.out.held());
+            size_t said = 0;
+            for (const Batch::Event &event : batch.events) {
+                put_messages(
+                    std::string_view(batch.messages).substr(said, event.message_end - said));
+                said = event.message_end;
+                const Batch::Entry &entry = batch.entries[event.entry];
+                if (event.failed && entry.unreadable)
+                    counted({nullptr, 0, entry.offset, entry.seq}, false, true);
+                else if (event.failed)
+                    counted(batch.record(entry), false, false);
+            }
+        }
+        batch.reset();
+    }
+
+    // Every batch out and the one being filled, written in order.
+    void drain() {
+        if (!filling().entries.empty()) workers_->submit(filling());
+        for (size_t k = 1; k <= batches_.size(); ++k)
+            write_batch(batches_[(filling_ + k) % batches_.size()]);
+    }
+
+    // The file's last batches; then the workers' handlers give what they
+    // gathered and go, as the next file may start otherwise.
+    void write_batches() {
+        if (batches_.empty()) return;
+        drain();
+        for (Batch &batch : batches_)
+            handler_.merge(*batch.handler);
+        batches_.clear();
     }
 
     bool agrees_with_option(const char *rule) {
@@ -141,9 +536,17 @@ class FileRun {
 
     bool take(const LogReader::Record &record) {
         if (!started_ && !decide(record)) return false;
-        if (!handler_.record(file(), record) && ++tally_.failed == 1 && by_name_)
-            explain_name_mismatch(record);
+        if (!batches_.empty())
+            add(record);
+        else
+            counted(record, handler_.record(file(), record), false);
         return true;
+    }
+
+    // A record handled or found unreadable, in file order.
+    void counted(const LogReader::Record &record, bool ok, bool unreadable) {
+        if (unreadable && batches_.empty()) say_unreadable(record.seq, reader_.error());
+        if (!ok && ++tally_.failed == 1 && by_name_ && !unreadable) explain_name_mismatch(record);
     }
 
     // The name rule decided, and a record fails: say so once when the
@@ -159,8 +562,7 @@ class FileRun {
                           "that");
     }
 
-    void failed(unsigned seq, const std::string &why) {
-        ++tally_.failed;
+    void say_unreadable(unsigned seq, const std::string &why) {
         // The reader's reasons may already name the record.
         const std::string named = "record " + std::to_string(seq) + ": ";
         report_record(file(), seq,
@@ -175,7 +577,8 @@ class FileRun {
             if (!seq || *seq < 0 || *seq >= reader_.count()) return no_record();
             ++tally_.records;
             auto record = reader_.read(static_cast<int>(*seq));
-            if (!record) return failed(static_cast<unsigned>(*seq), reader_.error()), true;
+            if (!record)
+                return counted({nullptr, 0, 0, static_cast<unsigned>(*seq)}, false, true), true;
             return take(*record);
         }
         LogReader::Record record{};
@@ -185,7 +588,7 @@ class FileRun {
                     : *options_.only_offset == 0 || record.offset == *options_.only_offset;
             if (!wanted) continue;
             ++tally_.records;
-            if (step == LogReader::Step::kFailed) return failed(record.seq, reader_.error()), true;
+            if (step == LogReader::Step::kFailed) return counted(record, false, true), true;
             return take(record);
         }
         return no_record();
@@ -217,6 +620,15 @@ class FileRun {
     Output &out_;
     bool several_;
     FileTally &tally_;
+    WorkerPool &pool_;
+    bool &reader_kept_;
+    Workers *workers_ = nullptr;
+    std::optional<Pump> pump_;
+    static constexpr std::chrono::milliseconds kHeld{50};
+    std::chrono::steady_clock::time_point filling_since_;
+    std::optional<InputFile> shared_file_; // what the workers' handlers see
+    std::vector<Batch> batches_;           // empty when records go to handler_
+    size_t filling_ = 0;
     int category_ = LOG_CAT_NONE;
     bool started_ = false;
     bool by_name_ = false;
@@ -308,19 +720,37 @@ std::string shown_name(const LogReader &reader) {
     return reader.path() == "-" ? "standard input" : reader.path();
 }
 
+void read_jobs(Args &args, InputOptions &options) {
+    if (auto jobs = args.number("--jobs", 1, 256)) options.jobs = static_cast<unsigned>(*jobs);
+}
+
 int read_inputs(const std::vector<std::string> &paths, const InputOptions &options,
                 RecordHandler &handler, Output &out) {
     int status = kOk;
     std::vector<FileTally> tallies;
+    unsigned jobs = options.jobs;
+    if (jobs == 0) {
+        cpu_set_t cores;
+        jobs = sched_getaffinity(0, sizeof cores, &cores) == 0 ? CPU_COUNT(&cores) : 1;
+    }
+    WorkerPool pool(jobs);
     for (const std::string &path : paths) {
-        LogReader reader;
-        if (std::string error = reader.open(path); !error.empty()) {
+        auto reader = std::make_unique<LogReader>();
+        if (std::string error = reader->open(path); !error.empty()) {
             status = fail(kFailed, error);
             continue;
         }
-        tallies.push_back({shown_name(reader)});
-        if (!FileRun(reader, options, handler, out, paths.size() > 1, tallies.back()).run())
+        tallies.push_back({shown_name(*reader)});
+        bool reader_kept = false;
+        if (!FileRun(*reader, options, handler, out, paths.size() > 1, tallies.back(), pool,
+                     reader_kept)
+                 .run())
             status = kFailed;
+        if (reader_kept) {
+            // A thread may still be reading with it, until the process ends.
+            [[maybe_unused]] static LogReader *kept = nullptr;
+            kept = reader.release();
+        }
         if (tallies.back().failed > 0 || tallies.back().cut_short) status = kFailed;
         if (out.failed()) break;
     }

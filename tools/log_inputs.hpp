@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,6 +32,18 @@ class RecordHandler {
     }
     // One record; false when it failed (the handler said why on stderr).
     virtual bool record(const InputFile &file, const LogReader::Record &record) = 0;
+
+    // With more than one job, a handler of this one's settings and state
+    // (as start() left them for the file) that writes to `out`: each worker
+    // thread handles its batches of records with its own, and what they
+    // write and say comes out in record order. nullptr (the default) keeps
+    // the run on one thread: each record goes to this handler.
+    virtual std::unique_ptr<RecordHandler> worker(Output &out) {
+        (void)out;
+        return nullptr;
+    }
+    // After a file, what a worker gathered besides its output (counters).
+    virtual void merge(RecordHandler &worker) { (void)worker; }
 };
 
 struct InputOptions {
@@ -39,6 +52,7 @@ struct InputOptions {
     int category_option = LOG_CAT_NONE;   // --category, LOG_CAT_NONE when not given
     std::optional<long long> only_seq;    // --seq: that record alone
     std::optional<long long> only_offset; // --offset: the record starting there
+    unsigned jobs = 0;                    // --jobs: threads handling records, 0 one per core
 };
 
 // The files to read from the FILE arguments: "-" is standard input, and no
@@ -53,6 +67,16 @@ int category_code(const std::string &text);
 // --category into options.category_option; another value than a, t or e is
 // rejected through `args`.
 void read_category(Args &args, InputOptions &options);
+
+// --jobs N into options.jobs (1 to 256).
+void read_jobs(Args &args, InputOptions &options);
+
+// --jobs's help text, for the commands that read records.
+#define JOBS_HELP                                                                                  \
+    "--jobs N parses and writes records on N threads (by default one per core),\n"                 \
+    "in batches written in record order: the output is the same as with\n"                         \
+    "--jobs 1. From a pipe that pauses, what was read is written within\n"                         \
+    "milliseconds. --seq and --offset read on one thread.\n"
 
 // Hands every record of every file to the handler, until a write to `out`
 // fails; the run's exit status (a failed write is left to out.finish()).

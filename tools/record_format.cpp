@@ -2,81 +2,133 @@
 
 #include <algorithm>
 #include <cstring>
-#include <emmintrin.h>
+#include <immintrin.h>
+
 
 namespace cli {
 
 namespace {
 
-// Copies the bytes of p that need no handling to w and returns how many: up
-// to the first byte `special` picks, or n. Sixteen bytes at a time: values
-// are mostly short plain text, and this loop is most of the cost of writing
-// them. Blocks are loaded and stored whole, also past the value's end while
-// the source stays below `readable` (the record around the value); what
-// lands in w past the plain bytes is overwritten by the caller, whose room
-// has kSlack bytes to spare for it.
-template <class Mask16, class Byte>
-size_t copy_plain(char *w, const char *p, size_t n, const char *readable, Mask16 mask16,
-                  Byte special) {
-    size_t i = 0;
-    for (; i < n && p + i + 16 <= readable; i += 16) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i));
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(w + i), v);
-        auto m = static_cast<unsigned>(_mm_movemask_epi8(mask16(v)));
-        if (n - i < 16) m &= (1u << (n - i)) - 1;
-        if (m != 0) return i + static_cast<size_t>(__builtin_ctz(m));
-    }
-    for (; i < n; ++i) {
-        const auto c = static_cast<unsigned char>(p[i]);
-        if (special(c)) break;
-        w[i] = static_cast<char>(c);
-    }
-    return std::min(i, n);
-}
+// Each kind of output has its bytes that need handling (quoting or an
+// escape), found in a block of 16 or 32 bytes at once (Kind::mask: the high
+// bit set in those bytes) or in one byte (Kind::byte).
 
+// Signed compares: bytes 0x80 and up are negative, so one test finds them
+// together with the control bytes.
 __m128i equal(__m128i v, char c) {
     return _mm_cmpeq_epi8(v, _mm_set1_epi8(c));
 }
-
-// Signed compare: bytes 0x80 and up are negative, so one test finds them
-// together with the control bytes.
 __m128i control_or_high(__m128i v) {
     return _mm_cmplt_epi8(v, _mm_set1_epi8(0x20));
+}
+__attribute__((target("avx2"))) inline __m256i equal(__m256i v, char c) {
+    return _mm256_cmpeq_epi8(v, _mm256_set1_epi8(c));
+}
+__attribute__((target("avx2"))) inline __m256i control_or_high(__m256i v) {
+    return _mm256_cmpgt_epi8(_mm256_set1_epi8(0x20), v);
 }
 
 bool csv_special(unsigned char c) {
     return c == ',' || c == '"' || c == '\r' || c == '\n';
 }
 
+// A kind of output: the mask of its special bytes in a block of 16 and of
+// 32 (compiled for AVX2), one expression for both, and the byte test.
+#define BYTE_KIND(NAME, BLOCK, BYTE)                                                               \
+    struct NAME {                                                                                  \
+        static __m128i mask(__m128i v) { return BLOCK; }                                           \
+        __attribute__((target("avx2"))) static __m256i mask(__m256i v) { return BLOCK; }           \
+        static bool byte(unsigned char c) { return BYTE; }                                         \
+    }
+
 // Plain CSV bytes need neither quotes nor escapes: the high bit (movemask
 // takes it from every byte as it is) marks bytes that may be invalid UTF-8.
+BYTE_KIND(CsvKind,
+          (equal(v, ',') | equal(v, '"')) | (equal(v, '\r') | equal(v, '\n')) |
+              (equal(v, '\\') | v),
+          csv_special(c) || c == '\\' || c >= 0x80);
+BYTE_KIND(JsonKind, control_or_high(v) | (equal(v, '"') | equal(v, '\\')),
+          c < 0x20 || c >= 0x80 || c == '"' || c == '\\');
+BYTE_KIND(ListingKind, control_or_high(v) | (equal(v, 0x7f) | equal(v, '\\')),
+          c < 0x20 || c >= 0x7f || c == '\\');
+#undef BYTE_KIND
+
+// Copies the bytes of p that need no handling to w and returns how many: up
+// to the first byte the kind picks, or n. Values are mostly short plain
+// text, and this loop is most of the cost of writing them: blocks are loaded
+// and stored whole, also past the value's end while the source stays below
+// `readable` (the record around the value); what lands in w past the plain
+// bytes is overwritten by the caller, whose room has kSlack bytes to spare.
+template <class Kind> size_t plain_portable(char *w, const char *p, size_t n, const char *) {
+    size_t i = 0;
+    for (; i < n && !Kind::byte(static_cast<unsigned char>(p[i])); ++i)
+        w[i] = p[i];
+    return i;
+}
+
+// From byte i on: 16 bytes at a time, then byte by byte.
+template <class Kind>
+size_t plain_sse2_from(size_t i, char *w, const char *p, size_t n, const char *readable) {
+    for (; i < n && p + i + 16 <= readable; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(w + i), v);
+        auto m = static_cast<unsigned>(_mm_movemask_epi8(Kind::mask(v)));
+        if (n - i <= 16) { // the last block: most values have one only
+            if (n - i < 16) m &= (1u << (n - i)) - 1;
+            return m != 0 ? i + static_cast<size_t>(__builtin_ctz(m)) : n;
+        }
+        if (m != 0) return i + static_cast<size_t>(__builtin_ctz(m));
+    }
+    return i >= n ? n : i + plain_portable<Kind>(w + i, p + i, n - i, readable);
+}
+
+template <class Kind> size_t plain_sse2(char *w, const char *p, size_t n, const char *readable) {
+    return plain_sse2_from<Kind>(0, w, p, n, readable);
+}
+
+// 32 bytes at a time while the record allows, then as SSE2 does.
+template <class Kind>
+__attribute__((target("avx2"))) size_t plain_avx2(char *w, const char *p, size_t n,
+                                                  const char *readable) {
+    size_t i = 0;
+    for (; i < n && p + i + 32 <= readable; i += 32) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + i));
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(w + i), v);
+        auto m = static_cast<uint32_t>(_mm256_movemask_epi8(Kind::mask(v)));
+        if (n - i <= 32) {
+            if (n - i < 32) m &= (uint32_t{1} << (n - i)) - 1;
+            return m != 0 ? i + static_cast<size_t>(__builtin_ctz(m)) : n;
+        }
+        if (m != 0) return i + static_cast<size_t>(__builtin_ctz(m));
+    }
+    return plain_sse2_from<Kind>(i, w, p, n, readable);
+}
+
+using PlainCopy = size_t (*)(char *, const char *, size_t, const char *);
+struct PlainCopies {
+    PlainCopy csv, json, listing;
+};
+
+// The library's level of its byte scans decides (LOGBASE_SIMD, the build's
+// choice, or the processor); the writers have no 64-byte path.
+PlainCopies copies_for(int level) {
+    if (level >= LOGBASE_SIMD_AVX2)
+        return {plain_avx2<CsvKind>, plain_avx2<JsonKind>, plain_avx2<ListingKind>};
+    if (level == LOGBASE_SIMD_SSE2)
+        return {plain_sse2<CsvKind>, plain_sse2<JsonKind>, plain_sse2<ListingKind>};
+    return {plain_portable<CsvKind>, plain_portable<JsonKind>, plain_portable<ListingKind>};
+}
+
+const PlainCopies kPlain = copies_for(logbase_simd_level());
+
 size_t csv_plain(char *w, const char *p, size_t n, const char *readable) {
-    return copy_plain(
-        w, p, n, readable,
-        [](__m128i v) {
-            return _mm_or_si128(_mm_or_si128(_mm_or_si128(equal(v, ','), equal(v, '"')),
-                                             _mm_or_si128(equal(v, '\r'), equal(v, '\n'))),
-                                _mm_or_si128(equal(v, '\\'), v));
-        },
-        [](unsigned char c) { return csv_special(c) || c == '\\' || c >= 0x80; });
+    return kPlain.csv(w, p, n, readable);
 }
-
 size_t json_plain(char *w, const char *p, size_t n, const char *readable) {
-    return copy_plain(
-        w, p, n, readable,
-        [](__m128i v) {
-            return _mm_or_si128(control_or_high(v), _mm_or_si128(equal(v, '"'), equal(v, '\\')));
-        },
-        [](unsigned char c) { return c < 0x20 || c >= 0x80 || c == '"' || c == '\\'; });
+    return kPlain.json(w, p, n, readable);
 }
-
 size_t listing_plain(char *w, const char *p, size_t n, const char *readable) {
-    return copy_plain(
-        w, p, n, readable,
-        [](__m128i v) {
-            return _mm_or_si128(control_or_high(v), _mm_or_si128(equal(v, 0x7f), equal(v, '\\')));
-        },
-        [](unsigned char c) { return c < 0x20 || c >= 0x7f || c == '\\'; });
+    return kPlain.listing(w, p, n, readable);
 }
 
 const char kHex[] = "0123456789abcdef";

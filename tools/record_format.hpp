@@ -15,10 +15,10 @@ namespace cli {
 
 // The writers put their text at w and return its end. w must have room for
 // the bytes the matching *_room gives for the value's length, and kSlack
-// more after the last value written at a stretch: they store whole 16-byte
+// more after the last value written at a stretch: they store whole 32-byte
 // blocks. They may read the source up to `readable` (the end of the record
 // holding the value, when it lies beyond the value's end).
-constexpr size_t kSlack = 16;
+constexpr size_t kSlack = 32;
 constexpr size_t csv_room(size_t n) {
     return 4 * n + 3;
 }

@@ -105,12 +105,12 @@ bool CsvRows::start(const InputFile &file) {
             columns_.select_table(file.category);
         }
         cells_.resize(columns_.size());
-        if (file.several) out_.write("file,"); // as JSON's "file", before the keys
+        if (file.several) out_->write("file,"); // as JSON's "file", before the keys
         for (size_t c = 0; c < columns_.size(); ++c) {
-            if (c > 0) out_.put(',');
-            out_.write(columns_.names()[c]); // key names need no quoting
+            if (c > 0) out_->put(',');
+            out_->write(columns_.names()[c]); // key names need no quoting
         }
-        out_.put('\n');
+        out_->put('\n');
     } else if (table_columns_ && file.category != header_category_) {
         fail(kFailed, shown_name(file.reader) + ": its " + category_name(file.category) +
                           " records do not fit the " + category_name(header_category_) +
@@ -120,14 +120,20 @@ bool CsvRows::start(const InputFile &file) {
     return true;
 }
 
+std::unique_ptr<RecordHandler> CsvRows::worker(Output &out) {
+    auto copy = std::make_unique<CsvRows>(*this);
+    copy->out_ = &out;
+    return copy;
+}
+
 bool CsvRows::record(const InputFile &file, const LogReader::Record &record) {
     const Take taken = take(file, record);
     if (taken != Take::kSelected) return taken == Take::kPassed;
     columns_.place(file.category, items_, cells_.data());
     const std::string_view path = file.several ? file.reader.path() : std::string_view();
     // The values lie inside the record: its length bounds them all.
-    char *const start = out_.reserve(csv_room(record.length) + csv_room(path.size()) +
-                                     3 * cells_.size() + 2 + kSlack);
+    char *const start = out_->reserve(csv_room(record.length) + csv_room(path.size()) +
+                                      3 * cells_.size() + 2 + kSlack);
     const char *readable = record.data + record.length + 1; // its NUL included
     char *w = start;
     if (file.several) {
@@ -135,7 +141,7 @@ bool CsvRows::record(const InputFile &file, const LogReader::Record &record) {
         *w++ = ',';
     }
     w = put_csv_row(w, cells_.data(), cells_.size(), readable, spreadsheet_);
-    out_.commit(static_cast<size_t>(w - start));
+    out_->commit(static_cast<size_t>(w - start));
     return true;
 }
 

@@ -77,14 +77,16 @@ class SelectedRecords : public RecordHandler {
 class CsvRows : public SelectedRecords {
   public:
     // `spreadsheet`: cells that would start a formula get a leading '.
-    CsvRows(Output &out, Columns &columns, const Selection &selection, bool spreadsheet = false)
-        : SelectedRecords(selection), out_(out), columns_(columns), spreadsheet_(spreadsheet) {}
+    CsvRows(Output &out, const Columns &columns, const Selection &selection,
+            bool spreadsheet = false)
+        : SelectedRecords(selection), out_(&out), columns_(columns), spreadsheet_(spreadsheet) {}
     bool start(const InputFile &file) override;
     bool record(const InputFile &file, const LogReader::Record &record) override;
+    std::unique_ptr<RecordHandler> worker(Output &out) override;
 
   private:
-    Output &out_;
-    Columns &columns_;
+    Output *out_;
+    Columns columns_;
     std::vector<const kv_entry *> cells_;
     int header_category_ = LOG_CAT_NONE;
     bool table_columns_ = false;

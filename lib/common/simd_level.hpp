@@ -26,10 +26,20 @@ inline int best_level() noexcept {
 #endif
 }
 
-// `wanted`, or the best level below it this processor has; -1 if unknown.
+// The widest level this build may use: all, or what cmake -DLOGBASE_SIMD=
+// chose (LOGBASE_SIMD_BUILD_LEVEL).
+inline constexpr int kBuildLevel =
+#if defined(LOGBASE_SIMD_BUILD_LEVEL)
+    LOGBASE_SIMD_BUILD_LEVEL;
+#else
+    LOGBASE_SIMD_AVX512;
+#endif
+
+// `wanted`, or the best level below it this processor and build have; -1 if
+// unknown.
 inline int usable_level(int wanted) noexcept {
     if (wanted < LOGBASE_SIMD_PORTABLE || wanted > LOGBASE_SIMD_AVX512) return -1;
-    const int best = best_level();
+    const int best = best_level() < kBuildLevel ? best_level() : kBuildLevel;
     return wanted < best ? wanted : best;
 }
 
@@ -38,7 +48,7 @@ inline int level_from_environment() noexcept {
     const char *wanted = std::getenv("LOGBASE_SIMD");
     for (int level = 0; wanted != nullptr && level < 4; ++level)
         if (std::strcmp(wanted, names[level]) == 0) return usable_level(level);
-    return best_level();
+    return usable_level(LOGBASE_SIMD_AVX512);
 }
 
 inline std::atomic<int> &level_setting() noexcept {

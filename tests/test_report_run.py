@@ -228,9 +228,12 @@ page = subprocess.run([sys.executable, os.path.join(os.path.dirname(os.path.absp
 check(page.returncode in (0, 77), f"the run's page: {page.stdout.decode()}{page.stderr.decode()}")
 refused = run("report", "run", "all", every[0], "--out", every[0])
 check(refused.returncode == 1 and b"is no folder" in refused.stderr, f"--out a file: {refused.stderr}")
-# A second run of the same minute gets a name of its own.
-second = report_of("all")[1]
+# A second run of the same minute gets a name of its own; on one thread it
+# counts what the workers of the first counted.
+_, second, alone = report_of("all", "--jobs", "1")
 check(second != folder and os.path.isdir(folder), f"second run: {second}")
+check({**alone, "output": "", "generated": ""} == {**document, "output": "", "generated": ""},
+      "--jobs 1 and the default jobs disagree")
 
 # Users hidden: the same numbers, no user's name. Its logos: the title logo
 # copied, the header logo's name leads out of the logo folder and is left out.

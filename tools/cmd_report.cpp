@@ -50,13 +50,13 @@ constexpr char kReportHelp[] =
   report show NAME               the definition in readable form
   report settings NAME           the settings a run of NAME gets now
   report preview NAME [FILE...] [--csv [--fields K1,...] [--spreadsheet]]
-                 [--category a|t|e]
+                 [--category a|t|e] [--jobs N]
                                  its window and log filter, and how many
                                  records of each FILE that filter selects;
                                  with --csv those records as csv writes them
   report schedule NAME [--domain D]    install its crontab entry
   report unschedule NAME [--domain D]  remove its crontab entry
-  report run NAME [FILE...] [--out DIR] [--domain D]
+  report run NAME [FILE...] [--out DIR] [--domain D] [--jobs N]
                                  compute every chart of NAME over the
                                  records of the FILEs its log filter selects,
                                  in one pass, and write the report: a folder
@@ -366,6 +366,16 @@ class FileCounts : public cli::SelectedRecords {
         files_.back().selected += taken == Take::kSelected;
         return taken != Take::kFailed;
     }
+    std::unique_ptr<cli::RecordHandler> worker(cli::Output &) override {
+        auto copy = std::make_unique<FileCounts>(selection_);
+        copy->files_.push_back({});
+        return copy;
+    }
+    void merge(cli::RecordHandler &worker) override {
+        const File &counted = static_cast<FileCounts &>(worker).files_.back();
+        files_.back().read += counted.read;
+        files_.back().selected += counted.selected;
+    }
     const std::vector<File> &files() const { return files_; }
 
   private:
@@ -375,8 +385,9 @@ class FileCounts : public cli::SelectedRecords {
 // The records of the files that the report's log filter selects, as a run of
 // it now would select them.
 int preview(cli::Output &out, const cli::Args &args, const std::string &name,
-            const std::vector<std::string> &files) {
+            const std::vector<std::string> &files, unsigned jobs) {
     cli::InputOptions options;
+    options.jobs = jobs;
     options.command = "report preview";
     options.needs_category = true;
     if (auto text = args.value("--category"))
@@ -492,6 +503,7 @@ std::optional<std::string> misplaced_option(const cli::Args &args, const std::st
     bool running = action == "run" || action == "stop";
     if (!scheduling && !running && args.value("--domain")) return "--domain";
     if (action != "run" && args.value("--out")) return "--out";
+    if (action != "run" && action != "preview" && args.value("--jobs")) return "--jobs";
     if (action != "preview")
         for (std::string_view option : {"--csv", "--category", "--fields", "--spreadsheet"})
             if (args.value(option) || args.flag(option)) return std::string(option);
@@ -504,9 +516,11 @@ std::optional<std::string> misplaced_option(const cli::Args &args, const std::st
 int run(int argc, char **argv, cli::Output &out) {
     cli::Args args(argc, argv,
                    {"--period", "--n", "--start", "--end", "--filter", "--charts", "--formats",
-                    "--schedule", "--days", "--time", "--domain", "--category", "--fields",
-                    "--out"},
+                    "--schedule", "--days", "--time", "--domain", "--category", "--fields", "--out",
+                    "--jobs"},
                    {"--obfuscate-users", "--csv", "--spreadsheet"});
+    cli::InputOptions reading;
+    cli::read_jobs(args, reading);
     if (int usage = args.check(kReport, 1, cli::Args::kAny, "expected a subcommand")) return usage;
     const std::vector<std::string> &words = args.positional();
     const std::string &action = words[0];
@@ -530,12 +544,15 @@ int run(int argc, char **argv, cli::Output &out) {
     if (action == "define") return define(out, args, name);
     if (action == "show") return show(out, name);
     if (action == "settings") return cli::print_report_settings(out, name.c_str());
-    if (action == "preview") return preview(out, args, name, {words.begin() + 2, words.end()});
+    if (action == "preview")
+        return preview(out, args, name, {words.begin() + 2, words.end()}, reading.jobs);
     if (action == "schedule") return schedule(out, name, domain);
     if (action == "run")
-        return report_run::run_report(
-            out,
-            {name, domain, {words.begin() + 2, words.end()}, args.value("--out").value_or("")});
+        return report_run::run_report(out, {name,
+                                            domain,
+                                            {words.begin() + 2, words.end()},
+                                            args.value("--out").value_or(""),
+                                            reading.jobs});
     if (action == "stop") return report_run::stop_report(out, name, domain);
     return unschedule(out, name, domain);
 }

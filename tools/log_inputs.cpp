@@ -360,6 +360,7 @@ struct FileTally {
     unsigned long long records = 0;
     unsigned long long failed = 0;
     bool cut_short = false;
+    bool stopped = false; // the handler stopped the reading
 };
 
 // Reads one file; false when the file as a whole failed.
@@ -391,6 +392,10 @@ class FileRun {
         for (;;) {
             const LogReader::Step step = next(record);
             if (step == LogReader::Step::kEnd) break;
+            if (!handler_.reading(record)) {
+                tally_.stopped = true;
+                break;
+            }
             ++tally_.records;
             if (step == LogReader::Step::kFailed) {
                 if (batches_.empty())
@@ -752,7 +757,7 @@ int read_inputs(const std::vector<std::string> &paths, const InputOptions &optio
             kept = reader.release();
         }
         if (tallies.back().failed > 0 || tallies.back().cut_short) status = kFailed;
-        if (out.failed()) break;
+        if (out.failed() || tallies.back().stopped) break;
     }
     if (!out.failed()) print_summary(tallies);
     return status;

@@ -44,6 +44,15 @@ class RecordHandler {
     }
     // After a file, what a worker gathered besides its output (counters).
     virtual void merge(RecordHandler &worker) { (void)worker; }
+
+    // Each record (or failed one) as the reading thread reads it, before it
+    // is handled on whichever thread: for what follows the reading itself,
+    // such as progress or a request to stop. False stops the reading of this
+    // file and of those after it, as if they ended there.
+    virtual bool reading(const LogReader::Record &record) {
+        (void)record;
+        return true;
+    }
 };
 
 struct InputOptions {

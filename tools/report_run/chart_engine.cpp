@@ -227,7 +227,7 @@ std::string bucket_label(Bucket bucket, const std::string &value) {
 }
 
 ChartSet::ChartSet(const std::vector<uint32_t> &ids, time_t begin, time_t end)
-    : begin_(begin), end_(end) {
+    : query_ids_(ids), begin_(begin), end_(end) {
     for (uint32_t id : ids) {
         const auto *row = lb::report_vocab::chart_by_id(static_cast<int32_t>(id));
         Counter &counter = counters_.emplace_back();
@@ -295,6 +295,31 @@ ChartSet::ChartSet(const std::vector<uint32_t> &ids, time_t begin, time_t end)
     cells_.resize(keys_.size());
     stamps_.assign(keys_.size(), 0);
     record_ids_.assign(keys_.size(), kNoId);
+}
+
+std::unique_ptr<ChartSet> ChartSet::fresh() const {
+    return std::make_unique<ChartSet>(query_ids_, begin_, end_);
+}
+
+void ChartSet::merge(const ChartSet &other) {
+    // Value ids are each set's own order of first sight: a value moves by
+    // its text; a bucket's id is its number in both.
+    for (size_t c = 0; c < counters_.size(); ++c) {
+        Counter &mine = counters_[c];
+        auto own_id = [&](const Var &var, uint64_t id) -> uint64_t {
+            if (var.bucket != Bucket::kNone) return id;
+            const auto column = static_cast<size_t>(var.column);
+            return ids_[column].id(other.ids_[column].value(static_cast<uint32_t>(id)));
+        };
+        other.counters_[c].counts.each([&](uint64_t key, uint64_t count) {
+            if (mine.vars.size() == 2)
+                key =
+                    own_id(mine.vars[0], key >> 32) << 32 | own_id(mine.vars[1], key & UINT32_MAX);
+            else
+                key = own_id(mine.vars[0], key);
+            mine.counts.add(key, count);
+        });
+    }
 }
 
 int ChartSet::column(const std::string &key) {
@@ -375,17 +400,17 @@ void ChartSet::ValueIds::grow() {
     }
 }
 
-void ChartSet::Counts::add(uint64_t key) {
+void ChartSet::Counts::add(uint64_t key, uint64_t count) {
     const size_t mask = slots_.size() - 1;
     for (size_t at = mix(key) & mask;; at = (at + 1) & mask) {
         Slot &slot = slots_[at];
         if (slot.count == 0) {
-            slot = {key, 1};
+            slot = {key, count};
             if (++used_ * 2 > slots_.size()) grow();
             return;
         }
         if (slot.key == key) {
-            ++slot.count;
+            slot.count += count;
             return;
         }
     }

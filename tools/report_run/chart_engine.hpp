@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -49,6 +50,11 @@ class ChartSet {
     // The charts of the query ids in order; `window` bounds the date buckets.
     ChartSet(const std::vector<uint32_t> &ids, time_t begin, time_t end);
 
+    // A set of the same charts with nothing counted yet, for another thread.
+    std::unique_ptr<ChartSet> fresh() const;
+    // Adds what `other`, a fresh() set fed other records, counted.
+    void merge(const ChartSet &other);
+
     // The charts of a file of `category`; false when none applies (no need to
     // parse its records for the charts).
     bool start(int category);
@@ -81,7 +87,7 @@ class ChartSet {
     // Counts by a 64-bit key (the x id, or x and y ids), open addressing.
     class Counts {
       public:
-        void add(uint64_t key);
+        void add(uint64_t key, uint64_t count = 1);
         template <class Each> void each(Each &&each) const {
             for (const Slot &slot : slots_)
                 if (slot.count != 0) each(slot.key, slot.count);
@@ -127,6 +133,7 @@ class ChartSet {
     void finish_one(Counter &counter, bool obfuscate, uint64_t key);
     std::vector<std::string> all_buckets(Bucket bucket, const std::vector<std::string> &seen) const;
 
+    std::vector<uint32_t> query_ids_;
     std::vector<Counter> counters_;
     std::vector<std::string> keys_; // the record keys read, one column each
     std::vector<ValueIds> ids_;     // per column

@@ -39,8 +39,8 @@ extern "C" void on_stop(int) {
     g_stop = 1;
 }
 
-// Thrown from the record loop when a stop signal came; the run unwinds and
-// removes what it wrote.
+// Thrown while the formats are written when a stop signal came; the run
+// unwinds and removes what it wrote.
 struct Stopped {};
 
 // SIGINT (kill_running_report_process) and SIGTERM stop the run; the old
@@ -167,38 +167,58 @@ class StatusFile {
     std::chrono::steady_clock::time_point next_{};
 };
 
-// The records the report's log filter selects, fed to the charts.
+// The records the report's log filter selects, fed to the charts. With
+// several jobs each worker counts into a fresh set of the charts, merged
+// into the run's own after each file; progress and the stop request follow
+// the reading thread.
 class RunRecords : public cli::SelectedRecords {
   public:
-    RunRecords(const cli::Selection &selection, ChartSet &charts, StatusFile &status)
-        : SelectedRecords(selection), charts_(charts), status_(status) {}
+    RunRecords(const cli::Selection &selection, ChartSet &charts, StatusFile *status)
+        : SelectedRecords(selection), charts_(&charts), status_(status) {}
     bool start(const cli::InputFile &file) override {
-        charting_ = charts_.start(file.category);
+        category_ = file.category;
+        charting_ = charts_->start(file.category);
         base_ += size_;
         size_ = file.reader.seekable() ? static_cast<uint64_t>(file.reader.size()) : 0;
         return true;
     }
+    bool reading(const cli::LogReader::Record &record) override {
+        status_->at(base_ + (size_ > 0 ? record.offset : 0)); // a pipe's share is unknown
+        return !g_stop;
+    }
     bool record(const cli::InputFile &file, const cli::LogReader::Record &record) override {
-        if (g_stop) throw Stopped{};
         ++read_;
-        status_.at(base_ + (size_ > 0 ? record.offset : 0)); // a pipe's share is unknown
         const Take taken = take(file, record);
         if (taken != Take::kSelected) return taken == Take::kPassed;
         ++selected_;
-        if (charting_) charts_.add(file.category, items_);
+        if (charting_) charts_->add(file.category, items_);
         return true;
+    }
+    std::unique_ptr<cli::RecordHandler> worker(cli::Output &) override {
+        auto copy = std::make_unique<RunRecords>(selection_, *charts_, nullptr);
+        copy->own_ = charts_->fresh();
+        copy->charts_ = copy->own_.get();
+        copy->charting_ = copy->charts_->start(category_);
+        return copy;
+    }
+    void merge(cli::RecordHandler &worker) override {
+        auto &copy = static_cast<RunRecords &>(worker);
+        charts_->merge(*copy.charts_);
+        read_ += copy.read_;
+        selected_ += copy.selected_;
     }
     uint64_t read() const { return read_; }
     uint64_t selected() const { return selected_; }
 
   private:
-    ChartSet &charts_;
-    StatusFile &status_;
+    ChartSet *charts_;
+    std::unique_ptr<ChartSet> own_; // a worker's
+    StatusFile *status_;
+    int category_ = LOG_CAT_NONE;
     bool charting_ = false;
     uint64_t base_ = 0, size_ = 0, read_ = 0, selected_ = 0;
 };
 
-// The pid file that makes the run stoppable, removed when the run ends.
 class PidFile {
   public:
     explicit PidFile(std::string path) : path_(std::move(path)) {}
@@ -371,17 +391,12 @@ int run_report(cli::Output &out, const RunRequest &request) {
     // 2 to 5. One pass: the selected records, each parsed once, into every chart.
     ChartSet charts(ids, static_cast<time_t>(settings->window.begin),
                     static_cast<time_t>(settings->window.end));
-    RunRecords records(selection, charts, status);
+    RunRecords records(selection, charts, &status);
     cli::InputOptions options;
     options.command = "report run";
     options.needs_category = true;
-    int result = cli::kOk;
-    try {
-        result = cli::read_inputs(paths, options, records, out);
-    } catch (const Stopped &) {
-        status.end();
-        return stopped(name);
-    }
+    options.jobs = request.jobs;
+    const int result = cli::read_inputs(paths, options, records, out);
     if (g_stop) return status.end(), stopped(name);
 
     ReportDocument document;

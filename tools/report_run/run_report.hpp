@@ -15,6 +15,7 @@ struct RunRequest {
     std::string domain;
     std::vector<std::string> files; // log files; "-" is standard input
     std::string out_dir;            // empty: the domain's report folder
+    unsigned jobs = 0;              // --jobs: threads counting records, 0 one per core
 };
 
 // The run, in the order of its road; a cli exit status.

@@ -1,14 +1,10 @@
 // Arbitrary file bytes through every log file operation: header, index,
-// records by sequence and by offset, the version-independent calls, and the
-// sequential reader on the file and on a pipe, checked against the record
-// calls.
+// records by sequence and by offset and the version-independent calls
+// (fuzz_log_stream checks the sequential reader against them).
 // Failures write the diagnostic file, so this runs inside throwaway_root.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
-#include <string>
 #include <sys/mman.h>
 #include <unistd.h>
 #include <vector>
@@ -63,47 +59,6 @@ void read_global(int fd, size_t file_size) {
     }
 }
 
-// Every record the reader serves from the file is the one get_log_data_global
-// reads for its sequence number; returns the records served, by sequence.
-std::vector<std::string> stream_records(int fd, bool compare) {
-    std::vector<std::string> served;
-    log_stream *stream = nullptr;
-    if (log_stream_open(fd, &stream) != 0) return served;
-    log_header header = *log_stream_header(stream);
-    log_record got;
-    for (int n = 0; n < kMaxRecords; ++n) {
-        int step = log_stream_next(stream, &got);
-        if (step == LOG_STREAM_END || step == LOG_STREAM_STOPPED) break;
-        if (step != LOG_STREAM_RECORD) continue;
-        check(got.text_length <= got.length && !got.data[got.text_length] && !got.data[got.length],
-              "record or its text not followed by a zero byte");
-        if (served.size() <= got.seq) served.resize(got.seq + 1);
-        served[got.seq].assign(got.data, got.length);
-        if (!compare) continue;
-        unsigned int len = 0, off = 0;
-        check(get_log_data_global(fd, static_cast<int>(got.seq), record, &header, &len, &off) == 0,
-              "record calls refuse a record the reader serves");
-        check(len == got.length && off == got.offset && std::memcmp(record, got.data, len) == 0,
-              "reader and record calls disagree");
-    }
-    log_stream_close(stream);
-    return served;
-}
-
-// The same bytes through a pipe (inputs are smaller than a pipe's buffer):
-// a record served from both sources is the same record.
-void compare_pipe(const uint8_t *data, size_t size, const std::vector<std::string> &from_file) {
-    int ends[2];
-    if (pipe2(ends, O_CLOEXEC) != 0) std::abort();
-    if (size > 0 && write(ends[1], data, size) != static_cast<ssize_t>(size)) std::abort();
-    close(ends[1]);
-    std::vector<std::string> from_pipe = stream_records(ends[0], false);
-    close(ends[0]);
-    for (size_t seq = 0; seq < from_pipe.size() && seq < from_file.size(); ++seq)
-        if (!from_pipe[seq].empty() && !from_file[seq].empty())
-            check(from_pipe[seq] == from_file[seq], "pipe and file give different records");
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
@@ -125,7 +80,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         if (v < LOG_FIRST_INDEXED_VERSION || index_fits(header, version, size))
             (void)get_log_line(fd, v, 0, record);
     read_global(fd, size);
-    if (size <= 65536) compare_pipe(data, size, stream_records(fd, true));
     close(fd);
     return 0;
 }

@@ -58,14 +58,15 @@ bool agree(const std::vector<std::string> &file, const std::vector<std::string> 
     return file == pipe;
 }
 
-// True when the record calls read record `seq` with these bytes.
-bool record_call_reads(int fd, unsigned seq, const std::string *bytes) {
+// True when the record calls read record `r.seq` (with its bytes and offset, given `served`).
+bool record_call_reads(int fd, const log_record &r, bool served) {
     log_header header;
     unsigned int length = 0, offset = 0;
     if (get_log_file_header_global(fd, &header) != 0 ||
-        get_log_data_global(fd, static_cast<int>(seq), record, &header, &length, &offset) != 0)
+        get_log_data_global(fd, static_cast<int>(r.seq), record, &header, &length, &offset) != 0)
         return false;
-    return bytes == nullptr || std::string(record, length) == *bytes;
+    return !served ||
+           (offset == r.offset && std::string(record, length) == std::string(r.data, r.length));
 }
 
 } // namespace
@@ -105,8 +106,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             if (n < 32) n = 31;
             continue;
         }
-        std::string bytes(r.data == nullptr ? "" : std::string(r.data, r.length));
-        bool read = record_call_reads(file, r.seq, result == LOG_STREAM_RECORD ? &bytes : nullptr);
+        if (result == LOG_STREAM_RECORD)
+            check(r.text_length <= r.length && !r.data[r.text_length] && !r.data[r.length],
+                  "record or its text not followed by a zero byte");
+        bool read = record_call_reads(file, r, result == LOG_STREAM_RECORD);
         check(read == (result == LOG_STREAM_RECORD),
               result == LOG_STREAM_RECORD ? "a served record is not the record calls'"
                                           : "the record calls read a record the reader fails");

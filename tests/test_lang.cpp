@@ -2,7 +2,6 @@
 // paths under /migadmin.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <random>
 #include <string>
 #include <sys/stat.h>
@@ -16,14 +15,10 @@
 
 namespace {
 
-void write_lang(const std::string &path, const std::string &content) {
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    ASSERT_TRUE(testkit::write_file(path, content));
-}
-
 TEST(Lang, FirstSpellingKeepsLastValueAndLookupIgnoresCase) {
-    write_lang("/migadmin/lang/de", "en:\nAttack=Angriff\nattack=ATTACK\nsrc=Quelle\nfr:\nx=y\n");
-    write_lang("/migadmin/custom/lang/de", "en:\nsrc=custom\n");
+    ASSERT_TRUE(testkit::write_file("/migadmin/lang/de",
+                                    "en:\nAttack=Angriff\nattack=ATTACK\nsrc=Quelle\nfr:\nx=y\n"));
+    ASSERT_TRUE(testkit::write_file("/migadmin/custom/lang/de", "en:\nsrc=custom\n"));
     for (const char *subdir : {static_cast<const char *>(nullptr), ""}) {
         ASSERT_EQ(lang_init(subdir, "en", "de"), 0);
         ASSERT_EQ(table_len, 2);
@@ -40,14 +35,15 @@ TEST(Lang, FirstSpellingKeepsLastValueAndLookupIgnoresCase) {
 
 TEST(Lang, LineRules) {
     // The tails of over-long lines would read as a header and as an entry.
-    write_lang("/migadmin/lang/rules",
-               std::string(3071, 'x') + "en:\n" +
-                   "en\n" // no ':' and a line break: not the header
-                   "en: header\nkey==value\nkey = value\t \ntime=%H:%M\n\n\n"
-                   "word\n" +
-                   std::string(3071, 'k') + "injected=evil\n" + "k=" + std::string(3000, 'v') +
-                   "\n"
-                   "note: text\nafter=1\n");
+    ASSERT_TRUE(testkit::write_file("/migadmin/lang/rules",
+                                    std::string(3071, 'x') + "en:\n" +
+                                        "en\n" // no ':' and a line break: not the header
+                                        "en: header\nkey==value\nkey = value\t \ntime=%H:%M\n\n\n"
+                                        "word\n" +
+                                        std::string(3071, 'k') + "injected=evil\n" +
+                                        "k=" + std::string(3000, 'v') +
+                                        "\n"
+                                        "note: text\nafter=1\n"));
     ASSERT_EQ(lang_init(nullptr, "en", "rules"), 0);
     EXPECT_STREQ(lang_table_get("key"), "value");
     EXPECT_STREQ(lang_table_get("key "), " value");
@@ -67,7 +63,7 @@ TEST(Lang, CapacityIsExactly2560) {
     std::string text = "en:\n";
     for (int i = 0; i <= 2560; ++i)
         text += "key" + std::to_string(i) + "=a\n";
-    write_lang("/migadmin/lang/full", text + "KEY0=updated\n");
+    ASSERT_TRUE(testkit::write_file("/migadmin/lang/full", text + "KEY0=updated\n"));
     ASSERT_EQ(lang_init(nullptr, "en", "full"), 0);
     EXPECT_EQ(table_len, 2560);
     EXPECT_STREQ(lang_table_get("key2559"), "a");
@@ -76,7 +72,7 @@ TEST(Lang, CapacityIsExactly2560) {
 }
 
 TEST(Lang, TablesAreIndependentAndFailuresLeaveThemEmpty) {
-    write_lang("/migadmin/lang/two", "cur:\nk=current\nen:\nk=english\n");
+    ASSERT_TRUE(testkit::write_file("/migadmin/lang/two", "cur:\nk=current\nen:\nk=english\n"));
     ASSERT_EQ(lang_init(nullptr, "cur", "two"), 0);
     ASSERT_EQ(lang_en_init(nullptr, "en", "two"), 0);
     EXPECT_STREQ(lang_table_get("k"), "current");
@@ -89,7 +85,7 @@ TEST(Lang, TablesAreIndependentAndFailuresLeaveThemEmpty) {
     EXPECT_EQ(table_len, 0);
     // Names that would leave the language folder are refused, even where the
     // file they reach exists.
-    write_lang("/migadmin/migadmin/lang/two", "cur:\nk=outside\n");
+    ASSERT_TRUE(testkit::write_file("/migadmin/migadmin/lang/two", "cur:\nk=outside\n"));
     const std::pair<const char *, const char *> outside[] = {
         {"..", "migadmin/lang/two"}, {"lang/../..", "migadmin/lang/two"},
         {"/migadmin", "two"},        {nullptr, "../lang/two"},
@@ -99,7 +95,7 @@ TEST(Lang, TablesAreIndependentAndFailuresLeaveThemEmpty) {
         EXPECT_EQ(lang_en_init(subdir, "cur", file), -1) << file;
     }
     // A header on the last line without a line break opens an empty section.
-    write_lang("/migadmin/lang/last", "k=v\nen:");
+    ASSERT_TRUE(testkit::write_file("/migadmin/lang/last", "k=v\nen:"));
     EXPECT_EQ(lang_init(nullptr, "en", "last"), 0);
     EXPECT_EQ(table_len, 0);
 }
@@ -140,7 +136,7 @@ TEST(Lang, IndexedLoadEqualsQuadraticRule) {
             if (rng() % 50 == 0) key = std::string(1023 + rng() % 3, 'L');
             text += key + "=v" + std::to_string(i) + "\n";
         }
-        write_lang(dir.file("f"), text);
+        ASSERT_TRUE(testkit::write_file(dir.file("f"), text));
         int count = round % 2 ? 0 : 40, ref_count = count;
         for (int i = 0; i < count; ++i) {
             std::snprintf(mine[i].key, LANG_KEY_SIZE, "KEY%d", i % 30);

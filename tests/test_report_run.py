@@ -182,9 +182,9 @@ def define(name, *args):
     check(result.returncode == 0, f"define {name}: {result.stderr}")
 
 
-def report_of(name, *args):
+def report_of(name, *args, inputs=None):
     """Runs the report into `out`: its summary, folder and charts.json."""
-    result = run("report", "run", name, *every, "--out", out, *args)
+    result = run("report", "run", name, *(inputs or every), "--out", out, *args)
     check(result.returncode == 0, f"run {name}: {result.stderr}")
     folder = re.search(rb"^output +(.*)$", result.stdout, re.M)[1].decode()
     return (result.stdout.decode() + result.stderr.decode(), folder,
@@ -275,12 +275,9 @@ pack(alog, 13, [setv(setv(setv(template, b"main_type", h), b"http_url", h), b"us
 pack(elog, 13, [setv(setv(short, b"msg", h), b"user", b"<i>u%d</i>&" % i) for i, h in enumerate(hazards)])
 define("hostile", "--charts", "attacks-type,attacks-url,ev-user-login,ev-all,attacks-username",
        "--formats", "txt", "--filter", "msg!='<b>\"&'")
-result = run("report", "run", "hostile", alog, elog, "--out", out)
-check(result.returncode == 0, f"hostile run: {result.stderr}")
-hostile_folder = re.search(rb"^output +(.*)$", result.stdout, re.M)[1]
-text = open(glob.glob(hostile_folder + b"/*.txt")[0], "rb").read().decode("utf-8")  # strictly
+hostile_folder, hostile = report_of("hostile", inputs=[alog, elog])[1:]
+text = open(glob.glob(hostile_folder + "/*.txt")[0], "rb").read().decode("utf-8")  # strictly
 check(not re.search(r"[\x00-\x09\x0b-\x1f\x7f]", text) and "<script>" in text, "text: control bytes")
-hostile = json.loads(open(hostile_folder + b"/charts.json", "rb").read().decode("utf-8"))
 check('<b>"&' in hostile["filter"] and 'in "<b>" \\xff/alog.log' in hostile["inputs"][0], "hostile filter and path")
 for chart in hostile["charts"]:
     keys = [DOCUMENTED[v] for v in chart["vars"]]
@@ -314,23 +311,35 @@ define("slow", "--charts", "attacks-ts", "--formats", "txt")
 stopped_out = os.path.join(work, "stopped")
 os.makedirs(stopped_out)
 log = open(files["attack"][0], "rb").read()
-child = subprocess.Popen([LOGBASE, "report", "run", "slow", "-", "--out", stopped_out], stdin=subprocess.PIPE,
-                         stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-child.stdin.write(log[:len(log) // 2])
-child.stdin.flush()
-pid_file = "/var/log/tmprpts_adom/root/slow/pid"
+pid_file, status_file = "/var/log/tmprpts_adom/root/slow/pid", "/var/log/tmprpts_adom/root/slow/.status"
 
 
-def wait_for(path):
+def start_slow():
+    """A run of `slow` fed half the log on its standard input, once its pid file is there."""
+    child = subprocess.Popen([LOGBASE, "report", "run", "slow", "-", "--out", stopped_out], stdin=subprocess.PIPE,
+                             stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    child.stdin.write(log[:len(log) // 2])
+    child.stdin.flush()
     for _ in range(400):
-        if os.path.exists(path):
-            return
+        if os.path.exists(pid_file):
+            break
         time.sleep(0.05)
+    return child
 
 
-wait_for(pid_file)
+def finish(child):
+    """The rest of the log (a run that stopped at once reads no further), then its stderr."""
+    try:
+        child.stdin.write(log[len(log) // 2:])
+        child.stdin.close()
+    except BrokenPipeError:
+        pass
+    child.wait(timeout=60)
+    return child.stderr.read()
+
+
+child = start_slow()
 check(open(pid_file).read().split()[0] == str(child.pid), "pid file")
-status_file = "/var/log/tmprpts_adom/root/slow/.status"
 progress = open(status_file).read().splitlines()
 check(len(progress) == 2 and abs(int(progress[0]) - time.time()) < 60 and
       re.fullmatch(r"secs: \d+, 0% done", progress[1]), f"progress of a running report: {progress}")
@@ -338,32 +347,16 @@ again = run("report", "run", "slow", files["attack"][0], "--out", stopped_out)
 check(again.returncode == 1 and b"going on already" in again.stderr, f"a second run at once: {again.stderr}")
 stop = run("report", "stop", "slow")
 check(stop.returncode == 0, f"stop: {stop.stderr}")
-try:  # a run that stopped at once reads no further
-    child.stdin.write(log[len(log) // 2:])
-    child.stdin.close()
-except BrokenPipeError:
-    pass
-child.wait(timeout=60)
-stderr = child.stderr.read()
+stderr = finish(child)
 check(child.returncode == 1 and b"was stopped" in stderr, f"the stopped run: {child.returncode} {stderr}")
 check(os.listdir(stopped_out) == [] and not os.path.exists(pid_file), f"after a stop: {os.listdir(stopped_out)}")
 check(run("report", "stop", "slow").returncode == 1, "stop without a run")
 progress = open(status_file).read().splitlines()
 check(len(progress) == 2 and int(progress[1]) >= int(progress[0]), f"progress of an ended report: {progress}")
 # SIGTERM stops it the same way.
-child = subprocess.Popen([LOGBASE, "report", "run", "slow", "-", "--out", stopped_out], stdin=subprocess.PIPE,
-                         stderr=subprocess.PIPE)
-child.stdin.write(log[:len(log) // 2])
-child.stdin.flush()
-wait_for(pid_file)
+child = start_slow()
 child.terminate()
-try:
-    child.stdin.write(log[len(log) // 2:])
-    child.stdin.close()
-except BrokenPipeError:
-    pass
-child.wait(timeout=60)
-check(child.returncode == 1 and b"was stopped" in child.stderr.read() and os.listdir(stopped_out) == [],
+check(b"was stopped" in finish(child) and child.returncode == 1 and os.listdir(stopped_out) == [],
       "a run stopped by SIGTERM")
 
 for failure in failures:

@@ -323,7 +323,6 @@ TEST_F(CrontabFile, StoreKeepsRecordsAndSettingsAndRefusesFilesThatAreNot) {
 // it or fills its field without a terminator copies nothing.
 TEST(ReportLogos, OnlyPlainNamesInTheirField) {
     const std::string thumbs = "/migadmin/reportlogo/thumbs", out = "/migadmin/out";
-    ASSERT_EQ(system(("mkdir -p " + thumbs + " " + out).c_str()), 0);
     ASSERT_TRUE(testkit::write_file(thumbs + "/t.png", "title"));
     ASSERT_TRUE(testkit::write_file("/migadmin/secret", "not a logo"));
     namespace logo = lb::logo_record;
@@ -354,7 +353,6 @@ int end_signal(pid_t pid) {
 // a pid file that is no regular file signal nothing.
 TEST(RunningReport, PidFileProcessesGetSigintAndNothingElseDoes) {
     const std::string pid_file = "/var/log/tmprpts_adom/root/rep1/pid";
-    ASSERT_EQ(system("mkdir -p /var/log/escape /var/log/tmprpts_adom/root/rep1"), 0);
     pid_t first = sleeping_child(), second = sleeping_child(), only = sleeping_child();
     ASSERT_TRUE(
         testkit::write_file(pid_file, std::to_string(first) + " " + std::to_string(second)));
@@ -386,7 +384,6 @@ TEST(RunningReport, PidFileProcessesGetSigintAndNothingElseDoes) {
 volatile sig_atomic_t init_signalled = 0;
 
 TEST(RunningReport, NeverSignalsInit) {
-    ASSERT_EQ(system("mkdir -p /var/log/tmprpts_adom/root/rep3"), 0);
     ASSERT_TRUE(testkit::write_file("/var/log/tmprpts_adom/root/rep3/pid", "1 1"));
     pid_t outer = fork();
     if (outer == 0) {
@@ -406,7 +403,6 @@ TEST(RunningReport, NeverSignalsInit) {
 }
 
 TEST(RunningReport, RegenerationStatusAndCoreLimit) {
-    ASSERT_EQ(system("mkdir -p /drive0/private /var/log/debug"), 0);
     const std::string work = "/drive0/private/.bin_work_done";
     char text[80];
     unlink(work.c_str());

@@ -27,6 +27,8 @@ std::string read_file(const std::string &path) {
 }
 
 bool write_file(const std::string &path, const std::string &content) {
+    std::error_code ignored; // the folders on its way are made
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << content;
     return static_cast<bool>(out);

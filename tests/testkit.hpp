@@ -21,7 +21,7 @@ class TempDir {
 
 // Whole contents of a file; empty when it cannot be read.
 std::string read_file(const std::string &path);
-// Replaces the file with `content`; returns false on failure.
+// Replaces the file with `content`, making its folders; returns false on failure.
 bool write_file(const std::string &path, const std::string &content);
 // True when the file exists (any type).
 bool exists(const std::string &path);

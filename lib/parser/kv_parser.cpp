@@ -10,7 +10,8 @@
 // first event, which is known to lead to the end of the line. Most lines
 // need neither: taking at each item the first space that is followed by the
 // next key already gives the rules' result whenever it reaches the line's
-// end, so that cheap pass runs first and the exact passes only when it fails.
+// end, so that cheap pass runs first and the exact passes only when it fails
+// on a line that may end early (without early ends, that failure is final).
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -121,10 +122,15 @@ class LineParser {
         const int last = chain.count - 1;
         // Items from which a layout-0 line may end early.
         const int early_from = ctx_.version == 0 ? kEarlyEndAfterPos + 1 : last;
+        // Without early ends, the walk's failure is the line's: each item of
+        // the rules' path starts at or after the walk's (it takes a separator
+        // the walk could take, never an earlier one), so where the walk finds
+        // no separator or line end, that path finds none either.
+        const int failed = early_from >= last ? KV_ERR_END : kUndecided;
         const std::ptrdiff_t base = start - candidates.bytes(); // the line in the scan
         const std::ptrdiff_t limit = base + len_;
         for (int i = 0; i < last; ++i) {
-            if (scan >= end) return i == 0 ? KV_ERR_END : kUndecided;
+            if (scan >= end) return i == 0 ? KV_ERR_END : failed;
             const lb::ed::ChainStep &next = chain.steps[i + 1];
             const std::ptrdiff_t to_equals = next.equals_at - next.space_at;
             // The last '=' whose text ends inside the line.
@@ -146,7 +152,7 @@ class LineParser {
                 if (const char *t = first_line_end(*chain.items[i], scan, bound); t != bound)
                     return end_greedy_line(*chain.items[i], slots[i], i, t);
             }
-            if (sep == nullptr) return kUndecided;
+            if (sep == nullptr) return failed;
             separators_[i] = sep;
             kv_entry &slot = slots[i];
             slot.val_len = static_cast<int32_t>(sep - slot.val);
@@ -162,7 +168,7 @@ class LineParser {
         }
         const entry_desc &desc = *chain.items[last];
         const char *t = first_line_end(desc, scan, end);
-        if (t == end && *end != '\n') return kUndecided;
+        if (t == end && *end != '\n') return failed;
         return end_greedy_line(desc, slots[last], last, t);
     }
 

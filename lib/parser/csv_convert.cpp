@@ -73,25 +73,26 @@ bool pattern_ends_at(const char *text, size_t quote, std::string_view pattern) {
 constexpr lb::parser::KeyEnds key_ends_of_patterns() {
     lb::parser::KeyEnds ends{};
     static_assert(lb::parser::KeyEnds::kKeys == kPatterns);
-    for (int n = 0; n < 16; ++n)
-        ends.before_last_table[n] = ends.last_table[n] = static_cast<char>(0x80);
+    for (char &entry : ends.table)
+        entry = static_cast<char>(0x80);
     for (int k = 0; k < kPatterns; ++k) {
+        ends.third_last[k] = kQuotedFieldPatterns[k].end()[-5];
         ends.before_last[k] = kQuotedFieldPatterns[k].end()[-4];
         ends.last[k] = kQuotedFieldPatterns[k].end()[-3];
-        ends.before_last_table[ends.before_last[k] & 15] = ends.before_last[k];
-        ends.last_table[ends.last[k] & 15] = ends.last[k];
+        ends.table[ends.third_last[k] & 15] = ends.third_last[k];
+        ends.table[ends.last[k] & 15] = ends.last[k];
     }
     return ends;
 }
 
 constexpr lb::parser::KeyEnds kPatternKeyEnds = key_ends_of_patterns();
 
-// Each table holds every byte of its set (no two share a low nibble).
+// The table holds every last and third-last byte (no two share a low nibble).
 constexpr bool tables_hold_every_end() {
     for (int k = 0; k < kPatterns; ++k)
-        if (kPatternKeyEnds.before_last_table[kPatternKeyEnds.before_last[k] & 15] !=
-                kPatternKeyEnds.before_last[k] ||
-            kPatternKeyEnds.last_table[kPatternKeyEnds.last[k] & 15] != kPatternKeyEnds.last[k])
+        if (kPatternKeyEnds.table[kPatternKeyEnds.third_last[k] & 15] !=
+                kPatternKeyEnds.third_last[k] ||
+            kPatternKeyEnds.table[kPatternKeyEnds.last[k] & 15] != kPatternKeyEnds.last[k])
             return false;
     return true;
 }
@@ -164,7 +165,7 @@ constexpr KeyEnds kKeyEnds = key_ends();
 // and if it is the pattern's first; true when every pattern has its first.
 // One table lookup and one eight-byte compare turn almost every pair away
 // without a branch that depends on the text.
-bool note_pair(const char *text, size_t q, size_t (&first)[kPatterns], int &missing) {
+inline bool note_pair(const char *text, size_t q, size_t (&first)[kPatterns], int &missing) {
     const int k = kKeyEnds.pattern_of_letter[static_cast<unsigned char>(text[q - 2])];
     if (load8(text + q - 9) != kKeyEnds.last8[k]) return false;
     if (first[k] != kNone || !pattern_ends_at(text, q, kQuotedFieldPatterns[k])) return false;
@@ -213,10 +214,9 @@ void rewrite_quoted_fields(char *text, size_t len, const size_t (&first)[kPatter
             at = std::min(at, occurrence_ending_at(text, len, done_at[d] + done_len[d], pattern));
         }
         if (at == kNone) continue;
-        // The occurrence holds the pattern's bytes: write them one further on.
+        // The occurrence holds the pattern's bytes: move them one further on.
+        std::memmove(text + at + 1, text + at, pattern.size() - 1);
         text[at] = '"';
-        for (size_t i = 0; i + 1 < pattern.size(); ++i)
-            text[at + 1 + i] = pattern[i];
         done_at[done] = at;
         done_len[done] = pattern.size();
         ++done;

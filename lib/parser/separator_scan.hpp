@@ -49,7 +49,8 @@ CandidateBlocks candidate_blocks(int level, bool pairs = false);
 // Bit i of out[b] is set when byte 64 * b + i of `bytes` is '"', the byte
 // before it '=', and the two before that the end of a key of `ends`, for
 // `blocks` whole blocks of 64 bytes; the 3 bytes before `bytes` are read.
-// The CSV conversion's search, where such pairs are few.
+// The search of a line rewritten alone, or of one whose pairs the block
+// scan did not all keep.
 using PairBlocks = void (*)(const char *bytes, std::size_t blocks, const KeyEnds &ends,
                             uint64_t *out);
 

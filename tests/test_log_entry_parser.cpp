@@ -335,6 +335,18 @@ TEST(Differential, EveryLevelAgreesOnSamplesGeneratedAndCraftedLines) {
         line.back() = '!';
         expect_same_at_every_level(LOG_CAT_ATTACK, line, static_cast<int>(line.size()));
     }
+    // The quote moves' keys inside values: more than the scan keeps for a line, then after a
+    // zero byte, each line followed by one that holds a few.
+    std::string keys;
+    while (keys.size() < 8000)
+        keys += "ml_allow_method=\"timezone=\"";
+    const std::string next =
+        make_line(LOG_CAT_ATTACK, 11, "v013abcd", {"http_url", "\"timezone=\"\""});
+    for (const std::string &value : {keys, "x" + std::string(1, '\0') + keys.substr(0, 27)}) {
+        const std::string text =
+            make_line(LOG_CAT_ATTACK, 11, "v013abcd", {"http_url", "\"" + value + "\""}) + next;
+        expect_same_at_every_level(LOG_CAT_ATTACK, text, static_cast<int>(text.size()));
+    }
 }
 
 TEST(Differential, AgreesWithTheStraightforwardParser) {

@@ -73,14 +73,30 @@ bool pattern_ends_at(const char *text, size_t quote, std::string_view pattern) {
 constexpr lb::parser::KeyEnds key_ends_of_patterns() {
     lb::parser::KeyEnds ends{};
     static_assert(lb::parser::KeyEnds::kKeys == kPatterns);
+    for (char &entry : ends.table)
+        entry = static_cast<char>(0x80);
     for (int k = 0; k < kPatterns; ++k) {
+        ends.third_last[k] = kQuotedFieldPatterns[k].end()[-5];
         ends.before_last[k] = kQuotedFieldPatterns[k].end()[-4];
         ends.last[k] = kQuotedFieldPatterns[k].end()[-3];
+        ends.table[ends.third_last[k] & 15] = ends.third_last[k];
+        ends.table[ends.last[k] & 15] = ends.last[k];
     }
     return ends;
 }
 
 constexpr lb::parser::KeyEnds kPatternKeyEnds = key_ends_of_patterns();
+
+// The table holds every last and third-last byte (no two share a low nibble).
+constexpr bool tables_hold_every_end() {
+    for (int k = 0; k < kPatterns; ++k)
+        if (kPatternKeyEnds.table[kPatternKeyEnds.third_last[k] & 15] !=
+                kPatternKeyEnds.third_last[k] ||
+            kPatternKeyEnds.table[kPatternKeyEnds.last[k] & 15] != kPatternKeyEnds.last[k])
+            return false;
+    return true;
+}
+static_assert(tables_hold_every_end());
 
 // Calls visit(q) for every q in [from, to), from >= 3, where text[q - 1] is
 // '=' and text[q] '"', in order, until visit returns true; with `scan` (the
@@ -145,20 +161,25 @@ constexpr KeyEnds key_ends() {
 
 constexpr KeyEnds kKeyEnds = key_ends();
 
-// The first occurrence of every pattern in text[0, len), in one pass. At
-// each pair one table lookup and one eight-byte compare turn almost every
-// candidate away without a branch that depends on the text.
+// Notes in `first` the pattern that ends at the pair at q (q >= 9), if any
+// and if it is the pattern's first; true when every pattern has its first.
+// One table lookup and one eight-byte compare turn almost every pair away
+// without a branch that depends on the text.
+inline bool note_pair(const char *text, size_t q, size_t (&first)[kPatterns], int &missing) {
+    const int k = kKeyEnds.pattern_of_letter[static_cast<unsigned char>(text[q - 2])];
+    if (load8(text + q - 9) != kKeyEnds.last8[k]) return false;
+    if (first[k] != kNone || !pattern_ends_at(text, q, kQuotedFieldPatterns[k])) return false;
+    first[k] = q + 1 - kQuotedFieldPatterns[k].size();
+    return --missing == 0;
+}
+
+// The first occurrence of every pattern in text[0, len), in one pass.
 void find_all(const char *text, size_t len, size_t (&first)[kPatterns],
               lb::parser::PairBlocks scan) {
     std::fill(std::begin(first), std::end(first), kNone);
     int missing = kPatterns;
-    each_quote_after_equals(text, kShortestPattern - 1, len, scan, [&](size_t q) {
-        const int k = kKeyEnds.pattern_of_letter[static_cast<unsigned char>(text[q - 2])];
-        if (load8(text + q - 9) != kKeyEnds.last8[k]) return false;
-        if (first[k] != kNone || !pattern_ends_at(text, q, kQuotedFieldPatterns[k])) return false;
-        first[k] = q + 1 - kQuotedFieldPatterns[k].size();
-        return --missing == 0;
-    });
+    each_quote_after_equals(text, kShortestPattern - 1, len, scan,
+                            [&](size_t q) { return note_pair(text, q, first, missing); });
 }
 
 // Start of the occurrence of `pattern` ending at the pair at q, or kNone.
@@ -175,12 +196,10 @@ size_t occurrence_ending_at(const char *text, size_t len, size_t q, std::string_
 // a rewrite must overlap it. Keys hold neither '=' nor '"', so such an
 // occurrence can only end at the pair that now closes the rewritten bytes or
 // at the quote that now opens them: two places to test per rewrite.
-// `len` is the line's length; the text ends at its first zero byte.
-void rewrite_quoted_fields(char *text, size_t len) {
-    len = lb::length_bounded(text, len);
-    const lb::parser::PairBlocks scan = lb::parser::pair_blocks(lb::simd::level());
-    size_t first[kPatterns];
-    find_all(text, len, first, scan);
+// `len` is the text's length (up to the line's first zero byte), `first`
+// each pattern's first occurrence in it.
+void rewrite_quoted_fields(char *text, size_t len, const size_t (&first)[kPatterns],
+                           lb::parser::PairBlocks scan) {
     size_t done_at[kPatterns];
     size_t done_len[kPatterns];
     int done = 0;
@@ -195,14 +214,42 @@ void rewrite_quoted_fields(char *text, size_t len) {
             at = std::min(at, occurrence_ending_at(text, len, done_at[d] + done_len[d], pattern));
         }
         if (at == kNone) continue;
-        // The occurrence holds the pattern's bytes: write them one further on.
+        // The occurrence holds the pattern's bytes: move them one further on.
+        std::memmove(text + at + 1, text + at, pattern.size() - 1);
         text[at] = '"';
-        for (size_t i = 0; i + 1 < pattern.size(); ++i)
-            text[at + 1 + i] = pattern[i];
         done_at[done] = at;
         done_len[done] = pattern.size();
         ++done;
     }
+}
+
+// The rewriting of a line of `len` bytes: its text ends at its first zero byte.
+void rewrite_line(char *line, size_t len) {
+    len = lb::length_bounded(line, len);
+    const lb::parser::PairBlocks scan = lb::parser::pair_blocks(lb::simd::level());
+    size_t first[kPatterns];
+    find_all(line, len, first, scan);
+    rewrite_quoted_fields(line, len, first, scan);
+}
+
+// rewrite_line() for a line of the buffer the candidate scan `pairs` reads,
+// at offset `at`, from the pairs and zero bytes that scan kept, or the same
+// with its own search when it did not keep them all.
+void rewrite_line(char *line, size_t len, lb::parser::Candidates &pairs, std::ptrdiff_t at) {
+    size_t first[kPatterns];
+    std::fill(std::begin(first), std::end(first), kNone);
+    int missing = kPatterns;
+    size_t text_len = len;
+    const bool kept = pairs.each_pair(at, at + static_cast<std::ptrdiff_t>(len), [&](int found) {
+        const size_t q = static_cast<size_t>(found - at);
+        if (q >= text_len) return; // past the text's end
+        if (line[q] == '\0')
+            text_len = q;
+        else if (missing > 0 && q >= kShortestPattern - 1)
+            note_pair(line, q, first, missing);
+    });
+    if (!kept) return rewrite_line(line, len);
+    rewrite_quoted_fields(line, text_len, first, lb::parser::pair_blocks(lb::simd::level()));
 }
 
 } // namespace
@@ -214,7 +261,7 @@ extern "C" {
 // line's first NUL.
 LOGBASE_API void convert_csv_log_special_character(char *line, int len) {
     if (line == nullptr || len <= 0) return;
-    rewrite_quoted_fields(line, static_cast<size_t>(len));
+    rewrite_line(line, static_cast<size_t>(len));
 }
 
 LOGBASE_API int convert_csv_log(int cat, char *buf, int len) {
@@ -230,16 +277,20 @@ LOGBASE_API int convert_csv_log(int cat, char *buf, int len) {
     // One candidate scan for the whole buffer, line after line: a line's own
     // scan would run on a few blocks into the next one.
     const int level = lb::simd::level();
-    const lb::parser::CandidateBlocks blocks = lb::parser::candidate_blocks(level);
-    lb::parser::Candidates candidates(buf, len > 0 ? len : 0, blocks);
+    // It keeps the places the quote moves look at, too.
+    const lb::parser::CandidateBlocks blocks = lb::parser::candidate_blocks(level, true);
+    lb::parser::Candidates candidates(buf, len > 0 ? len : 0, blocks, &kPatternKeyEnds);
     lb::parser::Candidates *shared = blocks != nullptr ? &candidates : nullptr;
     while (remaining > 0) {
         if (remaining <= prefix_len) return KV_ERR_KEY;
         char *line = cursor + prefix_len;
         const int parsed = lb::parser::parse_items(0, KV_MAX_ITEMS, line, remaining - prefix_len,
-                                                   &scratch, &ctx, level, shared);
+                                                   &scratch, &ctx, level, shared, false);
         if (parsed < 1) return parsed;
-        convert_csv_log_special_character(line, parsed);
+        if (shared != nullptr)
+            rewrite_line(line, static_cast<size_t>(parsed), *shared, line - buf);
+        else
+            rewrite_line(line, static_cast<size_t>(parsed));
         cursor = line + parsed;
         remaining -= prefix_len + parsed;
     }

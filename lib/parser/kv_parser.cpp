@@ -10,7 +10,8 @@
 // first event, which is known to lead to the end of the line. Most lines
 // need neither: taking at each item the first space that is followed by the
 // next key already gives the rules' result whenever it reaches the line's
-// end, so that cheap pass runs first and the exact passes only when it fails.
+// end, so that cheap pass runs first and the exact passes only when it fails
+// on a line that may end early (without early ends, that failure is final).
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -37,8 +38,9 @@ constexpr std::ptrdiff_t kNever = -1;
 
 class LineParser {
   public:
-    LineParser(kv_parse_ctx &ctx, kv_entries &out, char *start, int len, int level)
-        : ctx_(ctx), out_(out), start_(start), end_(start + len), len_(len), level_(level) {}
+    LineParser(kv_parse_ctx &ctx, kv_entries &out, char *start, int len, int level, bool entries)
+        : ctx_(ctx), out_(out), start_(start), end_(start + len), len_(len), level_(level),
+          entries_(entries) {}
 
     // Parses the line whose first item has `row` at slot `first_pos`: the
     // bytes through the line's final newline, or a negative code.
@@ -58,10 +60,11 @@ class LineParser {
         if (lb::parser::CandidateBlocks scan =
                 known != nullptr ? lb::parser::candidate_blocks(level_) : nullptr) {
             if (shared != nullptr && shared->serves(start_ - shared->bytes())) {
-                greedy = parse_greedy(*known, *shared);
+                greedy = entries_ ? parse_greedy<true>(*known, *shared)
+                                  : parse_greedy<false>(*known, *shared);
             } else {
                 lb::parser::Candidates candidates(start_, len_, scan);
-                greedy = parse_greedy(*known, candidates);
+                greedy = parse_greedy<true>(*known, candidates);
             }
         } else {
             greedy = parse_greedy();
@@ -111,20 +114,35 @@ class LineParser {
     // parse_greedy() for a chain computed at load, each separator taken
     // from the candidate '=': the walk only goes forward, so the line's
     // candidates are read once. The separator text before each item holds
-    // what separates() checks.
+    // what separates() checks. Without kEntries, only the slot of the item
+    // that ends the line is filled.
+    template <bool kEntries>
     int parse_greedy(const lb::ed::Chain &chain, lb::parser::Candidates &candidates) {
         char *const start = start_;
         const char *const end = end_;
         kv_entry *const slots = out_.entries;
         const char *scan = nullptr;
         if (int code = read_key(*chain.items[0], start, slots[0], scan); code < 0) return code;
+        const char *val = slots[0].val;
+        // The slot of the item that ends the line, then the end.
+        const auto end_at = [&](int i, const char *newline) {
+            slots[i].key = chain.items[i]->name;
+            slots[i].key_len = chain.items[i]->name_len;
+            slots[i].val = val;
+            return end_greedy_line(*chain.items[i], slots[i], i, newline);
+        };
         const int last = chain.count - 1;
         // Items from which a layout-0 line may end early.
         const int early_from = ctx_.version == 0 ? kEarlyEndAfterPos + 1 : last;
+        // Without early ends, the walk's failure is the line's: each item of
+        // the rules' path starts at or after the walk's (it takes a separator
+        // the walk could take, never an earlier one), so where the walk finds
+        // no separator or line end, that path finds none either.
+        const int failed = early_from >= last ? KV_ERR_END : kUndecided;
         const std::ptrdiff_t base = start - candidates.bytes(); // the line in the scan
         const std::ptrdiff_t limit = base + len_;
         for (int i = 0; i < last; ++i) {
-            if (scan >= end) return i == 0 ? KV_ERR_END : kUndecided;
+            if (scan >= end) return i == 0 ? KV_ERR_END : failed;
             const lb::ed::ChainStep &next = chain.steps[i + 1];
             const std::ptrdiff_t to_equals = next.equals_at - next.space_at;
             // The last '=' whose text ends inside the line.
@@ -144,26 +162,28 @@ class LineParser {
             if (i >= early_from) {
                 const char *bound = sep ? sep : end;
                 if (const char *t = first_line_end(*chain.items[i], scan, bound); t != bound)
-                    return end_greedy_line(*chain.items[i], slots[i], i, t);
+                    return end_at(i, t);
             }
-            if (sep == nullptr) return kUndecided;
+            if (sep == nullptr) return failed;
             separators_[i] = sep;
-            kv_entry &slot = slots[i];
-            slot.val_len = static_cast<int32_t>(sep - slot.val);
-            if (chain.steps[i].quoted && slot.val_len > 1) {
-                slot.val += 1;
-                slot.val_len -= 2;
+            if constexpr (kEntries) {
+                kv_entry &slot = slots[i];
+                slot.val_len = static_cast<int32_t>(sep - val);
+                if (chain.steps[i].quoted && slot.val_len > 1) {
+                    slot.val += 1;
+                    slot.val_len -= 2;
+                }
+                kv_entry &taken = slots[i + 1];
+                taken.key = next.name;
+                taken.key_len = next.name_len;
+                taken.val = sep + 1 + to_equals;
             }
-            kv_entry &taken = slots[i + 1];
-            taken.key = next.name;
-            taken.key_len = next.name_len;
-            taken.val = sep + 1 + to_equals;
-            scan = taken.val + next.quoted;
+            val = sep + 1 + to_equals;
+            scan = val + next.quoted;
         }
-        const entry_desc &desc = *chain.items[last];
-        const char *t = first_line_end(desc, scan, end);
-        if (t == end && *end != '\n') return kUndecided;
-        return end_greedy_line(desc, slots[last], last, t);
+        const char *t = first_line_end(*chain.items[last], scan, end);
+        if (t == end && *end != '\n') return failed;
+        return end_at(last, t);
     }
 
     static uint64_t load8(const char *bytes) {
@@ -427,7 +447,8 @@ class LineParser {
     char *const start_;
     const char *const end_;
     const std::ptrdiff_t len_;
-    const int level_; // LOGBASE_SIMD_*: which scans run
+    const int level_;    // LOGBASE_SIMD_*: which scans run
+    const bool entries_; // whether the caller reads the slots
     int first_pos_ = 0;
     int count_ = 0;
     const entry_desc *const *items_ = nullptr;
@@ -443,13 +464,13 @@ class LineParser {
 } // namespace
 
 int lb::parser::parse_items(int row, int depth, char *item, int len, kv_entries *entries,
-                            kv_parse_ctx *ctx, int level, Candidates *shared) {
+                            kv_parse_ctx *ctx, int level, Candidates *shared, bool entries_read) {
     if (item == nullptr || entries == nullptr || ctx == nullptr || ctx->table == nullptr ||
         row < 0 || row >= lb::ed::kRows || depth < 1 || depth > kSlots || ctx->version < 0 ||
         ctx->version >= lb::ed::kLayouts)
         return KV_ERR_CATEGORY;
     if (len < 0) return KV_ERR_KEY;
-    LineParser parser(*ctx, *entries, item, len, level);
+    LineParser parser(*ctx, *entries, item, len, level, entries_read);
     return parser.parse(row, kSlots - depth, shared);
 }
 

@@ -9,8 +9,9 @@ namespace lb::parser {
 
 // _parse_log_kv_pair at vector level `level`; `shared`, when not null, is
 // the candidate scan of a buffer that holds the line (at that level), used
-// where it has not gone past the line's start.
+// where it has not gone past the line's start. Without `entries_read`, the
+// slots may be left unfilled (the CSV conversion reads none).
 int parse_items(int row, int depth, char *item, int len, kv_entries *entries, kv_parse_ctx *ctx,
-                int level, Candidates *shared);
+                int level, Candidates *shared, bool entries_read = true);
 
 } // namespace lb::parser

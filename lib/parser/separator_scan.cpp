@@ -32,6 +32,17 @@ inline uint64_t candidates_of(uint64_t equals, uint64_t space, uint64_t key, Sca
     return sum & ~key & equals;
 }
 
+// The pairs of one block (as CandidateBlocks states them) from its bits of
+// '"', '=', zero bytes and the key-end set; carries the last two.
+inline uint64_t pairs_of_bits(uint64_t quote, uint64_t equals, uint64_t zero, uint64_t ends,
+                              ScanCarry &carry) {
+    const uint64_t pairs = quote & (equals << 1 | carry.equals >> 63) &
+                           (ends << 2 | carry.ends >> 62) & (ends << 4 | carry.ends >> 60);
+    carry.equals = equals;
+    carry.ends = ends;
+    return pairs | zero;
+}
+
 #if defined(__x86_64__)
 // Bytes in [lo, lo + span] by one unsigned comparison: min(b - lo, span) == b - lo.
 inline __m128i in_range(__m128i bytes, char lo, char span) {
@@ -39,9 +50,14 @@ inline __m128i in_range(__m128i bytes, char lo, char span) {
     return _mm_cmpeq_epi8(_mm_min_epu8(shifted, _mm_set1_epi8(span)), shifted);
 }
 
-void blocks_sse2(const char *bytes, std::size_t blocks, ScanCarry &carry, uint64_t *out) {
+// The carry lives in locals for the loop: `out` may alias it, which would
+// send it through memory at every block.
+template <bool kPairs>
+void blocks_sse2(const char *bytes, std::size_t blocks, ScanCarry &carry_in, uint64_t *out,
+                 uint64_t *pairs, const KeyEnds *ends) {
+    ScanCarry carry = carry_in;
     for (std::size_t b = 0; b < blocks; ++b) {
-        uint64_t equals = 0, space = 0, key = 0;
+        uint64_t equals = 0, space = 0, key = 0, quote = 0, zero = 0, key_ends = 0;
         for (int i = 0; i < 64; i += 16) {
             const __m128i v =
                 _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes + 64 * b + i));
@@ -51,9 +67,22 @@ void blocks_sse2(const char *bytes, std::size_t blocks, ScanCarry &carry, uint64
             equals |= bits(_mm_cmpeq_epi8(v, _mm_set1_epi8('=')));
             space |= bits(_mm_cmpeq_epi8(v, _mm_set1_epi8(' ')));
             key |= bits(in_range(v, kKeyLow, kKeySpan));
+            if constexpr (kPairs) {
+                __m128i in_set = _mm_setzero_si128();
+                for (int k = 0; k < KeyEnds::kKeys; ++k)
+                    in_set = _mm_or_si128(
+                        in_set,
+                        _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(ends->last[k])),
+                                     _mm_cmpeq_epi8(v, _mm_set1_epi8(ends->third_last[k]))));
+                quote |= bits(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')));
+                zero |= bits(_mm_cmpeq_epi8(v, _mm_setzero_si128()));
+                key_ends |= bits(in_set);
+            }
         }
+        if constexpr (kPairs) pairs[b] = pairs_of_bits(quote, equals, zero, key_ends, carry);
         out[b] = candidates_of(equals, space, key & ~equals, carry);
     }
+    carry_in = carry;
 }
 
 __attribute__((target("avx2"))) inline __m256i in_range_avx2(__m256i bytes, char lo, char span) {
@@ -61,10 +90,20 @@ __attribute__((target("avx2"))) inline __m256i in_range_avx2(__m256i bytes, char
     return _mm256_cmpeq_epi8(_mm256_min_epu8(shifted, _mm256_set1_epi8(span)), shifted);
 }
 
+// A byte shuffle looks each byte's low nibble up in a table of 16 (a byte
+// with its top bit set gives 0): the byte is in the table's set when it gets
+// itself back.
+template <bool kPairs>
 __attribute__((target("avx2"))) void blocks_avx2(const char *bytes, std::size_t blocks,
-                                                 ScanCarry &carry, uint64_t *out) {
+                                                 ScanCarry &carry_in, uint64_t *out,
+                                                 uint64_t *pairs, const KeyEnds *ends) {
+    ScanCarry carry = carry_in;
+    __m256i table = _mm256_setzero_si256();
+    if constexpr (kPairs)
+        table = _mm256_broadcastsi128_si256(
+            _mm_load_si128(reinterpret_cast<const __m128i *>(ends->table)));
     for (std::size_t b = 0; b < blocks; ++b) {
-        uint64_t equals = 0, space = 0, key = 0;
+        uint64_t equals = 0, space = 0, key = 0, quote = 0, zero = 0, key_ends = 0;
         for (int i = 0; i < 64; i += 32) {
             const __m256i v =
                 _mm256_loadu_si256(reinterpret_cast<const __m256i *>(bytes + 64 * b + i));
@@ -74,21 +113,41 @@ __attribute__((target("avx2"))) void blocks_avx2(const char *bytes, std::size_t 
             equals |= bits(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('=')));
             space |= bits(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(' ')));
             key |= bits(in_range_avx2(v, kKeyLow, kKeySpan));
+            if constexpr (kPairs) {
+                quote |= bits(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('"')));
+                zero |= bits(_mm256_cmpeq_epi8(v, _mm256_setzero_si256()));
+                key_ends |= bits(_mm256_cmpeq_epi8(_mm256_shuffle_epi8(table, v), v));
+            }
         }
+        if constexpr (kPairs) pairs[b] = pairs_of_bits(quote, equals, zero, key_ends, carry);
         out[b] = candidates_of(equals, space, key & ~equals, carry);
     }
+    carry_in = carry;
 }
 
+template <bool kPairs>
 __attribute__((target("avx512bw"))) void blocks_avx512(const char *bytes, std::size_t blocks,
-                                                       ScanCarry &carry, uint64_t *out) {
+                                                       ScanCarry &carry_in, uint64_t *out,
+                                                       uint64_t *pairs, const KeyEnds *ends) {
+    ScanCarry carry = carry_in;
     const __m512i low = _mm512_set1_epi8(kKeyLow), span = _mm512_set1_epi8(kKeySpan);
+    __m512i table = _mm512_setzero_si512();
+    if constexpr (kPairs)
+        table = _mm512_maskz_broadcast_i32x4(
+            0xFFFF, _mm_load_si128(reinterpret_cast<const __m128i *>(ends->table)));
     for (std::size_t b = 0; b < blocks; ++b) {
         const __m512i v = _mm512_loadu_si512(bytes + 64 * b);
         const uint64_t equals = _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('='));
         const uint64_t key = _mm512_cmple_epu8_mask(_mm512_sub_epi8(v, low), span) & ~equals;
+        if constexpr (kPairs)
+            pairs[b] =
+                pairs_of_bits(_mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('"')), equals,
+                              _mm512_testn_epi8_mask(v, v),
+                              _mm512_cmpeq_epi8_mask(_mm512_shuffle_epi8(table, v), v), carry);
         out[b] =
             candidates_of(equals, _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(' ')), key, carry);
     }
+    carry_in = carry;
 }
 
 // The bytes `ends` asks for, 16 at a time at `p`, as in the pair scans' comment.
@@ -166,20 +225,21 @@ __attribute__((target("avx512bw"))) void pairs_avx512(const char *bytes, std::si
 
 } // namespace
 
-CandidateBlocks candidate_blocks(int level) {
+CandidateBlocks candidate_blocks(int level, bool pairs) {
 #if defined(__x86_64__)
     switch (level) {
     case LOGBASE_SIMD_AVX512:
-        return blocks_avx512;
+        return pairs ? blocks_avx512<true> : blocks_avx512<false>;
     case LOGBASE_SIMD_AVX2:
-        return blocks_avx2;
+        return pairs ? blocks_avx2<true> : blocks_avx2<false>;
     case LOGBASE_SIMD_SSE2:
-        return blocks_sse2;
+        return pairs ? blocks_sse2<true> : blocks_sse2<false>;
     default:
         break;
     }
 #else
     (void)level;
+    (void)pairs;
 #endif
     return nullptr;
 }

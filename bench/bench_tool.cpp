@@ -248,7 +248,12 @@ int main(int argc, char **argv) {
         {"`logbase report run` (every attack chart)",
          [&] {
              return run_command({THROWAWAY_ROOT, tool, "report", "run", "bench-attacks", file,
-                                 "--out", reports.c_str()});
+                                 "--out", reports.c_str(), "--jobs", "1"});
+         }},
+        {"`logbase report run --jobs 2`",
+         [&] {
+             return run_command({THROWAWAY_ROOT, tool, "report", "run", "bench-attacks", file,
+                                 "--out", reports.c_str(), "--jobs", "2"});
          }},
     };
     std::printf("%s: %.2f GB, output to /dev/null, the run of median CPU time of 3\n\n", file, gb);
@@ -301,11 +306,12 @@ int main(int argc, char **argv) {
         const char *two, *one;
     } jobs[] = {{"`logbase csv --jobs 2`", "`logbase csv`"},
                 {"`logbase parse --json --jobs 2`", "`logbase parse --json`"},
-                {"`logbase cat --jobs 2`", "`logbase cat`"}};
+                {"`logbase cat --jobs 2`", "`logbase cat`"},
+                {"`logbase report run --jobs 2`", "`logbase report run` (every attack chart)"}};
     std::printf("\n| two jobs | one job | speed ratio (wall) | goal |\n|---|---|---|---|\n");
     for (const auto &j : jobs)
         if (wall.count(j.one) != 0 && wall.count(j.two) != 0)
             std::printf("| %s | %s | %.2f | >= 1.6 on 2 cores |\n", j.two, j.one,
-                    wall[j.one] / wall[j.two]);
+                        wall[j.one] / wall[j.two]);
     return failed ? 1 : 0;
 }

@@ -434,9 +434,13 @@ uint32_t ChartSet::column_id(int column) {
     if (stamps_[c] == record_) return record_ids_[c];
     stamps_[c] = record_;
     const kv_entry *cell = cells_[c];
-    return record_ids_[c] =
-               cell ? ids_[c].id(std::string_view(cell->val, static_cast<size_t>(cell->val_len)))
-                    : kNoId;
+    if (cell == nullptr) return record_ids_[c] = kNoId;
+    const std::string_view value(cell->val, static_cast<size_t>(cell->val_len));
+    // Neighbouring records often share a value (type, action, severity,
+    // service): the last one's, still in cache, is tried before the table.
+    const uint32_t last = record_ids_[c];
+    if (last != kNoId && ids_[c].value(last) == value) return last;
+    return record_ids_[c] = ids_[c].id(value);
 }
 
 uint32_t ChartSet::var_id(const Var &var) {

@@ -378,6 +378,16 @@ TEST_F(Cli, OutputFollowsWhereItGoes) {
             EXPECT_TRUE(closed.status == 128 + SIGPIPE && closed.err.empty()) << args[0];
         }
     }
+    // Batches of output large enough to be written as they are, not copied
+    // through the buffer, fail and end the same way.
+    const std::string big = dir_.file("tlog.log");
+    ASSERT_TRUE(testkit::write_file(
+        big, logfile_writer::log_file(13, std::vector<std::string>(174, std::string(3000, 'x')))));
+    Outcome full = tool({"cat", "--jobs", "2", big}, Sink::kFull),
+            closed = tool({"cat", "--jobs", "2", big}, Sink::kClosedPipe);
+    EXPECT_EQ(std::tie(full.status, full.err),
+              std::tuple(1, "logbase: write error: No space left on device\n"));
+    EXPECT_TRUE(closed.status == 128 + SIGPIPE && closed.err.empty());
 
     int terminal = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC), input[2];
     ASSERT_TRUE(terminal >= 0 && grantpt(terminal) == 0 && unlockpt(terminal) == 0);

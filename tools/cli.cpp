@@ -196,6 +196,12 @@ void Output::write_through(std::string_view bytes) {
         used_ += bytes.size();
         return;
     }
+    if (bytes.size() >= capacity_ / 2) {
+        // A large piece (a batch of another thread's output) goes out as it
+        // is, after what is buffered, rather than copied through the buffer.
+        if (flush()) write_all(bytes);
+        return;
+    }
     for (std::string_view rest = bytes; !rest.empty();) {
         if (used_ == capacity_) flush();
         size_t n = std::min(rest.size(), capacity_ - used_);
@@ -253,9 +259,15 @@ void Output::clear(size_t keep) {
 
 bool Output::flush() {
     if (fd_ == kInMemory) return true;
+    write_all({data_.get(), used_});
+    used_ = 0; // after a failure the rest is dropped
+    return error_ == 0;
+}
+
+void Output::write_all(std::string_view bytes) {
     size_t done = 0;
-    while (done < used_ && error_ == 0) {
-        ssize_t n = ::write(fd_, data_.get() + done, used_ - done);
+    while (done < bytes.size() && error_ == 0) {
+        ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
         if (n > 0) {
             done += static_cast<size_t>(n);
         } else if (n < 0 && errno == EPIPE) {
@@ -266,8 +278,6 @@ bool Output::flush() {
             error_ = EIO;
         }
     }
-    used_ = 0; // after a failure the rest is dropped
-    return error_ == 0;
 }
 
 int Output::finish(int status) {

@@ -129,7 +129,8 @@ class Output {
     ~Output(); // flushes; errors are seen through finish()
 
     void write(std::string_view bytes) {
-        if (bytes.size() > capacity_ - used_) return write_through(bytes);
+        if (bytes.size() > capacity_ - used_ || bytes.size() >= capacity_ / 2)
+            return write_through(bytes);
         std::memcpy(data_.get() + used_, bytes.data(), bytes.size());
         used_ += bytes.size();
         if (per_line_) end_lines(bytes);
@@ -164,6 +165,7 @@ class Output {
 
   private:
     void write_through(std::string_view bytes);
+    void write_all(std::string_view bytes); // to the descriptor; a failure sets error_
     void make_room(size_t n);
     void end_lines(std::string_view added); // flushes when `added` ends a line
 

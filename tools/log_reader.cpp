@@ -85,7 +85,13 @@ LogReader::Step LogReader::deliver(Record &out) {
         error_ = "records from " + std::to_string(record.seq) + " on: " + log_stream_error(stream_);
         return Step::kEnd;
     }
-    out = Record{record.data, record.text_length, record.offset, record.seq};
+    // Field by field: the library stored them one by one, and a load that
+    // spans two of those stores waits until every store before them is done
+    // (the batches' copies included).
+    out.data = record.data;
+    out.length = record.text_length;
+    asm volatile("" ::: "memory");
+    out.offset = record.offset;
     error_.clear();
     return Step::kRecord;
 }

@@ -228,13 +228,17 @@ size_t put_undecodable(char *&out, const char *p, size_t n, std::string_view bac
 
 } // namespace
 
-char *put_csv_field(char *w, std::string_view value, const char *readable, bool spreadsheet) {
-    const size_t n = value.size();
-    const char *p = value.data();
-    readable = std::max(readable, p + n);
-    const bool formula = spreadsheet && n > 0 && p[0] != '\0' && std::strchr("=+-@\t\r", p[0]);
-    if (!formula && csv_plain(w, p, n, readable) == n) return w + n;
-    const bool quoted = std::any_of(p, p + n, [](char c) { return csv_special(c); });
+namespace {
+
+bool formula_lead(std::string_view value) {
+    return !value.empty() && value[0] != '\0' && std::strchr("=+-@\t\r", value[0]) != nullptr;
+}
+
+// The field of a value that holds a byte to quote or escape, or a formula
+// lead: out of line, as most values take neither.
+char *csv_field_special(char *w, std::string_view value, const char *readable, bool spreadsheet) {
+    const bool formula = spreadsheet && formula_lead(value);
+    const bool quoted = std::any_of(value.begin(), value.end(), csv_special);
     if (quoted) *w++ = '"';
     if (formula) *w++ = '\''; // a spreadsheet then takes the cell as text
     w = put_transformed<json_plain>(w, value, readable, [](char *&out, const char *s, size_t left) {
@@ -247,21 +251,10 @@ char *put_csv_field(char *w, std::string_view value, const char *readable, bool 
     return w;
 }
 
-char *put_csv_row(char *w, const kv_entry *const *cells, size_t n, const char *readable,
-                  bool spreadsheet) {
-    for (size_t c = 0; c < n; ++c) {
-        if (c > 0) *w++ = ',';
-        if (cells[c] != nullptr)
-            w = put_csv_field(w, {cells[c]->val, static_cast<size_t>(cells[c]->val_len)}, readable,
-                              spreadsheet);
-    }
-    *w++ = '\n';
-    return w;
-}
-
-char *put_json_string(char *w, std::string_view bytes, const char *readable) {
-    *w++ = '"';
-    w = put_transformed<json_plain>(w, bytes, readable, [](char *&out, const char *p, size_t n) {
+// A JSON string's text from its first byte that needs an escape, and the
+// closing quote.
+char *json_string_rest(char *w, std::string_view rest, const char *readable) {
+    w = put_transformed<json_plain>(w, rest, readable, [](char *&out, const char *p, size_t n) {
         if (const size_t taken = put_undecodable(out, p, n, "\\\\")) return taken;
         const auto c = static_cast<unsigned char>(*p);
         if (c == '"') {
@@ -277,6 +270,225 @@ char *put_json_string(char *w, std::string_view bytes, const char *readable) {
     });
     *w++ = '"';
     return w;
+}
+
+// The row writers are compiled once per level, with the block copy inlined
+// into their loop over the values: called through a pointer per value, the
+// copy cost more in the call and in setting up its constants than in
+// copying.
+struct PortableLevel {
+    template <class Kind>
+    static size_t plain(char *w, const char *p, size_t n, const char *readable) {
+        return plain_portable<Kind>(w, p, n, readable);
+    }
+};
+// The first block inline, as most values fit in one; the rest out of line.
+struct Sse2Level {
+    template <class Kind>
+    [[gnu::always_inline]] static size_t plain(char *w, const char *p, size_t n,
+                                               const char *readable) {
+        if (n > 16 || p + 16 > readable) return plain_sse2<Kind>(w, p, n, readable);
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(w), v);
+        const auto m = static_cast<unsigned>(_mm_movemask_epi8(Kind::mask(v))) | (1u << n);
+        return static_cast<size_t>(__builtin_ctz(m));
+    }
+};
+struct Avx2Level {
+    template <class Kind>
+    __attribute__((target("avx2"))) static size_t plain(char *w, const char *p, size_t n, const char *readable) {
+        if (n > 32 || p + 32 > readable) return plain_avx2<Kind>(w, p, n, readable);
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(w), v);
+        const auto m = static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(Kind::mask(v))));
+        return static_cast<size_t>(__builtin_ctzll(m | (uint64_t{1} << n)));
+    }
+};
+
+template <class Level>
+[[gnu::always_inline]] inline char *csv_field_with(char *w, std::string_view value,
+                                                   const char *readable, bool spreadsheet) {
+    const char *p = value.data();
+    const size_t n = value.size();
+    if (!(spreadsheet && formula_lead(value)) &&
+        Level::template plain<CsvKind>(w, p, n, std::max(readable, p + n)) == n)
+        return w + n;
+    return csv_field_special(w, value, readable, spreadsheet);
+}
+
+template <class Level>
+[[gnu::always_inline]] inline char *csv_row_with(char *w, const kv_entry *const *cells, size_t n,
+                                                 const char *readable, bool spreadsheet) {
+    for (size_t c = 0; c < n; ++c) {
+        if (c > 0) *w++ = ',';
+        if (cells[c] != nullptr)
+            w = csv_field_with<Level>(w, {cells[c]->val, static_cast<size_t>(cells[c]->val_len)},
+                                      readable, spreadsheet);
+    }
+    *w++ = '\n';
+    return w;
+}
+
+template <class Level>
+[[gnu::always_inline]] inline char *json_string_with(char *w, std::string_view bytes,
+                                                     const char *readable) {
+    *w++ = '"';
+    const char *p = bytes.data();
+    const size_t n = bytes.size();
+    const size_t run = Level::template plain<JsonKind>(w, p, n, std::max(readable, p + n));
+    if (run == n) {
+        w[n] = '"';
+        return w + n + 1;
+    }
+    return json_string_rest(w + run, bytes.substr(run), readable);
+}
+
+} // namespace
+
+void JsonMembers::set(Key &key, const char *name, size_t length) {
+    key.name = name;
+    key.length = static_cast<uint32_t>(length + 4);
+    std::memset(key.text, 0, sizeof key.text);
+    if (key.length > sizeof key.text) return; // longer than any table key: put_key copies it
+    key.text[0] = ',';
+    key.text[1] = '"';
+    std::memcpy(key.text + 2, name, length);
+    key.text[length + 2] = '"';
+    key.text[length + 3] = ':';
+}
+
+inline char *JsonMembers::put_key(char *w, const Key &key) {
+    if (key.length <= sizeof key.text) {
+        std::memcpy(w, key.text, sizeof key.text); // fixed size: a few moves
+        return w + key.length;
+    }
+    *w++ = ',';
+    *w++ = '"';
+    std::memcpy(w, key.name, key.length - 4);
+    w += key.length - 4;
+    *w++ = '"';
+    *w++ = ':';
+    return w;
+}
+
+bool plain_number(std::string_view value) {
+    const bool negative = !value.empty() && value[0] == '-';
+    const std::string_view digits = value.substr(negative ? 1 : 0);
+    if (digits.empty() || digits.size() > 15) return false;
+    if (digits[0] == '0' && (digits.size() > 1 || negative)) return false;
+    return std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The member loops, per level (friends of JsonMembers through this nested
+// struct).
+struct JsonMembers::Writer {
+    template <class Level>
+    [[gnu::always_inline]] static char *value(const JsonMembers &m, char *w, const kv_entry *item,
+                                              const char *readable) {
+        if (item == nullptr) {
+            std::memcpy(w, "null", 4);
+            return w + 4;
+        }
+        const std::string_view value(item->val, static_cast<size_t>(item->val_len));
+        // A quoted item's value starts after its quote; it stays a string.
+        if (m.numbers_ && item->val[-1] != '"' && plain_number(value))
+            return std::copy(value.begin(), value.end(), w);
+        return json_string_with<Level>(w, value, readable);
+    }
+
+    template <class Level>
+    [[gnu::always_inline]] static char *items(JsonMembers &m, char *w, const kv_entries &items,
+                                              const char *readable) {
+        for (int i = 0; i < items.count; ++i) {
+            const kv_entry &item = items.entries[i];
+            Key &key = m.slots_[static_cast<size_t>(i)];
+            if (key.name != item.key) set(key, item.key, static_cast<size_t>(item.key_len));
+            w = value<Level>(m, put_key(w, key), &item, readable);
+        }
+        return w;
+    }
+
+    template <class Level>
+    [[gnu::always_inline]] static char *cells(JsonMembers &m, char *w, const kv_entry *const *cells,
+                                              const char *readable) {
+        for (size_t c = 0; c < m.columns_.size(); ++c)
+            w = value<Level>(m, put_key(w, m.columns_[c]), cells[c], readable);
+        return w;
+    }
+};
+
+namespace {
+
+using CsvRow = char *(*)(char *, const kv_entry *const *, size_t, const char *, bool);
+using JsonItems = char *(*)(JsonMembers &, char *, const kv_entries &, const char *);
+using JsonCells = char *(*)(JsonMembers &, char *, const kv_entry *const *, const char *);
+
+struct RowWriters {
+    CsvRow csv_row;
+    JsonItems json_items;
+    JsonCells json_cells;
+};
+
+template <class Level> RowWriters row_writers() {
+    return {[](char *w, const kv_entry *const *cells, size_t n, const char *readable,
+               bool spreadsheet) { return csv_row_with<Level>(w, cells, n, readable, spreadsheet); },
+            [](JsonMembers &m, char *w, const kv_entries &items, const char *readable) {
+                return JsonMembers::Writer::items<Level>(m, w, items, readable);
+            },
+            [](JsonMembers &m, char *w, const kv_entry *const *cells, const char *readable) {
+                return JsonMembers::Writer::cells<Level>(m, w, cells, readable);
+            }};
+}
+
+// Lambdas take no target attribute: the AVX2 loops are spelled out.
+__attribute__((target("avx2"))) char *csv_row_avx2(char *w, const kv_entry *const *cells, size_t n,
+                                                   const char *readable, bool spreadsheet) {
+    return csv_row_with<Avx2Level>(w, cells, n, readable, spreadsheet);
+}
+__attribute__((target("avx2"))) char *json_items_avx2(JsonMembers &m, char *w,
+                                                      const kv_entries &items,
+                                                      const char *readable) {
+    return JsonMembers::Writer::items<Avx2Level>(m, w, items, readable);
+}
+__attribute__((target("avx2"))) char *json_cells_avx2(JsonMembers &m, char *w,
+                                                      const kv_entry *const *cells,
+                                                      const char *readable) {
+    return JsonMembers::Writer::cells<Avx2Level>(m, w, cells, readable);
+}
+
+RowWriters row_writers_for(int level) {
+    if (level >= LOGBASE_SIMD_AVX2) return {csv_row_avx2, json_items_avx2, json_cells_avx2};
+    if (level == LOGBASE_SIMD_SSE2) return row_writers<Sse2Level>();
+    return row_writers<PortableLevel>();
+}
+
+const RowWriters kRows = row_writers_for(logbase_simd_level());
+
+} // namespace
+
+char *put_csv_field(char *w, std::string_view value, const char *readable, bool spreadsheet) {
+    const size_t n = value.size();
+    const char *p = value.data();
+    if (!(spreadsheet && formula_lead(value)) && csv_plain(w, p, n, std::max(readable, p + n)) == n)
+        return w + n;
+    return csv_field_special(w, value, readable, spreadsheet);
+}
+
+char *put_csv_row(char *w, const kv_entry *const *cells, size_t n, const char *readable,
+                  bool spreadsheet) {
+    return kRows.csv_row(w, cells, n, readable, spreadsheet);
+}
+
+char *put_json_string(char *w, std::string_view bytes, const char *readable) {
+    *w++ = '"';
+    const char *p = bytes.data();
+    const size_t n = bytes.size();
+    const size_t run = json_plain(w, p, n, std::max(readable, p + n));
+    if (run == n) {
+        w[n] = '"';
+        return w + n + 1;
+    }
+    return json_string_rest(w + run, bytes.substr(run), readable);
 }
 
 char *put_escaped(char *w, std::string_view bytes, const char *readable) {
@@ -323,60 +535,8 @@ char *put_decimal(char *w, uint64_t value) {
     return w;
 }
 
-void JsonMembers::set(Key &key, const char *name, size_t length) {
-    key.name = name;
-    key.length = static_cast<uint32_t>(length + 4);
-    std::memset(key.text, 0, sizeof key.text);
-    if (key.length > sizeof key.text) return; // longer than any table key: put_key copies it
-    key.text[0] = ',';
-    key.text[1] = '"';
-    std::memcpy(key.text + 2, name, length);
-    key.text[length + 2] = '"';
-    key.text[length + 3] = ':';
-}
-
-char *JsonMembers::put_key(char *w, const Key &key) {
-    if (key.length <= sizeof key.text) {
-        std::memcpy(w, key.text, sizeof key.text); // fixed size: a few moves
-        return w + key.length;
-    }
-    *w++ = ',';
-    *w++ = '"';
-    std::memcpy(w, key.name, key.length - 4);
-    w += key.length - 4;
-    *w++ = '"';
-    *w++ = ':';
-    return w;
-}
-
-bool plain_number(std::string_view value) {
-    const bool negative = !value.empty() && value[0] == '-';
-    const std::string_view digits = value.substr(negative ? 1 : 0);
-    if (digits.empty() || digits.size() > 15) return false;
-    if (digits[0] == '0' && (digits.size() > 1 || negative)) return false;
-    return std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-char *JsonMembers::put_value(char *w, const kv_entry *item, const char *readable) const {
-    if (item != nullptr) {
-        const std::string_view value(item->val, static_cast<size_t>(item->val_len));
-        // A quoted item's value starts after its quote; it stays a string.
-        if (numbers_ && item->val[-1] != '"' && plain_number(value))
-            return std::copy(value.begin(), value.end(), w);
-        return put_json_string(w, value, readable);
-    }
-    std::memcpy(w, "null", 4);
-    return w + 4;
-}
-
 char *JsonMembers::put(char *w, const kv_entries &items, const char *readable) {
-    for (int i = 0; i < items.count; ++i) {
-        const kv_entry &item = items.entries[i];
-        Key &key = slots_[static_cast<size_t>(i)];
-        if (key.name != item.key) set(key, item.key, static_cast<size_t>(item.key_len));
-        w = put_value(put_key(w, key), &item, readable);
-    }
-    return w;
+    return kRows.json_items(*this, w, items, readable);
 }
 
 char *JsonMembers::put(char *w, const std::vector<std::string> &keys, const kv_entry *const *cells,
@@ -386,9 +546,7 @@ char *JsonMembers::put(char *w, const std::vector<std::string> &keys, const kv_e
         for (size_t c = 0; c < keys.size(); ++c)
             set(columns_[c], keys[c].c_str(), keys[c].size());
     }
-    for (size_t c = 0; c < keys.size(); ++c)
-        w = put_value(put_key(w, columns_[c]), cells[c], readable);
-    return w;
+    return kRows.json_cells(*this, w, cells, readable);
 }
 
 void put_decimal(Output &out, uint64_t value) {

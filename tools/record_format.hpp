@@ -76,7 +76,11 @@ class JsonMembers {
     };
     static void set(Key &key, const char *name, size_t length);
     static char *put_key(char *w, const Key &key);
-    char *put_value(char *w, const kv_entry *item, const char *readable) const;
+
+  public:
+    struct Writer; // the member loops, compiled per vector level
+
+  private:
 
     std::array<Key, KV_MAX_ITEMS> slots_{};
     std::vector<Key> columns_;

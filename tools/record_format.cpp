@@ -21,11 +21,20 @@ __m128i equal(__m128i v, char c) {
 __m128i control_or_high(__m128i v) {
     return _mm_cmplt_epi8(v, _mm_set1_epi8(0x20));
 }
+// A byte in every lane, as a value the compiler cannot rebuild: it then
+// keeps it out of the loop (in a register, or on the stack as the compare's
+// operand) instead of broadcasting it anew for each value, which the rare
+// calls of the loops made it do.
+__attribute__((target("avx2"))) inline __m256i splat(char c) {
+    __m256i bytes = _mm256_set1_epi8(c);
+    asm("" : "+x"(bytes));
+    return bytes;
+}
 __attribute__((target("avx2"))) inline __m256i equal(__m256i v, char c) {
-    return _mm256_cmpeq_epi8(v, _mm256_set1_epi8(c));
+    return _mm256_cmpeq_epi8(v, splat(c));
 }
 __attribute__((target("avx2"))) inline __m256i control_or_high(__m256i v) {
-    return _mm256_cmpgt_epi8(_mm256_set1_epi8(0x20), v);
+    return _mm256_cmpgt_epi8(splat(0x20), v);
 }
 
 bool csv_special(unsigned char c) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <emmintrin.h>
 #include <iterator>
 #include <string_view>
 
@@ -73,26 +74,30 @@ bool pattern_ends_at(const char *text, size_t quote, std::string_view pattern) {
 constexpr lb::parser::KeyEnds key_ends_of_patterns() {
     lb::parser::KeyEnds ends{};
     static_assert(lb::parser::KeyEnds::kKeys == kPatterns);
-    for (char &entry : ends.table)
-        entry = static_cast<char>(0x80);
+    for (int n = 0; n < 16; ++n)
+        ends.table[n] = ends.before_table[n] = static_cast<char>(0x80);
     for (int k = 0; k < kPatterns; ++k) {
         ends.third_last[k] = kQuotedFieldPatterns[k].end()[-5];
         ends.before_last[k] = kQuotedFieldPatterns[k].end()[-4];
         ends.last[k] = kQuotedFieldPatterns[k].end()[-3];
         ends.table[ends.third_last[k] & 15] = ends.third_last[k];
         ends.table[ends.last[k] & 15] = ends.last[k];
+        ends.before_table[ends.before_last[k] & 15] = ends.before_last[k];
     }
     return ends;
 }
 
 constexpr lb::parser::KeyEnds kPatternKeyEnds = key_ends_of_patterns();
 
-// The table holds every last and third-last byte (no two share a low nibble).
+// The tables hold every last, third-last and before-last byte (no two of a
+// table share a low nibble).
 constexpr bool tables_hold_every_end() {
     for (int k = 0; k < kPatterns; ++k)
         if (kPatternKeyEnds.table[kPatternKeyEnds.third_last[k] & 15] !=
                 kPatternKeyEnds.third_last[k] ||
-            kPatternKeyEnds.table[kPatternKeyEnds.last[k] & 15] != kPatternKeyEnds.last[k])
+            kPatternKeyEnds.table[kPatternKeyEnds.last[k] & 15] != kPatternKeyEnds.last[k] ||
+            kPatternKeyEnds.before_table[kPatternKeyEnds.before_last[k] & 15] !=
+                kPatternKeyEnds.before_last[k])
             return false;
     return true;
 }
@@ -188,6 +193,25 @@ size_t occurrence_ending_at(const char *text, size_t len, size_t q, std::string_
     return pattern_ends_at(text, q, pattern) ? q + 1 - pattern.size() : kNone;
 }
 
+// Moves the n bytes at p one byte further on, 8 <= n <= 32: two loads that
+// may overlap, then two stores. A call to memmove costs more for so few.
+void shift_one(char *p, size_t n) {
+    if (n >= 16) {
+        const __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        const __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + n - 16));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(p + 1), head);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(p + 1 + n - 16), tail);
+    } else {
+        const uint64_t head = load8(p), tail = load8(p + n - 8);
+        std::memcpy(p + 1, &head, 8);
+        std::memcpy(p + 1 + n - 8, &tail, 8);
+    }
+}
+static_assert(kShortestPattern - 1 >= 8);
+static_assert(std::max({kQuotedFieldPatterns[0].size(), kQuotedFieldPatterns[1].size(),
+                        kQuotedFieldPatterns[2].size(), kQuotedFieldPatterns[3].size()}) - 1 <=
+              32);
+
 // The patterns are rewritten one after the other, each at its first
 // occurrence in the text as the rewrites before it left it. A rewrite
 // changes only the bytes of its own occurrence, so a pattern's first
@@ -215,7 +239,7 @@ void rewrite_quoted_fields(char *text, size_t len, const size_t (&first)[kPatter
         }
         if (at == kNone) continue;
         // The occurrence holds the pattern's bytes: move them one further on.
-        std::memmove(text + at + 1, text + at, pattern.size() - 1);
+        shift_one(text + at, pattern.size() - 1);
         text[at] = '"';
         done_at[done] = at;
         done_len[done] = pattern.size();

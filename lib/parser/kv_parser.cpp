@@ -60,11 +60,10 @@ class LineParser {
         if (lb::parser::CandidateBlocks scan =
                 known != nullptr ? lb::parser::candidate_blocks(level_) : nullptr) {
             if (shared != nullptr && shared->serves(start_ - shared->bytes())) {
-                greedy = entries_ ? parse_greedy<true>(*known, *shared)
-                                  : parse_greedy<false>(*known, *shared);
+                greedy = walk(*known, *shared);
             } else {
                 lb::parser::Candidates candidates(start_, len_, scan);
-                greedy = parse_greedy<true>(*known, candidates);
+                greedy = walk(*known, candidates);
             }
         } else {
             greedy = parse_greedy();
@@ -111,12 +110,23 @@ class LineParser {
         }
     }
 
+    // The walk below for the caller's slots and mode.
+    int walk(const lb::ed::Chain &chain, lb::parser::Candidates &candidates) {
+        if (ctx_.csv)
+            return entries_ ? parse_greedy<true, true>(chain, candidates)
+                            : parse_greedy<false, true>(chain, candidates);
+        return entries_ ? parse_greedy<true, false>(chain, candidates)
+                        : parse_greedy<false, false>(chain, candidates);
+    }
+
     // parse_greedy() for a chain computed at load, each separator taken
     // from the candidate '=': the walk only goes forward, so the line's
     // candidates are read once. The separator text before each item holds
     // what separates() checks. Without kEntries, only the slot of the item
-    // that ends the line is filled.
-    template <bool kEntries>
+    // that ends the line is filled. With kCommas (comma mode), each separator
+    // taken becomes a comma at once, while its line of cache is at hand; a
+    // line that fails gets its spaces back.
+    template <bool kEntries, bool kCommas>
     int parse_greedy(const lb::ed::Chain &chain, lb::parser::Candidates &candidates) {
         char *const start = start_;
         const char *const end = end_;
@@ -129,7 +139,13 @@ class LineParser {
             slots[i].key = chain.items[i]->name;
             slots[i].key_len = chain.items[i]->name_len;
             slots[i].val = val;
-            return end_greedy_line(*chain.items[i], slots[i], i, newline);
+            return end_line(*chain.items[i], slots[i], i, newline);
+        };
+        const auto fail_after = [&](int taken, int code) {
+            if constexpr (kCommas)
+                for (int j = 0; j < taken; ++j)
+                    *separators_[j] = ' ';
+            return code;
         };
         const int last = chain.count - 1;
         // Items from which a layout-0 line may end early.
@@ -142,7 +158,7 @@ class LineParser {
         const std::ptrdiff_t base = start - candidates.bytes(); // the line in the scan
         const std::ptrdiff_t limit = base + len_;
         for (int i = 0; i < last; ++i) {
-            if (scan >= end) return i == 0 ? KV_ERR_END : failed;
+            if (scan >= end) return fail_after(i, i == 0 ? KV_ERR_END : failed);
             const lb::ed::ChainStep &next = chain.steps[i + 1];
             const std::ptrdiff_t to_equals = next.equals_at - next.space_at;
             // The last '=' whose text ends inside the line.
@@ -164,8 +180,9 @@ class LineParser {
                 if (const char *t = first_line_end(*chain.items[i], scan, bound); t != bound)
                     return end_at(i, t);
             }
-            if (sep == nullptr) return failed;
+            if (sep == nullptr) return fail_after(i, failed);
             separators_[i] = sep;
+            if constexpr (kCommas) *sep = ',';
             if constexpr (kEntries) {
                 kv_entry &slot = slots[i];
                 slot.val_len = static_cast<int32_t>(sep - val);
@@ -182,7 +199,7 @@ class LineParser {
             scan = val + next.quoted;
         }
         const char *t = first_line_end(*chain.items[last], scan, end);
-        if (t == end && *end != '\n') return failed;
+        if (t == end && *end != '\n') return fail_after(last, failed);
         return end_at(last, t);
     }
 

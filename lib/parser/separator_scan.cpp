@@ -33,13 +33,15 @@ inline uint64_t candidates_of(uint64_t equals, uint64_t space, uint64_t key, Sca
 }
 
 // The pairs of one block (as CandidateBlocks states them) from its bits of
-// '"', '=', zero bytes and the key-end set; carries the last two.
+// '"', '=', zero bytes and the two key-end sets; carries the last three.
 inline uint64_t pairs_of_bits(uint64_t quote, uint64_t equals, uint64_t zero, uint64_t ends,
-                              ScanCarry &carry) {
+                              uint64_t before, ScanCarry &carry) {
     const uint64_t pairs = quote & (equals << 1 | carry.equals >> 63) &
-                           (ends << 2 | carry.ends >> 62) & (ends << 4 | carry.ends >> 60);
+                           (ends << 2 | carry.ends >> 62) & (before << 3 | carry.before >> 61) &
+                           (ends << 4 | carry.ends >> 60);
     carry.equals = equals;
     carry.ends = ends;
+    carry.before = before;
     return pairs | zero;
 }
 
@@ -57,7 +59,7 @@ void blocks_sse2(const char *bytes, std::size_t blocks, ScanCarry &carry_in, uin
                  uint64_t *pairs, const KeyEnds *ends) {
     ScanCarry carry = carry_in;
     for (std::size_t b = 0; b < blocks; ++b) {
-        uint64_t equals = 0, space = 0, key = 0, quote = 0, zero = 0, key_ends = 0;
+        uint64_t equals = 0, space = 0, key = 0, quote = 0, zero = 0, key_ends = 0, before = 0;
         for (int i = 0; i < 64; i += 16) {
             const __m128i v =
                 _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes + 64 * b + i));
@@ -68,18 +70,23 @@ void blocks_sse2(const char *bytes, std::size_t blocks, ScanCarry &carry_in, uin
             space |= bits(_mm_cmpeq_epi8(v, _mm_set1_epi8(' ')));
             key |= bits(in_range(v, kKeyLow, kKeySpan));
             if constexpr (kPairs) {
-                __m128i in_set = _mm_setzero_si128();
-                for (int k = 0; k < KeyEnds::kKeys; ++k)
+                __m128i in_set = _mm_setzero_si128(), in_before = _mm_setzero_si128();
+                for (int k = 0; k < KeyEnds::kKeys; ++k) {
                     in_set = _mm_or_si128(
                         in_set,
                         _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(ends->last[k])),
                                      _mm_cmpeq_epi8(v, _mm_set1_epi8(ends->third_last[k]))));
+                    in_before = _mm_or_si128(in_before,
+                                             _mm_cmpeq_epi8(v, _mm_set1_epi8(ends->before_last[k])));
+                }
                 quote |= bits(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')));
                 zero |= bits(_mm_cmpeq_epi8(v, _mm_setzero_si128()));
                 key_ends |= bits(in_set);
+                before |= bits(in_before);
             }
         }
-        if constexpr (kPairs) pairs[b] = pairs_of_bits(quote, equals, zero, key_ends, carry);
+        if constexpr (kPairs)
+            pairs[b] = pairs_of_bits(quote, equals, zero, key_ends, before, carry);
         out[b] = candidates_of(equals, space, key & ~equals, carry);
     }
     carry_in = carry;
@@ -98,12 +105,15 @@ __attribute__((target("avx2"))) void blocks_avx2(const char *bytes, std::size_t 
                                                  ScanCarry &carry_in, uint64_t *out,
                                                  uint64_t *pairs, const KeyEnds *ends) {
     ScanCarry carry = carry_in;
-    __m256i table = _mm256_setzero_si256();
-    if constexpr (kPairs)
+    __m256i table = _mm256_setzero_si256(), before_table = _mm256_setzero_si256();
+    if constexpr (kPairs) {
         table = _mm256_broadcastsi128_si256(
             _mm_load_si128(reinterpret_cast<const __m128i *>(ends->table)));
+        before_table = _mm256_broadcastsi128_si256(
+            _mm_load_si128(reinterpret_cast<const __m128i *>(ends->before_table)));
+    }
     for (std::size_t b = 0; b < blocks; ++b) {
-        uint64_t equals = 0, space = 0, key = 0, quote = 0, zero = 0, key_ends = 0;
+        uint64_t equals = 0, space = 0, key = 0, quote = 0, zero = 0, key_ends = 0, before = 0;
         for (int i = 0; i < 64; i += 32) {
             const __m256i v =
                 _mm256_loadu_si256(reinterpret_cast<const __m256i *>(bytes + 64 * b + i));
@@ -117,9 +127,11 @@ __attribute__((target("avx2"))) void blocks_avx2(const char *bytes, std::size_t 
                 quote |= bits(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('"')));
                 zero |= bits(_mm256_cmpeq_epi8(v, _mm256_setzero_si256()));
                 key_ends |= bits(_mm256_cmpeq_epi8(_mm256_shuffle_epi8(table, v), v));
+                before |= bits(_mm256_cmpeq_epi8(_mm256_shuffle_epi8(before_table, v), v));
             }
         }
-        if constexpr (kPairs) pairs[b] = pairs_of_bits(quote, equals, zero, key_ends, carry);
+        if constexpr (kPairs)
+            pairs[b] = pairs_of_bits(quote, equals, zero, key_ends, before, carry);
         out[b] = candidates_of(equals, space, key & ~equals, carry);
     }
     carry_in = carry;
@@ -131,10 +143,13 @@ __attribute__((target("avx512bw"))) void blocks_avx512(const char *bytes, std::s
                                                        uint64_t *pairs, const KeyEnds *ends) {
     ScanCarry carry = carry_in;
     const __m512i low = _mm512_set1_epi8(kKeyLow), span = _mm512_set1_epi8(kKeySpan);
-    __m512i table = _mm512_setzero_si512();
-    if constexpr (kPairs)
+    __m512i table = _mm512_setzero_si512(), before_table = _mm512_setzero_si512();
+    if constexpr (kPairs) {
         table = _mm512_maskz_broadcast_i32x4(
             0xFFFF, _mm_load_si128(reinterpret_cast<const __m128i *>(ends->table)));
+        before_table = _mm512_maskz_broadcast_i32x4(
+            0xFFFF, _mm_load_si128(reinterpret_cast<const __m128i *>(ends->before_table)));
+    }
     for (std::size_t b = 0; b < blocks; ++b) {
         const __m512i v = _mm512_loadu_si512(bytes + 64 * b);
         const uint64_t equals = _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('='));
@@ -143,7 +158,9 @@ __attribute__((target("avx512bw"))) void blocks_avx512(const char *bytes, std::s
             pairs[b] =
                 pairs_of_bits(_mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('"')), equals,
                               _mm512_testn_epi8_mask(v, v),
-                              _mm512_cmpeq_epi8_mask(_mm512_shuffle_epi8(table, v), v), carry);
+                              _mm512_cmpeq_epi8_mask(_mm512_shuffle_epi8(table, v), v),
+                              _mm512_cmpeq_epi8_mask(_mm512_shuffle_epi8(before_table, v), v),
+                              carry);
         out[b] =
             candidates_of(equals, _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(' ')), key, carry);
     }

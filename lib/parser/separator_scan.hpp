@@ -17,27 +17,30 @@ namespace lb::parser {
 struct ScanCarry {
     uint64_t space = 0;
     uint64_t run = 0;
-    uint64_t equals = 0, ends = 0;
+    uint64_t equals = 0, ends = 0, before = 0;
 };
 
 // The last three bytes of each key whose `key="` the CSV conversion moves;
 // for byte shuffles, the last and third-last ones as one table by low
 // nibble: entry n holds the byte of that set whose low nibble is n, 0x80
 // (matching no byte below 0x80) if none. No two bytes of the set share
-// their low nibble.
+// their low nibble; the same holds for the before-last ones, in a table of
+// their own.
 struct KeyEnds {
     static constexpr int kKeys = 4;
     char third_last[kKeys];
     char before_last[kKeys];
     char last[kKeys];
     alignas(16) char table[16];
+    alignas(16) char before_table[16];
 };
 
 // Bit i of out[b] is set when byte 64 * b + i of `bytes` is a candidate '=',
 // for `blocks` whole blocks of 64 bytes. With `ends`, bit i of pairs[b] is
-// set when that byte is zero, or when it is '"', the byte before it '=' and
-// the second and fourth before it in the set of `ends`' last and third-last
-// bytes (the places a moved quote's key may end, some of them false).
+// set when that byte is zero, or when it is '"', the byte before it '=', the
+// second and fourth before it in the set of `ends`' last and third-last
+// bytes and the third before it among the before-last ones (the places a
+// moved quote's key may end, a few of them false).
 using CandidateBlocks = void (*)(const char *bytes, std::size_t blocks, ScanCarry &carry,
                                  uint64_t *out, uint64_t *pairs, const KeyEnds *ends);
 

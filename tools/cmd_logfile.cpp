@@ -88,9 +88,7 @@ const cli::Command kCat{
     "record). FILE - (or no FILE) reads standard input; several files follow\n"
     "one another.\n" SELECTION_HELP
     "The selection takes records apart by their file's category, as parse does\n"
-    "(--category a|t|e when neither the name nor the records give it).\n" JOBS_HELP
-    "Without --where, --since or --until, cat reads on one thread unless --jobs\n"
-    "is given: copying records is faster than handing them to other threads.\n",
+    "(--category a|t|e when neither the name nor the records give it).\n" JOBS_HELP,
     run_cat};
 
 // The header fields of one open file.
@@ -170,9 +168,6 @@ int run_cat(int argc, char **argv, cli::Output &out) {
         args.reject("--category", "applies only with --where, --since or --until");
     cli::read_category(args, options);
     cli::read_jobs(args, options);
-    // Without a selection cat only copies and escapes, which one thread does
-    // faster than it can hand batches to others; --jobs still asks for them.
-    if (!args.value("--jobs") && !selection.active()) options.jobs = 1;
     options.only_seq = args.number("--seq", 0, INT32_MAX);
     options.only_offset = args.number("--offset", 0, INT32_MAX);
     if (args.value("--seq") && args.value("--offset"))

@@ -122,6 +122,9 @@ hostile.append(b"".join(hazards) + b"\xe2\x82")
 # Past the first 32-byte block, and right at a block's end.
 hostile += [b"y" * 40 + h + b"z" * 40 for h in (b",", b"\x01", b"\xff", b"\xe2\x82\xac")]
 hostile.append(b"w" * 31 + b'"')
+# Short values, whose one block the writers take inline: a byte to handle at
+# the start, inside and at the end of a 16-byte block, and one past it.
+hostile += [b",ab", b'q"', b"\\", b"\xff", b"0123456789abcde,", b"0123456789abcdef\n"]
 # Cells a spreadsheet would take for formulas, and one it would not.
 hostile += [b"=cmd|' /C calc'!A0", b"+1", b"@SUM(A1)", b"\t=1", b"\r=1", b"x=1"]
 records = [re.sub(rb'http_url="[^"]*"', b'http_url="' + v.replace(b"\\", b"\\\\") + b'"', line)

@@ -181,8 +181,10 @@ class LineParser {
                     return end_at(i, t);
             }
             if (sep == nullptr) return fail_after(i, failed);
-            separators_[i] = sep;
-            if constexpr (kCommas) *sep = ',';
+            if constexpr (kCommas) {
+                separators_[i] = sep; // for a failure to restore
+                *sep = ',';
+            }
             if constexpr (kEntries) {
                 kv_entry &slot = slots[i];
                 slot.val_len = static_cast<int32_t>(sep - val);

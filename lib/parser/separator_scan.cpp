@@ -137,12 +137,16 @@ __attribute__((target("avx2"))) void blocks_avx2(const char *bytes, std::size_t 
     carry_in = carry;
 }
 
+// With 64-byte lanes the pairs need no carries: each byte's neighbours
+// behind it come from loads one to four bytes back, and each test narrows
+// the mask of the one before it.
 template <bool kPairs>
 __attribute__((target("avx512bw"))) void blocks_avx512(const char *bytes, std::size_t blocks,
                                                        ScanCarry &carry_in, uint64_t *out,
                                                        uint64_t *pairs, const KeyEnds *ends) {
     ScanCarry carry = carry_in;
     const __m512i low = _mm512_set1_epi8(kKeyLow), span = _mm512_set1_epi8(kKeySpan);
+    const __m512i equals_sign = _mm512_set1_epi8('=');
     __m512i table = _mm512_setzero_si512(), before_table = _mm512_setzero_si512();
     if constexpr (kPairs) {
         table = _mm512_maskz_broadcast_i32x4(
@@ -150,17 +154,22 @@ __attribute__((target("avx512bw"))) void blocks_avx512(const char *bytes, std::s
         before_table = _mm512_maskz_broadcast_i32x4(
             0xFFFF, _mm_load_si128(reinterpret_cast<const __m128i *>(ends->before_table)));
     }
+    const auto in = [](__m512i set, __m512i v, uint64_t mask) __attribute__((target("avx512bw"))) {
+        return _mm512_mask_cmpeq_epi8_mask(mask, _mm512_shuffle_epi8(set, v), v);
+    };
     for (std::size_t b = 0; b < blocks; ++b) {
-        const __m512i v = _mm512_loadu_si512(bytes + 64 * b);
-        const uint64_t equals = _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('='));
+        const char *p = bytes + 64 * b;
+        const __m512i v = _mm512_loadu_si512(p);
+        const uint64_t equals = _mm512_cmpeq_epi8_mask(v, equals_sign);
         const uint64_t key = _mm512_cmple_epu8_mask(_mm512_sub_epi8(v, low), span) & ~equals;
-        if constexpr (kPairs)
-            pairs[b] =
-                pairs_of_bits(_mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('"')), equals,
-                              _mm512_testn_epi8_mask(v, v),
-                              _mm512_cmpeq_epi8_mask(_mm512_shuffle_epi8(table, v), v),
-                              _mm512_cmpeq_epi8_mask(_mm512_shuffle_epi8(before_table, v), v),
-                              carry);
+        if constexpr (kPairs) {
+            uint64_t found = _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('"'));
+            found = _mm512_mask_cmpeq_epi8_mask(found, _mm512_loadu_si512(p - 1), equals_sign);
+            found = in(table, _mm512_loadu_si512(p - 2), found);
+            found = in(before_table, _mm512_loadu_si512(p - 3), found);
+            found = in(table, _mm512_loadu_si512(p - 4), found);
+            pairs[b] = found | _mm512_testn_epi8_mask(v, v);
+        }
         out[b] =
             candidates_of(equals, _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(' ')), key, carry);
     }

@@ -40,7 +40,8 @@ struct KeyEnds {
 // set when that byte is zero, or when it is '"', the byte before it '=', the
 // second and fourth before it in the set of `ends`' last and third-last
 // bytes and the third before it among the before-last ones (the places a
-// moved quote's key may end, a few of them false).
+// moved quote's key may end, a few of them false); the scan may then read
+// the 4 bytes before `bytes`.
 using CandidateBlocks = void (*)(const char *bytes, std::size_t blocks, ScanCarry &carry,
                                  uint64_t *out, uint64_t *pairs, const KeyEnds *ends);
 
@@ -107,6 +108,7 @@ class Candidates {
 
   private:
     static constexpr int kBatch = 8; // blocks of 64 bytes
+    static constexpr std::ptrdiff_t kBehind = 4; // bytes a pair scan reads before a block
     static constexpr unsigned kPairs = 256;
 
     // Lists the candidates of the next blocks, skipping blocks that end
@@ -116,17 +118,22 @@ class Candidates {
         if (left <= 0) return false;
         uint64_t masks[kBatch], pairs[kBatch];
         int blocks;
-        if (left >= 64) {
+        if (left >= 64 && (scanned_ > 0 || ends_ == nullptr)) {
             blocks = static_cast<int>(left >> 6 < kBatch ? left >> 6 : kBatch);
             scan_(bytes_ + scanned_, static_cast<std::size_t>(blocks), carry_, masks, pairs, ends_);
         } else {
-            // The buffer's last bytes, zero-padded: zero is neither a key byte
-            // nor '='; as a pair, the padding is dropped below.
-            char tail[64] = {};
-            __builtin_memcpy(tail, bytes_ + scanned_, static_cast<std::size_t>(left));
+            // The buffer's first or last bytes, in a copy with the bytes
+            // that a pair scan reads before them (zeros before the buffer)
+            // and zeros after: zero is neither a key byte nor '='; as a
+            // pair, the padding is dropped below.
+            char copy[kBehind + 64] = {};
+            const std::ptrdiff_t behind = scanned_ < kBehind ? scanned_ : kBehind;
+            const std::ptrdiff_t taken = left < 64 ? left : 64;
+            __builtin_memcpy(copy + kBehind - behind, bytes_ + scanned_ - behind,
+                             static_cast<std::size_t>(behind + taken));
             blocks = 1;
-            scan_(tail, 1, carry_, masks, pairs, ends_);
-            if (ends_ != nullptr) pairs[0] &= ~uint64_t{0} >> (64 - left);
+            scan_(copy + kBehind, 1, carry_, masks, pairs, ends_);
+            if (ends_ != nullptr) pairs[0] &= ~uint64_t{0} >> (64 - taken);
         }
         if (ends_ != nullptr) keep_pairs(pairs, blocks);
         next_ = found_ = 0;

@@ -196,9 +196,8 @@ void Output::write_through(std::string_view bytes) {
         used_ += bytes.size();
         return;
     }
-    if (bytes.size() >= capacity_ / 2) {
-        // A large piece (a batch of another thread's output) goes out as it
-        // is, after what is buffered, rather than copied through the buffer.
+    if (large(bytes.size())) {
+        // After what is buffered.
         if (flush()) write_all(bytes);
         return;
     }

@@ -3,6 +3,7 @@
 // registers them with a static cli::Registrar.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -129,8 +130,7 @@ class Output {
     ~Output(); // flushes; errors are seen through finish()
 
     void write(std::string_view bytes) {
-        if (bytes.size() > capacity_ - used_ || bytes.size() >= capacity_ / 2)
-            return write_through(bytes);
+        if (bytes.size() > capacity_ - used_ || large(bytes.size())) return write_through(bytes);
         std::memcpy(data_.get() + used_, bytes.data(), bytes.size());
         used_ += bytes.size();
         if (per_line_) end_lines(bytes);
@@ -164,6 +164,11 @@ class Output {
     int finish(int status);
 
   private:
+    // A piece this large (a batch of another thread's output) goes out as it
+    // is: copied through the buffer, its bytes would cross from the core
+    // that made them once more.
+    static constexpr size_t kDirect = size_t{64} << 10;
+    bool large(size_t n) const { return n >= std::min(capacity_ / 2, kDirect); }
     void write_through(std::string_view bytes);
     void write_all(std::string_view bytes); // to the descriptor; a failure sets error_
     void make_room(size_t n);

@@ -1,6 +1,7 @@
 // The logbase tool's conventions: usage errors, --version, "--", failures
 // naming their cause, write errors, closed pipes, the terminal rules and the
 // progress line, report definitions, pack, and the manual page.
+#include <algorithm>
 #include <cinttypes>
 #include <csignal>
 #include <fcntl.h>
@@ -10,6 +11,7 @@
 #include <poll.h>
 #include <regex>
 #include <set>
+#include <sstream>
 #include <stdlib.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
@@ -358,6 +360,63 @@ TEST_F(Cli, InfoReadsTheHeaderAlone) {
 // Off a terminal output goes out in large writes (one here), a failed write
 // fails loudly, a closed pipe ends the run quietly; on a terminal each line
 // goes out as made. Progress shows only on a terminal that stdout is not.
+// Attack layouts 0 and 3 have as many items, not the same keys: records of
+// the two in turn must each put every value in its own key's column.
+TEST_F(Cli, CsvColumnsFollowEachRecordsLayout) {
+    const entry_desc *table = _get_ed_by_cat(LOG_CAT_ATTACK);
+    const auto line = [&](int layout, const std::string &tag) {
+        std::string text = tag;
+        std::vector<std::string> keys;
+        for (int row = 0;; row = table[row].next_row[layout]) {
+            const std::string key = table[row].name;
+            const std::string value = key + "-" + std::to_string(layout);
+            text += (keys.empty() ? "" : " ") + key + "=" +
+                    (table[row].quoted ? '"' + value + '"' : value);
+            keys.push_back(key);
+            if (table[row].next_row[layout] == 0) break;
+        }
+        return std::pair(text + " \n", keys);
+    };
+    // The tag of each layout: the first that scan_ver reads as it.
+    const auto tag_of = [](int layout) {
+        for (int t = 1; t <= 13; ++t) {
+            char tag[9];
+            std::snprintf(tag, sizeof tag, "v%03dxxxx", t);
+            int prefix = 0, version = -1;
+            if (scan_ver(tag, 8, &prefix, &version) == 0 && version == layout)
+                return std::string(tag);
+        }
+        return std::string();
+    };
+    const auto [first, first_keys] = line(0, tag_of(0));
+    const auto [second, second_keys] = line(3, tag_of(3));
+    ASSERT_EQ(first_keys.size(), second_keys.size());
+    ASSERT_NE(first_keys, second_keys);
+    const std::string log = dir_.file("alog.log");
+    ASSERT_TRUE(
+        testkit::write_file(log, logfile_writer::log_file(13, {first, second, first, second})));
+    Outcome run = tool({"csv", "--jobs", "1", log});
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::istringstream rows(run.out);
+    std::string header, row;
+    std::getline(rows, header);
+    std::vector<std::string> columns;
+    for (std::istringstream names(header); std::getline(names, row, ',');)
+        columns.push_back(row);
+    for (int r = 0; r < 4; ++r) {
+        ASSERT_TRUE(std::getline(rows, row));
+        const int layout = r % 2 == 0 ? 0 : 3;
+        const auto &keys = layout == 0 ? first_keys : second_keys;
+        std::istringstream cells(row);
+        for (const std::string &column : columns) {
+            std::string cell;
+            std::getline(cells, cell, ',');
+            const bool has = std::find(keys.begin(), keys.end(), column) != keys.end();
+            EXPECT_EQ(cell, has ? column + "-" + std::to_string(layout) : "") << r << ' ' << column;
+        }
+    }
+}
+
 TEST_F(Cli, OutputFollowsWhereItGoes) {
     const std::string records = logfile_writer::log_file(13, {"date=1 x=y \n", "date=2 \n"});
     std::string lines = dir_.file("lines.txt"), log = dir_.file("alog.log");

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <immintrin.h>
 
-
 namespace cli {
 
 namespace {
@@ -305,11 +304,13 @@ struct Sse2Level {
 };
 struct Avx2Level {
     template <class Kind>
-    __attribute__((target("avx2"))) static size_t plain(char *w, const char *p, size_t n, const char *readable) {
+    __attribute__((target("avx2"))) static size_t plain(char *w, const char *p, size_t n,
+                                                        const char *readable) {
         if (n > 32 || p + 32 > readable) return plain_avx2<Kind>(w, p, n, readable);
         const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
         _mm256_storeu_si256(reinterpret_cast<__m256i *>(w), v);
-        const auto m = static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(Kind::mask(v))));
+        const auto m =
+            static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(Kind::mask(v))));
         return static_cast<size_t>(__builtin_ctzll(m | (uint64_t{1} << n)));
     }
 };
@@ -439,14 +440,15 @@ struct RowWriters {
 };
 
 template <class Level> RowWriters row_writers() {
-    return {[](char *w, const kv_entry *const *cells, size_t n, const char *readable,
-               bool spreadsheet) { return csv_row_with<Level>(w, cells, n, readable, spreadsheet); },
-            [](JsonMembers &m, char *w, const kv_entries &items, const char *readable) {
-                return JsonMembers::Writer::items<Level>(m, w, items, readable);
-            },
-            [](JsonMembers &m, char *w, const kv_entry *const *cells, const char *readable) {
-                return JsonMembers::Writer::cells<Level>(m, w, cells, readable);
-            }};
+    return {
+        [](char *w, const kv_entry *const *cells, size_t n, const char *readable,
+           bool spreadsheet) { return csv_row_with<Level>(w, cells, n, readable, spreadsheet); },
+        [](JsonMembers &m, char *w, const kv_entries &items, const char *readable) {
+            return JsonMembers::Writer::items<Level>(m, w, items, readable);
+        },
+        [](JsonMembers &m, char *w, const kv_entry *const *cells, const char *readable) {
+            return JsonMembers::Writer::cells<Level>(m, w, cells, readable);
+        }};
 }
 
 // Lambdas take no target attribute: the AVX2 loops are spelled out.
@@ -454,14 +456,12 @@ __attribute__((target("avx2"))) char *csv_row_avx2(char *w, const kv_entry *cons
                                                    const char *readable, bool spreadsheet) {
     return csv_row_with<Avx2Level>(w, cells, n, readable, spreadsheet);
 }
-__attribute__((target("avx2"))) char *json_items_avx2(JsonMembers &m, char *w,
-                                                      const kv_entries &items,
-                                                      const char *readable) {
+__attribute__((target("avx2"))) char *
+json_items_avx2(JsonMembers &m, char *w, const kv_entries &items, const char *readable) {
     return JsonMembers::Writer::items<Avx2Level>(m, w, items, readable);
 }
-__attribute__((target("avx2"))) char *json_cells_avx2(JsonMembers &m, char *w,
-                                                      const kv_entry *const *cells,
-                                                      const char *readable) {
+__attribute__((target("avx2"))) char *
+json_cells_avx2(JsonMembers &m, char *w, const kv_entry *const *cells, const char *readable) {
     return JsonMembers::Writer::cells<Avx2Level>(m, w, cells, readable);
 }
 
@@ -588,7 +588,7 @@ const std::vector<std::string> &Columns::all_keys() {
 }
 
 std::string Columns::select(std::string_view list) {
-    names_.clear();
+    forget();
     for (;;) {
         const size_t comma = list.find(',');
         const std::string key(list.substr(0, comma));
@@ -605,11 +605,17 @@ std::string Columns::select(std::string_view list) {
 }
 
 void Columns::select_table(int category) {
-    names_.clear();
+    forget();
     const entry_desc *table = _get_ed_by_cat(category);
     for (int row = 0; table != nullptr && row < ENTRY_DESC_ROWS && table[row].name != nullptr;
          ++row)
         names_.emplace_back(table[row].name);
+}
+
+void Columns::forget() {
+    names_.clear();
+    slots_ = {};
+    placed_ = {};
 }
 
 int Columns::column_of(const char *key, int key_len) {
@@ -620,8 +626,17 @@ int Columns::column_of(const char *key, int key_len) {
 }
 
 void Columns::place(int category, const kv_entries &items, const kv_entry **cells) {
-    std::fill(cells, cells + names_.size(), nullptr);
     auto &slots = slots_[static_cast<size_t>(category) % slots_.size()];
+    if (category == placed_.category && &items == placed_.items && cells == placed_.cells &&
+        items.count == placed_.count) {
+        // Every key where it was in the last record: so is every cell.
+        bool same = true;
+        for (int i = 0; i < items.count; ++i)
+            same &= slots[static_cast<size_t>(i)].key == items.entries[i].key;
+        if (same) return;
+    }
+    placed_ = {category, items.count, &items, cells};
+    std::fill(cells, cells + names_.size(), nullptr);
     for (int i = 0; i < items.count; ++i) {
         const kv_entry &item = items.entries[i];
         Slot &slot = slots[static_cast<size_t>(i)];

@@ -81,7 +81,6 @@ class JsonMembers {
     struct Writer; // the member loops, compiled per vector level
 
   private:
-
     std::array<Key, KV_MAX_ITEMS> slots_{};
     std::vector<Key> columns_;
     bool numbers_;
@@ -129,6 +128,7 @@ class Columns {
     void place(int category, const kv_entries &items, const kv_entry **cells);
 
   private:
+    void forget(); // a new column set: no slot or cell stays
     int column_of(const char *key, int key_len);
 
     struct Slot {
@@ -139,6 +139,13 @@ class Columns {
     // Items of one layout arrive in the same slots record after record, so
     // a slot remembers its last key's column.
     std::array<std::array<Slot, KV_MAX_ITEMS>, LOG_CAT_ATTACK + 1> slots_{};
+    // The last call's arguments: the same items in the same slots give the
+    // same cells.
+    struct Placed {
+        int category = -1, count = -1;
+        const kv_entries *items = nullptr;
+        const kv_entry **cells = nullptr;
+    } placed_;
 };
 
 } // namespace cli

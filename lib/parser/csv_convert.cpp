@@ -209,7 +209,8 @@ void shift_one(char *p, size_t n) {
 }
 static_assert(kShortestPattern - 1 >= 8);
 static_assert(std::max({kQuotedFieldPatterns[0].size(), kQuotedFieldPatterns[1].size(),
-                        kQuotedFieldPatterns[2].size(), kQuotedFieldPatterns[3].size()}) - 1 <=
+                        kQuotedFieldPatterns[2].size(), kQuotedFieldPatterns[3].size()}) -
+                  1 <=
               32);
 
 // The patterns are rewritten one after the other, each at its first

@@ -76,8 +76,8 @@ void blocks_sse2(const char *bytes, std::size_t blocks, ScanCarry &carry_in, uin
                         in_set,
                         _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(ends->last[k])),
                                      _mm_cmpeq_epi8(v, _mm_set1_epi8(ends->third_last[k]))));
-                    in_before = _mm_or_si128(in_before,
-                                             _mm_cmpeq_epi8(v, _mm_set1_epi8(ends->before_last[k])));
+                    in_before = _mm_or_si128(
+                        in_before, _mm_cmpeq_epi8(v, _mm_set1_epi8(ends->before_last[k])));
                 }
                 quote |= bits(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')));
                 zero |= bits(_mm_cmpeq_epi8(v, _mm_setzero_si128()));

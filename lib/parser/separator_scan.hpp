@@ -107,7 +107,7 @@ class Candidates {
     }
 
   private:
-    static constexpr int kBatch = 8; // blocks of 64 bytes
+    static constexpr int kBatch = 8;             // blocks of 64 bytes
     static constexpr std::ptrdiff_t kBehind = 4; // bytes a pair scan reads before a block
     static constexpr unsigned kPairs = 256;
 

@@ -3,7 +3,8 @@
 // (where the file's open fails for its index, the pipe, which reads its index
 // only at the first record, stops there with the open's words), in order and
 // after seeks drawn from the input, and every record served is the one
-// get_log_data_global reads, every failure one it refuses.
+// get_log_data_global reads, every failure one it refuses. A skip through
+// the file finds what reading it finds.
 // Failures write the diagnostic file, so this runs inside throwaway_root.
 #include <cstdint>
 #include <cstring>
@@ -38,6 +39,27 @@ std::vector<std::string> read_through(int fd) {
         std::string step = std::to_string(result) + ":" + std::to_string(r.seq);
         if (result == LOG_STREAM_RECORD) step += ":" + std::string(r.data, r.length);
         if (result == LOG_STREAM_STOPPED) step += std::string(":") + log_stream_error(stream);
+        steps.push_back(std::move(step));
+    }
+    log_stream_close(stream);
+    return steps;
+}
+
+// Every result of a read (or a skip) through the file until the end, with
+// each record's place and length but not its bytes.
+std::vector<std::string> places(int fd, bool skip) {
+    log_stream *stream = nullptr;
+    std::vector<std::string> steps;
+    if (log_stream_open(fd, &stream) != 0) return steps;
+    log_record r{};
+    for (int n = 0; n < kMaxSteps; ++n) {
+        const int result = (skip ? log_stream_skip : log_stream_next)(stream, &r);
+        if (result == LOG_STREAM_END) break;
+        std::string step = std::to_string(result) + ":" + std::to_string(r.seq);
+        if (result == LOG_STREAM_RECORD)
+            step += ":" + std::to_string(r.offset) + "/" + std::to_string(r.length);
+        else
+            step += std::string(":") + log_stream_error(stream);
         steps.push_back(std::move(step));
     }
     log_stream_close(stream);
@@ -85,6 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::vector<std::string> from_file = read_through(file), from_pipe = read_through(fds[0]);
     close(fds[0]);
     check(agree(from_file, from_pipe), "file and pipe give different results");
+    check(places(file, true) == places(file, false), "a skip and a read give different results");
 
     // In order and after seeks, a served record is the record calls' and a
     // failed one is refused by them.

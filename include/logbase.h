@@ -133,6 +133,15 @@ LOGBASE_API int log_stream_next(log_stream *stream, log_record *record);
 /* Regular files only: the next call of log_stream_next reads record `seq`
  * (any record, in any order). 0, or -1 on a stream. */
 LOGBASE_API int log_stream_seek(log_stream *stream, unsigned int seq);
+/* The next record as log_stream_next gives it (the same result, number,
+ * offset, length and diagnostic lines, these naming log_stream_skip), but on
+ * a regular file without reading its bytes: record->data is NULL and
+ * text_length is length. What only reading them finds (a read error, a file
+ * cut short since it was opened) is left to the stream that reads them; a
+ * stream of its own on the same descriptor, moved there by log_stream_seek,
+ * can, on another thread. Any other descriptor reads the record as
+ * log_stream_next does. */
+LOGBASE_API int log_stream_skip(log_stream *stream, log_record *record);
 /* Why the stream's last record failed or its reading stopped, in words (the
  * diagnostic lines give the details): a static text for the last
  * LOG_STREAM_FAILED or LOG_STREAM_STOPPED result; "" when nothing failed or a

@@ -351,22 +351,29 @@ class LogStream : public LogFile {
         return fds[0];
     }
 
-    // Every result of log_stream_next until the end, as "seq:result" text ("+" for a record,
-    // whose text must match `expected`); a failure's reason lasts until a record reads well.
-    std::string read_all(int fd, const std::vector<std::string> &expected = {}) {
+    // Every result of log_stream_next (or log_stream_skip) until the end, as "seq:result"
+    // text ("+" for a record, whose text must match `expected`); a failure's reason lasts
+    // until a record reads well. Each record's offset/length goes to spans_.
+    std::string read_all(int fd, const std::vector<std::string> &expected = {}, bool skip = false) {
         EXPECT_EQ(log_stream_open(fd, &stream_), 0);
         std::string results;
+        spans_.clear();
         log_record r;
-        for (int result; (result = log_stream_next(stream_, &r)) != LOG_STREAM_END;) {
+        for (int result; (result = (skip ? log_stream_skip : log_stream_next)(stream_, &r)) !=
+                         LOG_STREAM_END;) {
             EXPECT_EQ(*log_stream_error(stream_) == '\0', result == LOG_STREAM_RECORD) << r.seq;
             results += std::to_string(r.seq) +
                        (result == LOG_STREAM_RECORD ? "+ " : ":" + std::to_string(result) + " ");
-            if (result == LOG_STREAM_RECORD && r.seq < expected.size()) {
+            if (result != LOG_STREAM_RECORD) continue;
+            spans_ += std::to_string(r.offset) + "/" + std::to_string(r.length) + " ";
+            EXPECT_EQ(r.data == nullptr, skip);
+            if (!skip && r.seq < expected.size()) {
                 EXPECT_EQ(std::string(r.data, r.length), expected[r.seq]);
             }
         }
         return results;
     }
+    std::string spans_;
 
     log_stream *stream_ = nullptr;
     std::thread writer_;
@@ -403,6 +410,18 @@ TEST_F(LogStream, EveryVersionOnFileAndPipeMatchesTheRecordCalls) {
             }
             EXPECT_EQ(seq, lines.size());
             EXPECT_EQ(log_stream_next(stream_, &r), LOG_STREAM_END);
+            if (!pipe_it) {
+                // Skipped, the same records without their bytes; then read, by number.
+                log_stream *skipping = nullptr;
+                ASSERT_EQ(log_stream_open(fd, &skipping), 0);
+                for (seq = 0; log_stream_skip(skipping, &r) == LOG_STREAM_RECORD; ++seq) {
+                    ASSERT_EQ(get_log_data_global(file, seq, buf_, &header, &len_, &off_), 0);
+                    ASSERT_EQ(std::tuple(r.seq, r.offset, r.length, r.data),
+                              std::tuple(seq, off_, len_, nullptr));
+                }
+                EXPECT_EQ(seq, lines.size());
+                log_stream_close(skipping);
+            }
             EXPECT_EQ(log_stream_seek(stream_, 3), pipe_it ? -1 : 0);
             if (!pipe_it) {
                 EXPECT_EQ(lseek(fd, 0, SEEK_CUR), 77) << "the caller's position is left alone";
@@ -440,12 +459,21 @@ TEST_F(LogStream, BadRecordsFailWithTheRecordCallsLinesAndReadingGoesOn) {
         {indexed_file(13, kThree, {.record_count = 1000}), "0+ 1+ 2+ 3:-2 ",
          "log_stream_next: Invalid seq number 3 \n\n"},
     };
-    for (auto [bytes, results, lines] : cases)
+    for (auto [bytes, results, lines] : cases) {
+        std::string spans;
         for (bool pipe_it : {false, true}) {
             EXPECT_EQ(read_all(source(bytes, pipe_it), {kThree[0]}), results) << pipe_it;
             EXPECT_EQ(diag(), lines) << pipe_it;
             log_stream_close(std::exchange(stream_, nullptr));
+            if (!pipe_it) spans = spans_;
         }
+        // A skip of a file's records finds what reading them finds, in the same lines.
+        EXPECT_EQ(read_all(open_bytes(bytes), {}, true), results);
+        EXPECT_EQ(spans_, spans);
+        log_stream_close(std::exchange(stream_, nullptr));
+        EXPECT_EQ(std::regex_replace(diag(), std::regex("log_stream_skip:"), "log_stream_next:"),
+                  lines);
+    }
 
     // Files that cannot be opened: {bytes, result, line, whether a pipe finds it only when
     // it reads its index}. A pipe's open reads the header alone, so an index cut short

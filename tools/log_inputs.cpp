@@ -1,6 +1,8 @@
 #include "log_inputs.hpp"
 
+#include <algorithm>
 #include <chrono>
+#include <climits>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -112,7 +114,7 @@ class BatchText {
                              _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + k)));
     }
     void reserve(size_t capacity) {
-        auto grown = std::make_unique<char[]>(capacity + kLine);
+        std::unique_ptr<char[]> grown(new char[capacity + kLine]); // not zeroed
         char *base = reinterpret_cast<char *>(
             (reinterpret_cast<uintptr_t>(grown.get()) + kLine - 1) & ~uintptr_t{kLine - 1});
         if (used_ > 0) std::memcpy(base, base_, used_);
@@ -125,13 +127,23 @@ class BatchText {
     size_t capacity_ = 0, used_ = 0;
 };
 
-// A batch of records copied out of the reader, handled on a worker thread
-// into its own output and messages, then written in its turn. Batches are
-// bounded in bytes, so that memory stays the same whatever the records'
+struct StreamCloser {
+    void operator()(log_stream *stream) const { log_stream_close(stream); }
+};
+
+// A batch of records, handled on a worker thread into its own output and
+// messages, then written in its turn. From a pipe the reading thread copies
+// the records into the batch; from a regular file it only lists them (found
+// without reading their bytes), and the thread that handles the batch reads
+// them with a reader of the batch's own: the bytes then cross no core. Batches
+// are bounded in bytes, so that memory stays the same whatever the records'
 // size (a record larger than the bound makes a batch of its own).
 struct Batch {
     static constexpr size_t kBytes = size_t{512} << 10;
     static constexpr size_t kRecords = 8192;
+    // A listed batch spans at most the bytes the library's reader takes in
+    // one read (1 MiB), so that reading it costs one read, of nothing else.
+    static constexpr uint64_t kSpan = uint64_t{1} << 20;
 
     struct Entry {
         size_t at;       // in text, or in unreadable for an unreadable record
@@ -151,11 +163,25 @@ struct Batch {
         return {text.data() + e.at, e.length, e.offset, e.seq};
     }
     bool full() const { return text.size() >= kBytes || entries.size() >= kRecords; }
+    bool listed() const { return fd >= 0; }
+
+    // A record listed (its bytes not read) when the span allows it.
+    bool list(const LogReader::Record &r) {
+        const uint64_t start = std::min<uint64_t>(span_start, r.offset),
+                       end = std::max<uint64_t>(span_end, uint64_t{r.offset} + r.length);
+        if (!entries.empty() && end - start > kSpan) return false;
+        span_start = start;
+        span_end = end;
+        entries.push_back({0, r.length, r.offset, r.seq, false});
+        return true;
+    }
 
     // Filled by the reading thread.
     BatchText text{kBytes + 2 * LOG_MAX_RECORD_LENGTH}; // the records' bytes
     std::string unreadable;
     std::vector<Entry> entries;
+    int fd = -1; // a regular file's, for a listed batch
+    uint64_t span_start = UINT64_MAX, span_end = 0;
     // Made by the worker.
     std::unique_ptr<RecordHandler> handler;
     const InputFile *file = nullptr;
@@ -163,22 +189,69 @@ struct Batch {
     std::string messages;
     std::vector<Event> events;
     State state = State::kFree; // under the pool's lock while the batch is out
+    // A listed batch's reader, kept from batch to batch of the file.
+    std::unique_ptr<log_stream, StreamCloser> stream;
+    unsigned next_seq = UINT_MAX; // of that reader, UINT_MAX when unknown
 
     // On a worker: each record through the batch's handler, its messages
     // held.
     void handle() {
         HeldMessages held(messages);
         for (size_t i = 0; i < entries.size(); ++i) {
-            const Entry &e = entries[i];
+            Entry &e = entries[i];
             const size_t before = messages.size();
             bool ok = false;
-            if (i + 1 < entries.size()) prefetch(entries[i + 1]);
-            if (e.unreadable)
+            if (e.unreadable) {
                 messages.append(unreadable, e.at, e.length);
-            else
+            } else if (listed()) {
+                ok = handle_listed(e);
+            } else {
+                if (i + 1 < entries.size()) prefetch(entries[i + 1]);
                 ok = handler->record(*file, record(e));
+            }
             if (!ok || messages.size() != before) events.push_back({i, messages.size(), !ok});
         }
+        _mm_sfence(); // the copies of failed records, before the batch goes back
+    }
+
+    // A listed record, read here. One that fails is copied into the text, for
+    // the reading thread to look at; one that cannot be read again (the file
+    // changed since it was listed) is said unreadable, in its turn.
+    bool handle_listed(Entry &e) {
+        LogReader::Record r{};
+        std::string why;
+        if (!read_listed(e, r, why)) {
+            e.unreadable = true;
+            report_record(*file, e.seq, "unreadable: " + why);
+            return false;
+        }
+        if (handler->record(*file, r)) return true;
+        e.at = text.add(r.data, r.length);
+        e.length = r.length;
+        return false;
+    }
+
+    bool read_listed(const Entry &e, LogReader::Record &out, std::string &why) {
+        if (!stream) {
+            log_stream *opened = nullptr;
+            if (const int code = log_stream_open(fd, &opened); code != 0) {
+                why = log_stream_strerror(code);
+                return false;
+            }
+            stream.reset(opened);
+            next_seq = UINT_MAX;
+        }
+        if (e.seq != next_seq) log_stream_seek(stream.get(), e.seq);
+        log_record r{};
+        const int result = log_stream_next(stream.get(), &r);
+        next_seq = result == LOG_STREAM_RECORD ? e.seq + 1 : UINT_MAX;
+        if (result != LOG_STREAM_RECORD || r.offset != e.offset) {
+            why = *log_stream_error(stream.get()) != '\0' ? log_stream_error(stream.get())
+                                                          : "the file changed while it was read";
+            return false;
+        }
+        out = {r.data, r.text_length, r.offset, r.seq};
+        return true;
     }
 
     // The text went to memory, not to a cache: the next record is fetched
@@ -190,6 +263,8 @@ struct Batch {
     }
 
     void reset() {
+        span_start = UINT64_MAX;
+        span_end = 0;
         entries.clear();
         events.clear();
         messages.clear();
@@ -486,6 +561,7 @@ class FileRun {
     LogReader::Step next(LogReader::Record &record) {
         if (!batches_.empty() && !reader_.seekable() && !pump_)
             pump_.emplace(reader_, reader_kept_);
+        if (listing_) return reader_.skip(record);
         if (!pump_) return reader_.next(record);
         if (!filling().entries.empty() && std::chrono::steady_clock::now() - filling_since_ > kHeld)
             drain();
@@ -504,8 +580,10 @@ class FileRun {
         for (Batch &batch : batches) {
             batch.file = &*shared_file_;
             if (!(batch.handler = handler_.worker(batch.out))) return true;
+            if (reader_.seekable()) batch.fd = reader_.fd();
         }
         batches_ = std::move(batches);
+        listing_ = reader_.seekable();
         return true;
     }
 
@@ -513,6 +591,14 @@ class FileRun {
 
     void add(const LogReader::Record &record) {
         Batch &batch = filling();
+        if (batch.listed()) {
+            if (!batch.list(record)) {
+                send();
+                filling().list(record);
+            }
+            if (filling().full()) send();
+            return;
+        }
         if (pump_ && batch.entries.empty()) filling_since_ = std::chrono::steady_clock::now();
         const size_t at = batch.text.add(record.data, record.length);
         batch.entries.push_back({at, record.length, record.offset, record.seq, false});
@@ -692,6 +778,7 @@ class FileRun {
     std::optional<InputFile> shared_file_; // what the workers' handlers see
     std::vector<Batch> batches_;           // empty when records go to handler_
     size_t filling_ = 0;
+    bool listing_ = false; // a regular file's records are listed, not read here
     int category_ = LOG_CAT_NONE;
     bool started_ = false;
     bool by_name_ = false;

@@ -48,7 +48,9 @@ class RecordHandler {
     // Each record (or failed one) as the reading thread reads it, before it
     // is handled on whichever thread: for what follows the reading itself,
     // such as progress or a request to stop. False stops the reading of this
-    // file and of those after it, as if they ended there.
+    // file and of those after it, as if they ended there. With more than one
+    // job on a regular file the reading thread only lists the records: their
+    // bytes are read where they are handled, and record.data is null here.
     virtual bool reading(const LogReader::Record &record) {
         (void)record;
         return true;

@@ -63,9 +63,9 @@ std::string LogReader::open(const std::string &path) {
     return {};
 }
 
-LogReader::Step LogReader::deliver(Record &out) {
+LogReader::Step LogReader::deliver(Record &out, bool skip) {
     log_record record{};
-    int result = log_stream_next(stream_, &record);
+    int result = (skip ? log_stream_skip : log_stream_next)(stream_, &record);
     out.seq = record.seq;
     switch (result) {
     case LOG_STREAM_RECORD:
@@ -124,6 +124,14 @@ LogReader::Step LogReader::next(Record &out) {
         return Step::kEnd;
     }
     return deliver(out);
+}
+
+LogReader::Step LogReader::skip(Record &out) {
+    if (stream_ == nullptr) {
+        error_ = "not open";
+        return Step::kEnd;
+    }
+    return deliver(out, true);
 }
 
 const char *category_name(int category) {

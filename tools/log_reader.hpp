@@ -50,11 +50,16 @@ class LogReader {
     // records (error() is non-empty when the rest could not be read).
     Step next(Record &out);
 
+    // next() without reading the record's bytes from a regular file
+    // (out.data is null; out.length is the record's whole length), for a
+    // reader of its own to read them; on a pipe, next() itself.
+    Step skip(Record &out);
+
     // Why the last read failed, in words for the user.
     const std::string &error() const { return error_; }
 
   private:
-    Step deliver(Record &out);
+    Step deliver(Record &out, bool skip = false);
 
     int fd_ = -1;
     log_stream *stream_ = nullptr;

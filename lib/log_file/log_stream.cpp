@@ -71,6 +71,7 @@ struct log_stream {
     // Why the last record failed, for log_stream_error; null once one reads well.
     const char *reason;
     const char *api; // the exported function running, named by diagnostic lines
+    bool skipping;   // log_stream_skip: a regular file's record bytes are not read
 
     // File bytes [window_start, window_start + window_fill) are in `window`,
     // which has one byte more for the zero after a record. The byte that
@@ -161,10 +162,25 @@ ssize_t fetch(log_stream *s, uint64_t at, size_t length, bool greedy = true) {
     return at >= end ? 0 : static_cast<ssize_t>(std::min<uint64_t>(length, end - at));
 }
 
-// Hands out the fetched bytes at `at` as a record, followed by a zero byte.
+// fetch() for a skip: how many of the bytes the file holds, as a read of
+// them would find while the file keeps the size it had at open.
+ssize_t held(const log_stream *s, uint64_t at, size_t length) {
+    return at >= s->file_size ? 0
+                              : static_cast<ssize_t>(std::min<uint64_t>(length, s->file_size - at));
+}
+
+// fetch(), or held() for a skip.
+ssize_t reach(log_stream *s, uint64_t at, size_t length) {
+    return s->skipping ? held(s, at, length) : fetch(s, at, length);
+}
+
+// Hands out the fetched bytes at `at` as a record, followed by a zero byte;
+// for a skip, the record without its bytes.
 int serve(log_stream *s, log_record *record, uint64_t at, uint32_t length) {
     char *data = s->empty_record; // nothing to fetch, wherever it lies
-    if (length > 0) {
+    if (s->skipping) {
+        data = nullptr;
+    } else if (length > 0) {
         data = s->window + (at - s->window_start);
         s->zeroed = data + length;
         s->zeroed_byte = *s->zeroed;
@@ -173,8 +189,9 @@ int serve(log_stream *s, log_record *record, uint64_t at, uint32_t length) {
     record->data = data;
     record->length = length;
     // Blocks are zero-padded: their line ends at the first zero byte.
-    record->text_length =
-        s->version < kFirstIndexedVersion ? static_cast<uint32_t>(strnlen(data, length)) : length;
+    record->text_length = s->version < kFirstIndexedVersion && data != nullptr
+                              ? static_cast<uint32_t>(strnlen(data, length))
+                              : length;
     record->offset = static_cast<uint32_t>(at);
     s->reason = nullptr;
     ++s->next_seq;
@@ -204,7 +221,7 @@ int next_block(log_stream *s, log_record *record) {
     uint32_t block = block_size(s->version);
     if (s->positional && s->next_seq >= s->header.record_count) return LOG_STREAM_END;
     uint64_t at = uint64_t{s->next_seq} * block;
-    ssize_t got = fetch(s, at, block);
+    ssize_t got = reach(s, at, block);
     if (got == static_cast<ssize_t>(block)) return serve(s, record, at, block);
     if (got >= 0 && !s->positional) {
         // The stream ended; a trailing partial block is not a record.
@@ -279,7 +296,7 @@ int next_indexed(log_stream *s, log_record *record) {
     }
     uint64_t at = kHeaderSize + index_bytes(s->header) + entry.offset;
     if (entry.length == 0) return serve(s, record, at, 0);
-    ssize_t got = fetch(s, at, entry.length);
+    ssize_t got = reach(s, at, entry.length);
     if (got == kPassed) {
         STREAM_REPORT(s, "record %d at offset %u lies before what the stream still holds\n\n",
                       static_cast<int>(seq), static_cast<uint32_t>(at));
@@ -392,6 +409,26 @@ int read_head(log_stream *s) {
     return 0;
 }
 
+// log_stream_next and log_stream_skip, whose lines name `api`.
+int next_record(log_stream *stream, log_record *record, const char *api) {
+    if (stream->zeroed != nullptr) {
+        *stream->zeroed = stream->zeroed_byte;
+        stream->zeroed = nullptr;
+    }
+    if (stream->ended) return LOG_STREAM_END;
+    stream->api = api;
+    record->seq = stream->next_seq;
+    if (stream->index_pending) {
+        // What a regular file's open refuses, a pipe finds here: the
+        // reading stops at record 0 with the words of that refusal.
+        stream->index_pending = false;
+        if (int result = read_stream_index(stream); result != 0)
+            return stop(stream, log_stream_strerror(result));
+    }
+    return stream->version < kFirstIndexedVersion ? next_block(stream, record)
+                                                  : next_indexed(stream, record);
+}
+
 } // namespace
 
 extern "C" {
@@ -429,22 +466,15 @@ LOGBASE_API int log_stream_open(int fd, log_stream **out) {
 
 LOGBASE_API int log_stream_next(log_stream *stream, log_record *record) {
     if (stream == nullptr || record == nullptr) return LOG_STREAM_INVALID;
-    if (stream->zeroed != nullptr) {
-        *stream->zeroed = stream->zeroed_byte;
-        stream->zeroed = nullptr;
-    }
-    if (stream->ended) return LOG_STREAM_END;
-    stream->api = __func__;
-    record->seq = stream->next_seq;
-    if (stream->index_pending) {
-        // What a regular file's open refuses, a pipe finds here: the
-        // reading stops at record 0 with the words of that refusal.
-        stream->index_pending = false;
-        if (int result = read_stream_index(stream); result != 0)
-            return stop(stream, log_stream_strerror(result));
-    }
-    return stream->version < kFirstIndexedVersion ? next_block(stream, record)
-                                                  : next_indexed(stream, record);
+    return next_record(stream, record, __func__);
+}
+
+LOGBASE_API int log_stream_skip(log_stream *stream, log_record *record) {
+    if (stream == nullptr || record == nullptr) return LOG_STREAM_INVALID;
+    stream->skipping = stream->positional;
+    const int result = next_record(stream, record, __func__);
+    stream->skipping = false;
+    return result;
 }
 
 LOGBASE_API int log_stream_seek(log_stream *stream, unsigned int seq) {

@@ -21,14 +21,15 @@ struct Corpus {
     std::vector<int> lengths;
 };
 
-inline Corpus read_corpus(const char *file) {
+inline Corpus read_corpus(const char *file, std::size_t size = std::size_t{1} << 20) {
     std::ifstream in(std::string(LOGBASE_SAMPLE_DIR "/") + file);
     std::vector<std::string> lines;
     for (std::string line; std::getline(in, line);)
         if (!line.empty()) lines.push_back(line + " \n");
     if (lines.empty()) throw std::runtime_error("no sample lines");
     Corpus c;
-    while (c.bytes.size() < std::size_t{1} << 20)
+    c.bytes.reserve(size + 8192);
+    while (c.bytes.size() < size)
         for (const std::string &line : lines) {
             c.starts.push_back(c.bytes.size());
             c.lengths.push_back(static_cast<int>(line.size()));

@@ -162,19 +162,22 @@ with tempfile.TemporaryDirectory() as tmp:
     # --jobs: batches on several threads give one job's bytes and messages,
     # over more batches than threads hold, with failed and unreadable records
     # (indexed before the record served before them), files of every
-    # version, one cut short and one whose name gives the wrong category.
-    big, cut, misnamed = (os.path.join(tmp, name) for name in ("big/alog.log", "cut/alog.log", "alog.7.log"))
+    # version, one cut short and two whose names give the wrong category (the
+    # second's records all fail, a mebibyte of them in each batch).
+    big, cut, misnamed, failing = (os.path.join(tmp, name) for name in
+                                   ("big/alog.log", "cut/alog.log", "alog.7.log", "tlog.8.log"))
     os.mkdir(os.path.dirname(big))
     os.mkdir(os.path.dirname(cut))
     many = records * 45
     starts = [sum(map(len, many[:i])) for i in range(len(many))]
     big_index = b"".join(struct.pack("<II", 0 if i % 500 == 499 else at, len(r)) for i, (at, r) in enumerate(zip(starts, many)))
     data = b"v013xxxx" + struct.pack("<IIII", 0, len(many), 0, len(many)) + big_index + b"".join(many)
-    for name, size in ((big, len(data)), (cut, len(data) // 4)):
+    for name, size in ((big, len(data)), (cut, len(data) // 4), (failing, len(data))):
         with open(name, "wb") as f:
             f.write(data[:size])
     shutil.copy(os.path.join(SAMPLES, "v13", "tlog.log"), misnamed)
-    files = [big, os.path.join(SAMPLES, "v0", "alog.log"), os.path.join(SAMPLES, "v1", "alog.log"), cut, misnamed]
+    files = [big, os.path.join(SAMPLES, "v0", "alog.log"), os.path.join(SAMPLES, "v1", "alog.log"), cut, misnamed,
+             failing]
     commands = [["cat"], ["parse"], ["parse", "--json"], ["csv"], ["csv", "--raw"],
                 ["csv", "--where", "http_method=get,post"], ["count", "--by", "http_url"]]
     jobs = [(["--jobs", jobs], None) for jobs in ("2", "3")]

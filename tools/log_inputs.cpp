@@ -576,7 +576,7 @@ class FileRun {
         if (options_.only_seq || options_.only_offset || (workers_ = pool_.get()) == nullptr)
             return true;
         shared_file_.emplace(file());
-        std::vector<Batch> batches(4 * (workers_->size() + 1));
+        std::vector<Batch> batches(2 * (workers_->size() + 1));
         for (Batch &batch : batches) {
             batch.file = &*shared_file_;
             if (!(batch.handler = handler_.worker(batch.out))) return true;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <immintrin.h>
+#include <type_traits>
 
 namespace cli {
 
@@ -290,6 +291,16 @@ struct PortableLevel {
         return plain_portable<Kind>(w, p, n, readable);
     }
 };
+// A single value's copy, through the pointers of the level chosen at start.
+struct ChosenLevel {
+    template <class Kind>
+    static size_t plain(char *w, const char *p, size_t n, const char *readable) {
+        if constexpr (std::is_same_v<Kind, CsvKind>)
+            return csv_plain(w, p, n, readable);
+        else
+            return json_plain(w, p, n, readable);
+    }
+};
 // The first block inline, as most values fit in one; the rest out of line.
 struct Sse2Level {
     template <class Kind>
@@ -476,11 +487,7 @@ const RowWriters kRows = row_writers_for(logbase_simd_level());
 } // namespace
 
 char *put_csv_field(char *w, std::string_view value, const char *readable, bool spreadsheet) {
-    const size_t n = value.size();
-    const char *p = value.data();
-    if (!(spreadsheet && formula_lead(value)) && csv_plain(w, p, n, std::max(readable, p + n)) == n)
-        return w + n;
-    return csv_field_special(w, value, readable, spreadsheet);
+    return csv_field_with<ChosenLevel>(w, value, readable, spreadsheet);
 }
 
 char *put_csv_row(char *w, const kv_entry *const *cells, size_t n, const char *readable,
@@ -489,15 +496,7 @@ char *put_csv_row(char *w, const kv_entry *const *cells, size_t n, const char *r
 }
 
 char *put_json_string(char *w, std::string_view bytes, const char *readable) {
-    *w++ = '"';
-    const char *p = bytes.data();
-    const size_t n = bytes.size();
-    const size_t run = json_plain(w, p, n, std::max(readable, p + n));
-    if (run == n) {
-        w[n] = '"';
-        return w + n + 1;
-    }
-    return json_string_rest(w + run, bytes.substr(run), readable);
+    return json_string_with<ChosenLevel>(w, bytes, readable);
 }
 
 char *put_escaped(char *w, std::string_view bytes, const char *readable) {

@@ -191,70 +191,41 @@ int main(int argc, char **argv) {
         const char *name;
         std::function<Measure()> run;
     };
+    // The tool with these arguments, then the file, with `jobs` jobs.
+    const auto logbase = [&](std::vector<const char *> args, const char *jobs = "1") {
+        return [&, args, jobs]() mutable {
+            std::vector<const char *> argv{tool};
+            argv.insert(argv.end(), args.begin(), args.end());
+            argv.insert(argv.end(), {"--jobs", jobs, file});
+            return run_command(argv);
+        };
+    };
+    const auto report_run = [&](const char *jobs) {
+        return [&, jobs] {
+            return run_command({THROWAWAY_ROOT, tool, "report", "run", "bench-attacks", file,
+                                "--out", reports.c_str(), "--jobs", jobs});
+        };
+    };
     const Case cases[] = {
         {"`cat FILE` (ceiling)",
          [&] {
              return run_command({"cat", file});
          }},
         {"parse-only loop", [&] { return run_function([&] { return parse_only(path); }); }},
-        {"`logbase csv`",
-         [&] {
-             return run_command({tool, "csv", "--jobs", "1", file});
-         }},
-        {"`logbase parse --json`",
-         [&] {
-             return run_command({tool, "parse", "--json", "--jobs", "1", file});
-         }},
-        {"`logbase cat`",
-         [&] {
-             return run_command({tool, "cat", "--jobs", "1", file});
-         }},
-        {"`logbase csv --jobs 2`",
-         [&] {
-             return run_command({tool, "csv", "--jobs", "2", file});
-         }},
-        {"`logbase parse --json --jobs 2`",
-         [&] {
-             return run_command({tool, "parse", "--json", "--jobs", "2", file});
-         }},
-        {"`logbase cat --jobs 2`",
-         [&] {
-             return run_command({tool, "cat", "--jobs", "2", file});
-         }},
-        {"`logbase csv --raw`",
-         [&] {
-             return run_command({tool, "csv", "--raw", "--jobs", "1", file});
-         }},
-        {"`logbase cat --raw`",
-         [&] {
-             return run_command({tool, "cat", "--raw", "--jobs", "1", file});
-         }},
-        {"`logbase csv --where` (five terms)",
-         [&] {
-             return run_command({tool, "csv", "--where", kFiveTerms, "--jobs", "1", file});
-         }},
-        {"`logbase count --where` (one source)",
-         [&] {
-             return run_command({tool, "count", "--where", kOneSource, "--jobs", "1", file});
-         }},
-        {"`logbase csv --where` (one source)",
-         [&] {
-             return run_command({tool, "csv", "--where", kOneSource, "--jobs", "1", file});
-         }},
-        {"`logbase count --by src`",
-         [&] {
-             return run_command({tool, "count", "--by", "src", "--jobs", "1", file});
-         }},
-        {"`logbase report run` (every attack chart)",
-         [&] {
-             return run_command({THROWAWAY_ROOT, tool, "report", "run", "bench-attacks", file,
-                                 "--out", reports.c_str(), "--jobs", "1"});
-         }},
-        {"`logbase report run --jobs 2`",
-         [&] {
-             return run_command({THROWAWAY_ROOT, tool, "report", "run", "bench-attacks", file,
-                                 "--out", reports.c_str(), "--jobs", "2"});
-         }},
+        {"`logbase csv`", logbase({"csv"})},
+        {"`logbase parse --json`", logbase({"parse", "--json"})},
+        {"`logbase cat`", logbase({"cat"})},
+        {"`logbase csv --jobs 2`", logbase({"csv"}, "2")},
+        {"`logbase parse --json --jobs 2`", logbase({"parse", "--json"}, "2")},
+        {"`logbase cat --jobs 2`", logbase({"cat"}, "2")},
+        {"`logbase csv --raw`", logbase({"csv", "--raw"})},
+        {"`logbase cat --raw`", logbase({"cat", "--raw"})},
+        {"`logbase csv --where` (five terms)", logbase({"csv", "--where", kFiveTerms})},
+        {"`logbase count --where` (one source)", logbase({"count", "--where", kOneSource})},
+        {"`logbase csv --where` (one source)", logbase({"csv", "--where", kOneSource})},
+        {"`logbase count --by src`", logbase({"count", "--by", "src"})},
+        {"`logbase report run` (every attack chart)", report_run("1")},
+        {"`logbase report run --jobs 2`", report_run("2")},
     };
     std::printf("%s: %.2f GB, output to /dev/null, the run of median CPU time of 3\n\n", file, gb);
     std::printf("| case | wall | CPU | GB/s (wall) | GB/s (CPU) | x parse-only (CPU) | x cat (CPU) "

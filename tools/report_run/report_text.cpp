@@ -152,18 +152,24 @@ std::string render_txt(const ReportDocument &document) {
     return out;
 }
 
+// "NAME":"VALUE" after `before` (a comma, or the object's opening brace).
+void member(std::string &out, const char *before, const char *name, std::string_view value) {
+    out += before;
+    out += '"';
+    out += name;
+    out += "\":";
+    json_string(out, value);
+}
+
 std::string render_charts_json(const ReportDocument &document) {
-    std::string out = "{\"report\":";
-    json_string(out, document.name);
-    out += ",\"output\":";
-    json_string(out, document.output_name);
+    std::string out;
+    member(out, "{", "report", document.name);
+    member(out, ",", "output", document.output_name);
     out += ",\"window\":{\"begin\":" + std::to_string(document.start) +
-           ",\"end\":" + std::to_string(document.end) + ",\"text\":";
-    json_string(out, document.window_text);
-    out += "},\"filter\":";
-    json_string(out, document.filter_text);
-    out += ",\"generated\":";
-    json_string(out, document.generated);
+           ",\"end\":" + std::to_string(document.end);
+    member(out, ",", "text", document.window_text);
+    member(out, "},", "filter", document.filter_text);
+    member(out, ",", "generated", document.generated);
     out += ",\"records_read\":" + std::to_string(document.records_read) +
            ",\"records_selected\":" + std::to_string(document.records_selected) + ",\"inputs\":";
     json_strings(out, document.inputs);
@@ -171,12 +177,10 @@ std::string render_charts_json(const ReportDocument &document) {
     for (size_t c = 0; c < document.charts.size(); ++c) {
         const Chart &chart = document.charts[c];
         out += c > 0 ? ",\n" : "\n";
-        out += "{\"id\":" + std::to_string(chart.id) + ",\"key\":";
-        json_string(out, chart.key);
-        out += ",\"title\":";
-        json_string(out, chart.title);
-        out += ",\"query\":";
-        json_string(out, chart.query);
+        out += "{\"id\":" + std::to_string(chart.id);
+        member(out, ",", "key", chart.key);
+        member(out, ",", "title", chart.title);
+        member(out, ",", "query", chart.query);
         out += ",\"vars\":";
         json_strings(out, chart.vars);
         out += ",\"fields\":";

@@ -347,6 +347,26 @@ TEST(Differential, EveryLevelAgreesOnSamplesGeneratedAndCraftedLines) {
             make_line(LOG_CAT_ATTACK, 11, "v013abcd", {"http_url", "\"" + value + "\""}) + next;
         expect_same_at_every_level(LOG_CAT_ATTACK, text, static_cast<int>(text.size()));
     }
+    // Where the conversion takes the moved keys from the walk: a value that starts with the
+    // quote a move exposes, one after which a moved key's `="` is no longer first, a zero byte
+    // before a moved key, an unquoted value that opens with a quote, and a line that ends
+    // before the later keys (layout 0).
+    const std::pair<std::string, std::string> edges[] = {
+        {"timezone", "\"\"ml_allow_method=\"x\""},
+        {"ml_svm_accuracy", "\"\"timezone=\"\""},
+        {"vd", "\"ml_svm_log_match_types=\"\""},
+        {"vd", "\"a" + std::string(1, '\0') + "b\""},
+        {"service", "\"x\""},
+        {"http_url", "\"/?timezone=1\""},
+    };
+    for (const auto &edge : edges)
+        for (int layout : {0, 5, 11}) {
+            const std::string tag = layout == 0 ? "" : layout == 5 ? "v007abcd" : "v013abcd";
+            const std::string text =
+                make_line(LOG_CAT_ATTACK, layout, tag, edge) +
+                make_line(LOG_CAT_ATTACK, layout, tag, {}, layout == 0 ? 27 : KV_MAX_ITEMS);
+            expect_same_at_every_level(LOG_CAT_ATTACK, text, static_cast<int>(text.size()));
+        }
 }
 
 TEST(Differential, AgreesWithTheStraightforwardParser) {

@@ -10,6 +10,7 @@
 #include "bounded_text.hpp"
 #include "kv_parser.hpp"
 #include "logbase.h"
+#include "quoted_fields.hpp"
 #include "separator_scan.hpp"
 #include "simd_level.hpp"
 
@@ -17,16 +18,10 @@ namespace {
 
 constexpr size_t kNone = std::string_view::npos;
 
-// Each pattern is replaced in place by the same bytes with its final double
-// quote moved to the front: key="value" becomes "key=value". Every pattern
-// ends in `="`, so one pass over the line's double quotes finds them all.
-constexpr std::string_view kQuotedFieldPatterns[] = {
-    "timezone=\"",
-    "ml_svm_accuracy=\"",
-    "ml_svm_log_match_types=\"",
-    "ml_allow_method=\"",
-};
-constexpr int kPatterns = 4;
+// Every pattern ends in `="`, so one pass over the line's double quotes
+// finds them all.
+using lb::parser::kQuotedFieldPatterns;
+constexpr int kPatterns = lb::parser::kQuotedFields;
 constexpr size_t kShortestPattern = 10;
 
 // Little-endian loads: the byte at the lowest address is the low byte.
@@ -48,6 +43,16 @@ constexpr bool keys_hold_no_pair_bytes() {
     return true;
 }
 static_assert(keys_hold_no_pair_bytes());
+
+constexpr bool no_key_ends_another() {
+    for (int i = 0; i < kPatterns; ++i)
+        for (int j = 0; j < kPatterns; ++j)
+            if (i != j &&
+                lb::parser::quoted_field_key(i).ends_with(lb::parser::quoted_field_key(j)))
+                return false;
+    return true;
+}
+static_assert(no_key_ends_another());
 static_assert(kShortestPattern - 2 >= 8, "pattern_ends_at loads eight bytes of a key");
 static_assert(std::min({kQuotedFieldPatterns[0].size(), kQuotedFieldPatterns[1].size(),
                         kQuotedFieldPatterns[2].size(), kQuotedFieldPatterns[3].size()}) ==
@@ -74,34 +79,14 @@ bool pattern_ends_at(const char *text, size_t quote, std::string_view pattern) {
 constexpr lb::parser::KeyEnds key_ends_of_patterns() {
     lb::parser::KeyEnds ends{};
     static_assert(lb::parser::KeyEnds::kKeys == kPatterns);
-    for (int n = 0; n < 16; ++n)
-        ends.table[n] = ends.before_table[n] = static_cast<char>(0x80);
     for (int k = 0; k < kPatterns; ++k) {
-        ends.third_last[k] = kQuotedFieldPatterns[k].end()[-5];
         ends.before_last[k] = kQuotedFieldPatterns[k].end()[-4];
         ends.last[k] = kQuotedFieldPatterns[k].end()[-3];
-        ends.table[ends.third_last[k] & 15] = ends.third_last[k];
-        ends.table[ends.last[k] & 15] = ends.last[k];
-        ends.before_table[ends.before_last[k] & 15] = ends.before_last[k];
     }
     return ends;
 }
 
 constexpr lb::parser::KeyEnds kPatternKeyEnds = key_ends_of_patterns();
-
-// The tables hold every last, third-last and before-last byte (no two of a
-// table share a low nibble).
-constexpr bool tables_hold_every_end() {
-    for (int k = 0; k < kPatterns; ++k)
-        if (kPatternKeyEnds.table[kPatternKeyEnds.third_last[k] & 15] !=
-                kPatternKeyEnds.third_last[k] ||
-            kPatternKeyEnds.table[kPatternKeyEnds.last[k] & 15] != kPatternKeyEnds.last[k] ||
-            kPatternKeyEnds.before_table[kPatternKeyEnds.before_last[k] & 15] !=
-                kPatternKeyEnds.before_last[k])
-            return false;
-    return true;
-}
-static_assert(tables_hold_every_end());
 
 // Calls visit(q) for every q in [from, to), from >= 3, where text[q - 1] is
 // '=' and text[q] '"', in order, until visit returns true; with `scan` (the
@@ -213,6 +198,13 @@ static_assert(std::max({kQuotedFieldPatterns[0].size(), kQuotedFieldPatterns[1].
                   1 <=
               32);
 
+// Rewrites the `size` bytes of a pattern's occurrence at p: its bytes move
+// one further on, over its final quote, which goes to the front.
+void move_quote(char *p, size_t size) {
+    shift_one(p, size - 1);
+    p[0] = '"';
+}
+
 // The patterns are rewritten one after the other, each at its first
 // occurrence in the text as the rewrites before it left it. A rewrite
 // changes only the bytes of its own occurrence, so a pattern's first
@@ -239,9 +231,7 @@ void rewrite_quoted_fields(char *text, size_t len, const size_t (&first)[kPatter
             at = std::min(at, occurrence_ending_at(text, len, done_at[d] + done_len[d], pattern));
         }
         if (at == kNone) continue;
-        // The occurrence holds the pattern's bytes: move them one further on.
-        shift_one(text + at, pattern.size() - 1);
-        text[at] = '"';
+        move_quote(text + at, pattern.size());
         done_at[done] = at;
         done_len[done] = pattern.size();
         ++done;
@@ -257,24 +247,24 @@ void rewrite_line(char *line, size_t len) {
     rewrite_quoted_fields(line, len, first, scan);
 }
 
-// rewrite_line() for a line of the buffer the candidate scan `pairs` reads,
-// at offset `at`, from the pairs and zero bytes that scan kept, or the same
-// with its own search when it did not keep them all.
-void rewrite_line(char *line, size_t len, lb::parser::Candidates &pairs, std::ptrdiff_t at) {
+// rewrite_line() for a line that the walk over its layout parsed, at offset
+// `at` of the buffer `pairs` scans. When the line's only `="` are those its
+// keys end with and it holds no zero byte, every pattern's first occurrence
+// is the key the walk noted: the pattern's key, after a separator. They lie
+// on distinct keys, and a move makes no occurrence of a later pattern: one
+// would end at the moved quote, which follows the separator, not '=', or at
+// the '"' the move may expose after the key, where only the moved pattern's
+// own key ends (no key is the end of another). Other lines are searched.
+void rewrite_line(char *line, size_t len, lb::parser::Candidates &pairs, std::ptrdiff_t at,
+                  const lb::parser::KeyedPatterns &keyed) {
+    if (keyed.pairs < 0 ||
+        pairs.count_pairs(at, at + static_cast<std::ptrdiff_t>(len)) != keyed.pairs)
+        return rewrite_line(line, len);
     size_t first[kPatterns];
-    std::fill(std::begin(first), std::end(first), kNone);
-    int missing = kPatterns;
-    size_t text_len = len;
-    const bool kept = pairs.each_pair(at, at + static_cast<std::ptrdiff_t>(len), [&](int found) {
-        const size_t q = static_cast<size_t>(found - at);
-        if (q >= text_len) return; // past the text's end
-        if (line[q] == '\0')
-            text_len = q;
-        else if (missing > 0 && q >= kShortestPattern - 1)
-            note_pair(line, q, first, missing);
-    });
-    if (!kept) return rewrite_line(line, len);
-    rewrite_quoted_fields(line, text_len, first, lb::parser::pair_blocks(lb::simd::level()));
+    for (int k = 0; k < kPatterns; ++k) {
+        first[k] = keyed.at[k] < 0 ? kNone : static_cast<size_t>(keyed.at[k]);
+        if (first[k] != kNone) move_quote(line + first[k], kQuotedFieldPatterns[k].size());
+    }
 }
 
 } // namespace
@@ -302,18 +292,20 @@ LOGBASE_API int convert_csv_log(int cat, char *buf, int len) {
     // One candidate scan for the whole buffer, line after line: a line's own
     // scan would run on a few blocks into the next one.
     const int level = lb::simd::level();
-    // It keeps the places the quote moves look at, too.
+    // It keeps the `="` pairs, for the quote moves, too.
     const lb::parser::CandidateBlocks blocks = lb::parser::candidate_blocks(level, true);
-    lb::parser::Candidates candidates(buf, len > 0 ? len : 0, blocks, &kPatternKeyEnds);
+    lb::parser::Candidates::PairRing ring;
+    lb::parser::Candidates candidates(buf, len > 0 ? len : 0, blocks, &ring);
     lb::parser::Candidates *shared = blocks != nullptr ? &candidates : nullptr;
+    lb::parser::KeyedPatterns keyed;
     while (remaining > 0) {
         if (remaining <= prefix_len) return KV_ERR_KEY;
         char *line = cursor + prefix_len;
         const int parsed = lb::parser::parse_items(0, KV_MAX_ITEMS, line, remaining - prefix_len,
-                                                   &scratch, &ctx, level, shared, false);
+                                                   &scratch, &ctx, level, shared, false, &keyed);
         if (parsed < 1) return parsed;
         if (shared != nullptr)
-            rewrite_line(line, static_cast<size_t>(parsed), *shared, line - buf);
+            rewrite_line(line, static_cast<size_t>(parsed), *shared, line - buf, keyed);
         else
             rewrite_line(line, static_cast<size_t>(parsed));
         cursor = line + parsed;

@@ -197,6 +197,24 @@ constexpr lb::ed::ChainStep chain_step(const entry_desc *before, const entry_des
     return step;
 }
 
+// Where the quote moves' patterns stand on the keys of `chain`. The walk
+// knows where each key after a separator starts; a key that only ends with
+// a pattern's, or a first key that holds one, would need more.
+constexpr void note_moved_keys(Chain &chain) {
+    for (int k = 0; k < lb::parser::kQuotedFields; ++k) {
+        const std::string_view key = lb::parser::quoted_field_key(k);
+        chain.moved_step[k] = -1;
+        for (int i = chain.count - 1; i >= 0; --i) {
+            const std::string_view name = chain.steps[i].name;
+            if (name.ends_with(key) && (name != key || i == 0))
+                throw "a key that a quote move cannot take from the walk";
+            if (name == key && chain.steps[i].quoted) chain.moved_step[k] = static_cast<int8_t>(i);
+        }
+    }
+    for (int i = 1, quoted = 0; i < chain.count; ++i)
+        chain.quoted_after_first[i] = static_cast<int8_t>(quoted += chain.steps[i].quoted != 0);
+}
+
 // The chains of `table` (the constant the writable `rows` start as), with
 // pointers into `rows`.
 constexpr Chains build_chains(const Table &table, const Table &rows) {
@@ -214,6 +232,7 @@ constexpr Chains build_chains(const Table &table, const Table &rows) {
             chain.kinds[chain.count++] = last ? ItemKind::last : ItemKind::middle;
             if (last) break;
         }
+        note_moved_keys(chain);
     }
     return chains;
 }

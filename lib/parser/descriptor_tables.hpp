@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "logbase.h"
+#include "quoted_fields.hpp"
 
 namespace lb::ed {
 
@@ -42,6 +43,11 @@ struct Chain {
     int count;
     const entry_desc *items[kLongestChain];
     ItemKind kinds[kLongestChain];
+    // For the CSV conversion's quote moves: per pattern, the first step
+    // whose key is the pattern's and whose value is quoted, -1 if none.
+    int8_t moved_step[lb::parser::kQuotedFields];
+    // The quoted values of steps 1 to i, whose keys end with `="`.
+    int8_t quoted_after_first[kLongestChain];
     ChainStep steps[kLongestChain]; // the text of [0] is empty
 };
 

@@ -38,9 +38,10 @@ constexpr std::ptrdiff_t kNever = -1;
 
 class LineParser {
   public:
-    LineParser(kv_parse_ctx &ctx, kv_entries &out, char *start, int len, int level, bool entries)
+    LineParser(kv_parse_ctx &ctx, kv_entries &out, char *start, int len, int level, bool entries,
+               lb::parser::KeyedPatterns *keyed)
         : ctx_(ctx), out_(out), start_(start), end_(start + len), len_(len), level_(level),
-          entries_(entries) {}
+          entries_(entries), keyed_(keyed) {}
 
     // Parses the line whose first item has `row` at slot `first_pos`: the
     // bytes through the line's final newline, or a negative code.
@@ -110,13 +111,21 @@ class LineParser {
         }
     }
 
-    // The walk below for the caller's slots and mode.
+    // The walk below for the caller's slots and mode. Comma mode's walks
+    // are compiled apart: within one function, their code made the parse's
+    // slower.
     int walk(const lb::ed::Chain &chain, lb::parser::Candidates &candidates) {
         if (ctx_.csv)
-            return entries_ ? parse_greedy<true, true>(chain, candidates)
-                            : parse_greedy<false, true>(chain, candidates);
+            return entries_ ? walk_commas<true>(chain, candidates)
+                            : walk_commas<false>(chain, candidates);
         return entries_ ? parse_greedy<true, false>(chain, candidates)
                         : parse_greedy<false, false>(chain, candidates);
+    }
+
+    template <bool kEntries>
+    __attribute__((noinline)) int walk_commas(const lb::ed::Chain &chain,
+                                              lb::parser::Candidates &candidates) {
+        return parse_greedy<kEntries, true>(chain, candidates);
     }
 
     // parse_greedy() for a chain computed at load, each separator taken
@@ -136,6 +145,8 @@ class LineParser {
         const char *val = slots[0].val;
         // The slot of the item that ends the line, then the end.
         const auto end_at = [&](int i, const char *newline) {
+            if constexpr (kCommas)
+                if (keyed_ != nullptr) note_keyed_patterns(chain, i);
             slots[i].key = chain.items[i]->name;
             slots[i].key_len = chain.items[i]->name_len;
             slots[i].val = val;
@@ -155,8 +166,9 @@ class LineParser {
         // the walk could take, never an earlier one), so where the walk finds
         // no separator or line end, that path finds none either.
         const int failed = early_from >= last ? KV_ERR_END : kUndecided;
-        const std::ptrdiff_t base = start - candidates.bytes(); // the line in the scan
-        const std::ptrdiff_t limit = base + len_;
+        // The scan's offsets are from the start of its buffer, which holds the line.
+        char *const origin = start - (start - candidates.bytes());
+        const std::ptrdiff_t limit = end - origin;
         for (int i = 0; i < last; ++i) {
             if (scan >= end) return fail_after(i, i == 0 ? KV_ERR_END : failed);
             const lb::ed::ChainStep &next = chain.steps[i + 1];
@@ -164,12 +176,12 @@ class LineParser {
             // The last '=' whose text ends inside the line.
             const std::ptrdiff_t highest = limit - next.len + next.equals_at;
             char *sep = nullptr;
-            for (std::ptrdiff_t e = candidates.first_from(base + (scan - start) + to_equals);
+            for (std::ptrdiff_t e = candidates.first_from(scan - origin + to_equals);
                  e != lb::parser::Candidates::kNone && e <= highest;
                  e = candidates.first_from(e + 1)) {
                 // Inside the line: the space lies at or after the scan start,
                 // past the first key, and the text ends at or before the end.
-                char *at = start + (e - base) - next.equals_at;
+                char *at = origin + e - next.equals_at;
                 if (is_text_at(next, at)) {
                     sep = at + next.space_at;
                     break;
@@ -203,6 +215,15 @@ class LineParser {
         const char *t = first_line_end(*chain.items[last], scan, end);
         if (t == end && *end != '\n') return fail_after(last, failed);
         return end_at(last, t);
+    }
+
+    // Fills keyed_ for a line whose items 0 to `last` the walk took.
+    void note_keyed_patterns(const lb::ed::Chain &chain, int last) {
+        keyed_->pairs = chain.quoted_after_first[last] + (chain.items[0]->quoted != 0);
+        for (int k = 0; k < lb::parser::kQuotedFields; ++k) {
+            const int step = chain.moved_step[k]; // never 0
+            keyed_->at[k] = step > 0 && step <= last ? separators_[step - 1] + 1 - start_ : -1;
+        }
     }
 
     static uint64_t load8(const char *bytes) {
@@ -468,6 +489,7 @@ class LineParser {
     const std::ptrdiff_t len_;
     const int level_;    // LOGBASE_SIMD_*: which scans run
     const bool entries_; // whether the caller reads the slots
+    lb::parser::KeyedPatterns *const keyed_;
     int first_pos_ = 0;
     int count_ = 0;
     const entry_desc *const *items_ = nullptr;
@@ -483,13 +505,15 @@ class LineParser {
 } // namespace
 
 int lb::parser::parse_items(int row, int depth, char *item, int len, kv_entries *entries,
-                            kv_parse_ctx *ctx, int level, Candidates *shared, bool entries_read) {
+                            kv_parse_ctx *ctx, int level, Candidates *shared, bool entries_read,
+                            KeyedPatterns *keyed) {
     if (item == nullptr || entries == nullptr || ctx == nullptr || ctx->table == nullptr ||
         row < 0 || row >= lb::ed::kRows || depth < 1 || depth > kSlots || ctx->version < 0 ||
         ctx->version >= lb::ed::kLayouts)
         return KV_ERR_CATEGORY;
     if (len < 0) return KV_ERR_KEY;
-    LineParser parser(*ctx, *entries, item, len, level, entries_read);
+    if (keyed != nullptr) keyed->pairs = -1;
+    LineParser parser(*ctx, *entries, item, len, level, entries_read, keyed);
     return parser.parse(row, kSlots - depth, shared);
 }
 

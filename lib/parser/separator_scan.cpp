@@ -32,17 +32,16 @@ inline uint64_t candidates_of(uint64_t equals, uint64_t space, uint64_t key, Sca
     return sum & ~key & equals;
 }
 
-// The pairs of one block (as CandidateBlocks states them) from its bits of
-// '"', '=', zero bytes and the two key-end sets; carries the last three.
-inline uint64_t pairs_of_bits(uint64_t quote, uint64_t equals, uint64_t zero, uint64_t ends,
-                              uint64_t before, ScanCarry &carry) {
-    const uint64_t pairs = quote & (equals << 1 | carry.equals >> 63) &
-                           (ends << 2 | carry.ends >> 62) & (before << 3 | carry.before >> 61) &
-                           (ends << 4 | carry.ends >> 60);
+// The pairs of one block from its bits of '"', '=' and zero bytes; carries
+// the '=' bits and the count. `count` counts the bits of a word: the
+// processor's popcnt where the level has it.
+template <typename Count>
+inline PairBlock pairs_of_bits(uint64_t quote, uint64_t equals, uint64_t zero, ScanCarry &carry,
+                               Count count) {
+    const PairBlock block{(quote & (equals << 1 | carry.equals >> 63)) | zero, carry.pairs};
     carry.equals = equals;
-    carry.ends = ends;
-    carry.before = before;
-    return pairs | zero;
+    carry.pairs += static_cast<uint64_t>(count(block.bits));
+    return block;
 }
 
 #if defined(__x86_64__)
@@ -56,10 +55,10 @@ inline __m128i in_range(__m128i bytes, char lo, char span) {
 // send it through memory at every block.
 template <bool kPairs>
 void blocks_sse2(const char *bytes, std::size_t blocks, ScanCarry &carry_in, uint64_t *out,
-                 uint64_t *pairs, const KeyEnds *ends) {
+                 PairBlock *pairs) {
     ScanCarry carry = carry_in;
     for (std::size_t b = 0; b < blocks; ++b) {
-        uint64_t equals = 0, space = 0, key = 0, quote = 0, zero = 0, key_ends = 0, before = 0;
+        uint64_t equals = 0, space = 0, key = 0, quote = 0, zero = 0;
         for (int i = 0; i < 64; i += 16) {
             const __m128i v =
                 _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes + 64 * b + i));
@@ -70,23 +69,11 @@ void blocks_sse2(const char *bytes, std::size_t blocks, ScanCarry &carry_in, uin
             space |= bits(_mm_cmpeq_epi8(v, _mm_set1_epi8(' ')));
             key |= bits(in_range(v, kKeyLow, kKeySpan));
             if constexpr (kPairs) {
-                __m128i in_set = _mm_setzero_si128(), in_before = _mm_setzero_si128();
-                for (int k = 0; k < KeyEnds::kKeys; ++k) {
-                    in_set = _mm_or_si128(
-                        in_set,
-                        _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(ends->last[k])),
-                                     _mm_cmpeq_epi8(v, _mm_set1_epi8(ends->third_last[k]))));
-                    in_before = _mm_or_si128(
-                        in_before, _mm_cmpeq_epi8(v, _mm_set1_epi8(ends->before_last[k])));
-                }
                 quote |= bits(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')));
                 zero |= bits(_mm_cmpeq_epi8(v, _mm_setzero_si128()));
-                key_ends |= bits(in_set);
-                before |= bits(in_before);
             }
         }
-        if constexpr (kPairs)
-            pairs[b] = pairs_of_bits(quote, equals, zero, key_ends, before, carry);
+        if constexpr (kPairs) pairs[b] = pairs_of_bits(quote, equals, zero, carry, bit_count);
         out[b] = candidates_of(equals, space, key & ~equals, carry);
     }
     carry_in = carry;
@@ -97,23 +84,13 @@ __attribute__((target("avx2"))) inline __m256i in_range_avx2(__m256i bytes, char
     return _mm256_cmpeq_epi8(_mm256_min_epu8(shifted, _mm256_set1_epi8(span)), shifted);
 }
 
-// A byte shuffle looks each byte's low nibble up in a table of 16 (a byte
-// with its top bit set gives 0): the byte is in the table's set when it gets
-// itself back.
 template <bool kPairs>
 __attribute__((target("avx2"))) void blocks_avx2(const char *bytes, std::size_t blocks,
                                                  ScanCarry &carry_in, uint64_t *out,
-                                                 uint64_t *pairs, const KeyEnds *ends) {
+                                                 PairBlock *pairs) {
     ScanCarry carry = carry_in;
-    __m256i table = _mm256_setzero_si256(), before_table = _mm256_setzero_si256();
-    if constexpr (kPairs) {
-        table = _mm256_broadcastsi128_si256(
-            _mm_load_si128(reinterpret_cast<const __m128i *>(ends->table)));
-        before_table = _mm256_broadcastsi128_si256(
-            _mm_load_si128(reinterpret_cast<const __m128i *>(ends->before_table)));
-    }
     for (std::size_t b = 0; b < blocks; ++b) {
-        uint64_t equals = 0, space = 0, key = 0, quote = 0, zero = 0, key_ends = 0, before = 0;
+        uint64_t equals = 0, space = 0, key = 0, quote = 0, zero = 0;
         for (int i = 0; i < 64; i += 32) {
             const __m256i v =
                 _mm256_loadu_si256(reinterpret_cast<const __m256i *>(bytes + 64 * b + i));
@@ -126,50 +103,34 @@ __attribute__((target("avx2"))) void blocks_avx2(const char *bytes, std::size_t 
             if constexpr (kPairs) {
                 quote |= bits(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('"')));
                 zero |= bits(_mm256_cmpeq_epi8(v, _mm256_setzero_si256()));
-                key_ends |= bits(_mm256_cmpeq_epi8(_mm256_shuffle_epi8(table, v), v));
-                before |= bits(_mm256_cmpeq_epi8(_mm256_shuffle_epi8(before_table, v), v));
             }
         }
         if constexpr (kPairs)
-            pairs[b] = pairs_of_bits(quote, equals, zero, key_ends, before, carry);
+            pairs[b] = pairs_of_bits(
+                quote, equals, zero, carry, [](uint64_t bits) __attribute__((target("avx2"))) {
+                    return __builtin_popcountll(bits);
+                });
         out[b] = candidates_of(equals, space, key & ~equals, carry);
     }
     carry_in = carry;
 }
 
-// With 64-byte lanes the pairs need no carries: each byte's neighbours
-// behind it come from loads one to four bytes back, and each test narrows
-// the mask of the one before it.
 template <bool kPairs>
 __attribute__((target("avx512bw"))) void blocks_avx512(const char *bytes, std::size_t blocks,
                                                        ScanCarry &carry_in, uint64_t *out,
-                                                       uint64_t *pairs, const KeyEnds *ends) {
+                                                       PairBlock *pairs) {
     ScanCarry carry = carry_in;
     const __m512i low = _mm512_set1_epi8(kKeyLow), span = _mm512_set1_epi8(kKeySpan);
-    const __m512i equals_sign = _mm512_set1_epi8('=');
-    __m512i table = _mm512_setzero_si512(), before_table = _mm512_setzero_si512();
-    if constexpr (kPairs) {
-        table = _mm512_maskz_broadcast_i32x4(
-            0xFFFF, _mm_load_si128(reinterpret_cast<const __m128i *>(ends->table)));
-        before_table = _mm512_maskz_broadcast_i32x4(
-            0xFFFF, _mm_load_si128(reinterpret_cast<const __m128i *>(ends->before_table)));
-    }
-    const auto in = [](__m512i set, __m512i v, uint64_t mask) __attribute__((target("avx512bw"))) {
-        return _mm512_mask_cmpeq_epi8_mask(mask, _mm512_shuffle_epi8(set, v), v);
-    };
     for (std::size_t b = 0; b < blocks; ++b) {
-        const char *p = bytes + 64 * b;
-        const __m512i v = _mm512_loadu_si512(p);
-        const uint64_t equals = _mm512_cmpeq_epi8_mask(v, equals_sign);
+        const __m512i v = _mm512_loadu_si512(bytes + 64 * b);
+        const uint64_t equals = _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('='));
         const uint64_t key = _mm512_cmple_epu8_mask(_mm512_sub_epi8(v, low), span) & ~equals;
-        if constexpr (kPairs) {
-            uint64_t found = _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('"'));
-            found = _mm512_mask_cmpeq_epi8_mask(found, _mm512_loadu_si512(p - 1), equals_sign);
-            found = in(table, _mm512_loadu_si512(p - 2), found);
-            found = in(before_table, _mm512_loadu_si512(p - 3), found);
-            found = in(table, _mm512_loadu_si512(p - 4), found);
-            pairs[b] = found | _mm512_testn_epi8_mask(v, v);
-        }
+        if constexpr (kPairs)
+            pairs[b] = pairs_of_bits(
+                _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('"')), equals,
+                _mm512_testn_epi8_mask(v, v), carry,
+                [](uint64_t bits)
+                    __attribute__((target("avx512bw"))) { return __builtin_popcountll(bits); });
         out[b] =
             candidates_of(equals, _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(' ')), key, carry);
     }

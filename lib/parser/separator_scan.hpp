@@ -13,42 +13,47 @@ namespace lb::parser {
 
 // What one 64-byte block hands the next: whether its last byte is a space,
 // whether a run that started after a space reaches its end, and for the
-// pairs below its '=' and key-end bits.
+// pairs its '=' bits and the pairs found so far.
 struct ScanCarry {
     uint64_t space = 0;
     uint64_t run = 0;
-    uint64_t equals = 0, ends = 0, before = 0;
+    uint64_t equals = 0;
+    uint64_t pairs = 0;
 };
 
-// The last three bytes of each key whose `key="` the CSV conversion moves;
-// for byte shuffles, the last and third-last ones as one table by low
-// nibble: entry n holds the byte of that set whose low nibble is n, 0x80
-// (matching no byte below 0x80) if none. No two bytes of the set share
-// their low nibble; the same holds for the before-last ones, in a table of
-// their own.
-struct KeyEnds {
-    static constexpr int kKeys = 4;
-    char third_last[kKeys];
-    char before_last[kKeys];
-    char last[kKeys];
-    alignas(16) char table[16];
-    alignas(16) char before_table[16];
+// The pairs of one block: bit i is set when byte i is zero, or when it is
+// '"' and the byte before it '='; and how many pairs the blocks before it
+// hold (from the first block the carry saw).
+struct PairBlock {
+    uint64_t bits;
+    uint64_t before;
 };
+
+// The bits set in a word, in-line: the library's baseline processor has no
+// popcnt, and a call per word costs more than this.
+inline int bit_count(uint64_t bits) {
+    bits -= (bits >> 1) & 0x5555555555555555;
+    bits = (bits & 0x3333333333333333) + ((bits >> 2) & 0x3333333333333333);
+    bits = (bits + (bits >> 4)) & 0x0F0F0F0F0F0F0F0F;
+    return static_cast<int>((bits * 0x0101010101010101) >> 56);
+}
 
 // Bit i of out[b] is set when byte 64 * b + i of `bytes` is a candidate '=',
-// for `blocks` whole blocks of 64 bytes. With `ends`, bit i of pairs[b] is
-// set when that byte is zero, or when it is '"', the byte before it '=', the
-// second and fourth before it in the set of `ends`' last and third-last
-// bytes and the third before it among the before-last ones (the places a
-// moved quote's key may end, a few of them false); the scan may then read
-// the 4 bytes before `bytes`.
+// for `blocks` whole blocks of 64 bytes. With `pairs`, pairs[b] is filled.
 using CandidateBlocks = void (*)(const char *bytes, std::size_t blocks, ScanCarry &carry,
-                                 uint64_t *out, uint64_t *pairs, const KeyEnds *ends);
+                                 uint64_t *out, PairBlock *pairs);
 
 // The block scan of a vector level (LOGBASE_SIMD_SSE2 and above), with the
 // pairs or not; null for the portable level, whose parser searches each
 // key's '=' directly.
 CandidateBlocks candidate_blocks(int level, bool pairs = false);
+
+// The last two bytes of each key whose `key="` the CSV conversion moves.
+struct KeyEnds {
+    static constexpr int kKeys = 4;
+    char before_last[kKeys];
+    char last[kKeys];
+};
 
 // Bit i of out[b] is set when byte 64 * b + i of `bytes` is '"', the byte
 // before it '=', and the two before that the end of a key of `ends`, for
@@ -69,11 +74,15 @@ class Candidates {
   public:
     static constexpr std::ptrdiff_t kNone = -1;
 
-    // `len` below 2^31, as the parser's lengths are. With `ends` (and a scan
-    // made for them), the pairs are kept too, for each_pair().
+    // The pair bits kept of the last blocks scanned, a ring.
+    static constexpr std::ptrdiff_t kPairBlocks = 512;
+    using PairRing = PairBlock[kPairBlocks];
+
+    // `len` below 2^31, as the parser's lengths are. With a scan made for
+    // the pairs and a ring for them, they are kept, for count_pairs().
     Candidates(const char *bytes, std::ptrdiff_t len, CandidateBlocks scan,
-               const KeyEnds *ends = nullptr)
-        : bytes_(bytes), len_(len), scan_(scan), ends_(ends) {}
+               PairRing *pairs = nullptr)
+        : bytes_(bytes), len_(len), scan_(scan), pair_bits_(pairs != nullptr ? *pairs : nullptr) {}
 
     const char *bytes() const { return bytes_; }
 
@@ -92,50 +101,53 @@ class Candidates {
         }
     }
 
-    // Scans through offset `to`, then calls visit(offset) for each kept pair
-    // or zero byte in [from, to), in order, and forgets those before `to`.
-    // False, with nothing visited, when some in [from, to) were not kept.
-    template <typename Visit> bool each_pair(std::ptrdiff_t from, std::ptrdiff_t to, Visit visit) {
+    // Scans through offset `to`, then counts the pairs and zero bytes in
+    // [from, to), 0 <= from < to <= the length; -1 when the bits of some of
+    // those bytes are no longer kept.
+    int count_pairs(std::ptrdiff_t from, std::ptrdiff_t to) {
         while (scanned_ < to && next_batch(to)) {
         }
-        for (; pair_head_ != pair_tail_ && pair_at_[pair_head_ % kPairs] < from; ++pair_head_) {
-        }
-        if (pairs_lost_until_ > from) return false;
-        for (; pair_head_ != pair_tail_ && pair_at_[pair_head_ % kPairs] < to; ++pair_head_)
-            visit(pair_at_[pair_head_ % kPairs]);
-        return true;
+        if ((from >> 6) < (scanned_ >> 6) - kPairBlocks) return -1;
+        return static_cast<int>(pairs_through(to - 1) - pairs_before(from));
     }
 
   private:
-    static constexpr int kBatch = 8;             // blocks of 64 bytes
-    static constexpr std::ptrdiff_t kBehind = 4; // bytes a pair scan reads before a block
-    static constexpr unsigned kPairs = 256;
+    // The pairs before offset `at`, and through it.
+    uint64_t pairs_before(std::ptrdiff_t at) const {
+        const PairBlock &block = pair_bits_[(at >> 6) & (kPairBlocks - 1)];
+        return block.before + bit_count(block.bits & ~(~uint64_t{0} << (at & 63)));
+    }
+    uint64_t pairs_through(std::ptrdiff_t at) const {
+        const PairBlock &block = pair_bits_[(at >> 6) & (kPairBlocks - 1)];
+        return block.before + bit_count(block.bits & ~uint64_t{0} >> (63 - (at & 63)));
+    }
+
+    static constexpr int kBatch = 8; // blocks of 64 bytes
+    static_assert((kPairBlocks & (kPairBlocks - 1)) == 0 && kPairBlocks % kBatch == 0);
 
     // Lists the candidates of the next blocks, skipping blocks that end
     // before `from` (they are still scanned, for what they carry forward).
     bool next_batch(std::ptrdiff_t from) {
         const std::ptrdiff_t left = len_ - scanned_;
         if (left <= 0) return false;
-        uint64_t masks[kBatch], pairs[kBatch];
+        uint64_t masks[kBatch];
+        PairBlock unkept[kBatch];
+        // Pairs go straight to the ring: every batch but the buffer's last
+        // two starts at a multiple of kBatch blocks, so none wraps.
+        PairBlock *pairs =
+            pair_bits_ != nullptr ? pair_bits_ + ((scanned_ >> 6) & (kPairBlocks - 1)) : unkept;
         int blocks;
-        if (left >= 64 && (scanned_ > 0 || ends_ == nullptr)) {
+        if (left >= 64) {
             blocks = static_cast<int>(left >> 6 < kBatch ? left >> 6 : kBatch);
-            scan_(bytes_ + scanned_, static_cast<std::size_t>(blocks), carry_, masks, pairs, ends_);
+            scan_(bytes_ + scanned_, static_cast<std::size_t>(blocks), carry_, masks, pairs);
         } else {
-            // The buffer's first or last bytes, in a copy with the bytes
-            // that a pair scan reads before them (zeros before the buffer)
-            // and zeros after: zero is neither a key byte nor '='; as a
-            // pair, the padding is dropped below.
-            char copy[kBehind + 64] = {};
-            const std::ptrdiff_t behind = scanned_ < kBehind ? scanned_ : kBehind;
-            const std::ptrdiff_t taken = left < 64 ? left : 64;
-            __builtin_memcpy(copy + kBehind - behind, bytes_ + scanned_ - behind,
-                             static_cast<std::size_t>(behind + taken));
+            // The buffer's last bytes, in a copy padded with zeros: zero is
+            // neither a key byte nor '=', and no pair is asked for past the end.
+            char copy[64] = {};
+            __builtin_memcpy(copy, bytes_ + scanned_, static_cast<std::size_t>(left));
             blocks = 1;
-            scan_(copy + kBehind, 1, carry_, masks, pairs, ends_);
-            if (ends_ != nullptr) pairs[0] &= ~uint64_t{0} >> (64 - taken);
+            scan_(copy, 1, carry_, masks, pairs);
         }
-        if (ends_ != nullptr) keep_pairs(pairs, blocks);
         next_ = found_ = 0;
         for (int b = 0; b < blocks; ++b, scanned_ += 64)
             if (scanned_ + 64 > from)
@@ -144,34 +156,16 @@ class Candidates {
         return true;
     }
 
-    // Out of line: the parse alone never keeps pairs.
-    __attribute__((noinline)) void keep_pairs(const uint64_t *pairs, int blocks) {
-        for (int b = 0; b < blocks; ++b) {
-            const std::ptrdiff_t block = scanned_ + 64 * b;
-            for (uint64_t bits = pairs[b]; bits != 0; bits &= bits - 1) {
-                if (pair_tail_ - pair_head_ == kPairs) {
-                    pairs_lost_until_ = block + 64;
-                    break;
-                }
-                pair_at_[pair_tail_++ % kPairs] = static_cast<int>(block + __builtin_ctzll(bits));
-            }
-        }
-    }
-
     const char *const bytes_;
     const std::ptrdiff_t len_;
     const CandidateBlocks scan_;
-    const KeyEnds *const ends_;
+    PairBlock *const pair_bits_; // by block number, as a ring
     ScanCarry carry_;
     std::ptrdiff_t scanned_ = 0; // bytes whose candidates are listed or passed
     std::ptrdiff_t asked_ = 0;
     int next_ = 0, found_ = 0;
     // A candidate takes 3 bytes at least (" k="), the first one maybe less.
     int at_[kBatch * 64 / 3 + 2];
-    // The pairs found and not yet visited or forgotten, a ring.
-    int pair_at_[kPairs];
-    unsigned pair_head_ = 0, pair_tail_ = 0;
-    std::ptrdiff_t pairs_lost_until_ = 0; // a pair before this offset was dropped
 };
 
 } // namespace lb::parser

@@ -45,7 +45,8 @@ class LineParser {
 
     // Parses the line whose first item has `row` at slot `first_pos`: the
     // bytes through the line's final newline, or a negative code.
-    int parse(int row, int first_pos, lb::parser::Candidates *shared) {
+    // kCommaMode is the context's comma mode.
+    template <bool kCommaMode> int parse(int row, int first_pos, lb::parser::Candidates *shared) {
         first_pos_ = first_pos;
         const lb::ed::Chain *known =
             row == 0 && first_pos == 0 ? lb::ed::builtin_chain(ctx_.table, ctx_.version) : nullptr;
@@ -61,10 +62,10 @@ class LineParser {
         if (lb::parser::CandidateBlocks scan =
                 known != nullptr ? lb::parser::candidate_blocks(level_) : nullptr) {
             if (shared != nullptr && shared->serves(start_ - shared->bytes())) {
-                greedy = walk(*known, *shared);
+                greedy = walk<kCommaMode>(*known, *shared);
             } else {
                 lb::parser::Candidates candidates(start_, len_, scan);
-                greedy = walk(*known, candidates);
+                greedy = walk<kCommaMode>(*known, candidates);
             }
         } else {
             greedy = parse_greedy();
@@ -111,21 +112,14 @@ class LineParser {
         }
     }
 
-    // The walk below for the caller's slots and mode. Comma mode's walks
-    // are compiled apart: within one function, their code made the parse's
-    // slower.
-    int walk(const lb::ed::Chain &chain, lb::parser::Candidates &candidates) {
-        if (ctx_.csv)
-            return entries_ ? walk_commas<true>(chain, candidates)
-                            : walk_commas<false>(chain, candidates);
-        return entries_ ? parse_greedy<true, false>(chain, candidates)
-                        : parse_greedy<false, false>(chain, candidates);
-    }
-
-    template <bool kEntries>
-    __attribute__((noinline)) int walk_commas(const lb::ed::Chain &chain,
-                                              lb::parser::Candidates &candidates) {
-        return parse_greedy<kEntries, true>(chain, candidates);
+    // The walk below for the caller's slots and mode. The walk is inlined
+    // where the parser is made: in a function of its own it read the
+    // parser's fields through memory at every item, and ran slower.
+    template <bool kCommaMode>
+    __attribute__((always_inline)) int walk(const lb::ed::Chain &chain,
+                                            lb::parser::Candidates &candidates) {
+        return entries_ ? parse_greedy<true, kCommaMode>(chain, candidates)
+                        : parse_greedy<false, kCommaMode>(chain, candidates);
     }
 
     // parse_greedy() for a chain computed at load, each separator taken
@@ -136,7 +130,8 @@ class LineParser {
     // taken becomes a comma at once, while its line of cache is at hand; a
     // line that fails gets its spaces back.
     template <bool kEntries, bool kCommas>
-    int parse_greedy(const lb::ed::Chain &chain, lb::parser::Candidates &candidates) {
+    __attribute__((always_inline)) int parse_greedy(const lb::ed::Chain &chain,
+                                                    lb::parser::Candidates &candidates) {
         char *const start = start_;
         const char *const end = end_;
         kv_entry *const slots = out_.entries;
@@ -502,6 +497,25 @@ class LineParser {
     std::ptrdiff_t last_line_end_[2] = {kUnknown, kUnknown};
 };
 
+// A parser for one line, in comma mode or not. Comma mode's is compiled
+// apart: within one function, its code made the parse's slower.
+template <bool kCommaMode>
+int parse_line(int row, int depth, char *item, int len, kv_entries *entries, kv_parse_ctx *ctx,
+               int level, lb::parser::Candidates *shared, bool entries_read,
+               lb::parser::KeyedPatterns *keyed) {
+    LineParser parser(*ctx, *entries, item, len, level, entries_read, keyed);
+    return parser.parse<kCommaMode>(row, kSlots - depth, shared);
+}
+
+__attribute__((noinline)) int parse_line_in_comma_mode(int row, int depth, char *item, int len,
+                                                       kv_entries *entries, kv_parse_ctx *ctx,
+                                                       int level, lb::parser::Candidates *shared,
+                                                       bool entries_read,
+                                                       lb::parser::KeyedPatterns *keyed) {
+    return parse_line<true>(row, depth, item, len, entries, ctx, level, shared, entries_read,
+                            keyed);
+}
+
 } // namespace
 
 int lb::parser::parse_items(int row, int depth, char *item, int len, kv_entries *entries,
@@ -513,8 +527,11 @@ int lb::parser::parse_items(int row, int depth, char *item, int len, kv_entries 
         return KV_ERR_CATEGORY;
     if (len < 0) return KV_ERR_KEY;
     if (keyed != nullptr) keyed->pairs = -1;
-    LineParser parser(*ctx, *entries, item, len, level, entries_read, keyed);
-    return parser.parse(row, kSlots - depth, shared);
+    if (ctx->csv)
+        return parse_line_in_comma_mode(row, depth, item, len, entries, ctx, level, shared,
+                                        entries_read, keyed);
+    return parse_line<false>(row, depth, item, len, entries, ctx, level, shared, entries_read,
+                             keyed);
 }
 
 extern "C" {

@@ -367,6 +367,24 @@ TEST(Differential, EveryLevelAgreesOnSamplesGeneratedAndCraftedLines) {
                 make_line(LOG_CAT_ATTACK, layout, tag, {}, layout == 0 ? 27 : KV_MAX_ITEMS);
             expect_same_at_every_level(LOG_CAT_ATTACK, text, static_cast<int>(text.size()));
         }
+    // A buffer that ends just before its line's newline, at a 64-byte edge: the parse takes
+    // the newline past it. Converted after a buffer whose scan left, where a block after it
+    // would be, as many `="` as the line's keys open: the one inside its value still counts.
+    std::string line = make_line(LOG_CAT_EVENT, 0, "", {"msg", "\"a ml_svm_accuracy=\" b\""});
+    line.insert(line.find(" b\""), (64 - (line.size() - 1) % 64) % 64, 'x');
+    const int len = static_cast<int>(line.size()) - 1;
+    ASSERT_EQ(len % 64, 0);
+    std::string primer = line;
+    primer[primer.find("accuracy=\"") + 9] = 'x';
+    primer += primer;
+    const int best = logbase_set_simd_level(LOGBASE_SIMD_AVX512);
+    for (int level = LOGBASE_SIMD_PORTABLE; level <= best; ++level) {
+        logbase_set_simd_level(level);
+        std::string before = primer, csv = line;
+        convert_csv_log(LOG_CAT_EVENT, before.data(), static_cast<int>(before.size()));
+        EXPECT_EQ(convert_csv_log(LOG_CAT_EVENT, csv.data(), len), 0);
+        EXPECT_NE(csv.find("\"ml_svm_accuracy=x"), std::string::npos) << level << ": " << csv;
+    }
 }
 
 TEST(Differential, AgreesWithTheStraightforwardParser) {

@@ -102,9 +102,12 @@ class Candidates {
     }
 
     // Scans through offset `to`, then counts the pairs and zero bytes in
-    // [from, to), 0 <= from < to <= the length; -1 when the bits of some of
-    // those bytes are no longer kept.
+    // [from, to), 0 <= from < to, from below the length; -1 when the bits of
+    // some of those bytes are no longer kept. A parse may take the newline
+    // just past the buffer as its line's end: bytes past the length count
+    // as none, as that newline is neither.
     int count_pairs(std::ptrdiff_t from, std::ptrdiff_t to) {
+        if (to > len_) to = len_;
         while (scanned_ < to && next_batch(to)) {
         }
         if ((from >> 6) < (scanned_ >> 6) - kPairBlocks) return -1;

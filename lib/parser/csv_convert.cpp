@@ -260,11 +260,8 @@ void rewrite_line(char *line, size_t len, lb::parser::Candidates &pairs, std::pt
     if (keyed.pairs < 0 ||
         pairs.count_pairs(at, at + static_cast<std::ptrdiff_t>(len)) != keyed.pairs)
         return rewrite_line(line, len);
-    size_t first[kPatterns];
-    for (int k = 0; k < kPatterns; ++k) {
-        first[k] = keyed.at[k] < 0 ? kNone : static_cast<size_t>(keyed.at[k]);
-        if (first[k] != kNone) move_quote(line + first[k], kQuotedFieldPatterns[k].size());
-    }
+    for (int k = 0; k < kPatterns; ++k)
+        if (keyed.at[k] >= 0) move_quote(line + keyed.at[k], kQuotedFieldPatterns[k].size());
 }
 
 } // namespace

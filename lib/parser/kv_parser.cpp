@@ -161,7 +161,8 @@ class LineParser {
         // the walk could take, never an earlier one), so where the walk finds
         // no separator or line end, that path finds none either.
         const int failed = early_from >= last ? KV_ERR_END : kUndecided;
-        // The scan's offsets are from the start of its buffer, which holds the line.
+        // The scan's offsets are from the start of its buffer, which holds the
+        // line: that start, reached from the line's own (writable) pointer.
         char *const origin = start - (start - candidates.bytes());
         const std::ptrdiff_t limit = end - origin;
         for (int i = 0; i < last; ++i) {
